@@ -1,0 +1,53 @@
+# Build conventions shared by every target: warnings, sanitizers, and the one
+# place where the platform seam picks *_posix.cpp or *_win32.cpp files.
+
+if(ZELVOR_SANITIZE)
+  add_compile_options(-fsanitize=${ZELVOR_SANITIZE} -fno-omit-frame-pointer
+                      -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${ZELVOR_SANITIZE})
+endif()
+
+if(ZELVOR_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "ZELVOR_FUZZ needs clang (libFuzzer)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
+if(WIN32 AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  # One self-contained .exe: no libstdc++, libgcc or winpthread DLLs to ship.
+  add_link_options(-static)
+endif()
+
+# The platform suffix of the files below the seam.
+if(WIN32)
+  set(ZELVOR_PLATFORM win32)
+else()
+  set(ZELVOR_PLATFORM posix)
+endif()
+
+function(zelvor_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+  if(ZELVOR_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+# zelvor_module(<name> [SOURCES portable.cpp...] [PLATFORM stem...]
+#               [DEPENDS lib...] [SYSTEM_LIBS_WIN32 lib...])
+# Adds the library zelvor_<name> from src/<name>/. Each PLATFORM stem adds
+# <stem>_posix.cpp or <stem>_win32.cpp, never both.
+function(zelvor_module name)
+  cmake_parse_arguments(M "" "" "SOURCES;PLATFORM;DEPENDS;SYSTEM_LIBS_WIN32" ${ARGN})
+  set(sources ${M_SOURCES})
+  foreach(stem IN LISTS M_PLATFORM)
+    list(APPEND sources ${stem}_${ZELVOR_PLATFORM}.cpp)
+  endforeach()
+  add_library(zelvor_${name} STATIC ${sources})
+  target_include_directories(zelvor_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(zelvor_${name} PUBLIC ${M_DEPENDS})
+  if(WIN32 AND M_SYSTEM_LIBS_WIN32)
+    target_link_libraries(zelvor_${name} PUBLIC ${M_SYSTEM_LIBS_WIN32})
+  endif()
+  zelvor_warnings(zelvor_${name})
+endfunction()

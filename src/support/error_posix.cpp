@@ -1,0 +1,10 @@
+// The last system error on POSIX systems is errno.
+#include <cerrno>
+
+#include "support/error.hpp"
+
+namespace kelvo {
+
+std::int32_t lastErrorCode() noexcept { return errno; }
+
+}  // namespace kelvo

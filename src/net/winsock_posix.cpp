@@ -1,0 +1,10 @@
+// BSD sockets need no start-up.
+#include "net/winsock.hpp"
+
+namespace kelvo {
+
+void startWinsock() {}
+
+void cleanupWinsock() noexcept {}
+
+}  // namespace kelvo

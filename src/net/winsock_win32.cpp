@@ -1,0 +1,17 @@
+// Windows Sockets start-up and clean-up, reference counted by the system.
+#include <winsock2.h>
+
+#include <string>
+
+#include "net/winsock.hpp"
+
+namespace kelvo {
+
+void startWinsock() {
+  WSADATA startupData;  // nothing reads it
+  if (WSAStartup(MAKEWORD(1, 0), &startupData) != 0) throw std::string("Failed to load winsock");
+}
+
+void cleanupWinsock() noexcept { WSACleanup(); }
+
+}  // namespace kelvo

@@ -1,0 +1,129 @@
+// The request texts byte for byte, and readResponse over replies in memory:
+// status, header and where the body ends.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "memory_reader.hpp"
+#include "net/http_client.hpp"
+
+namespace {
+
+using namespace std::string_literals;
+
+TEST(RequestText, GetIsExactlyTheFivePieces) {
+  EXPECT_EQ(zelvor::getRequest("h", "/x"), "GET /x HTTP/1.0\r\nHost: h\r\n\r\n");
+  EXPECT_EQ(zelvor::getRequest("localhost", "/zv_fetch"),
+            "GET /zv_fetch HTTP/1.0\r\nHost: localhost\r\n\r\n");
+}
+
+TEST(RequestText, PostHeadCarriesTheBodyLength) {
+  EXPECT_EQ(zelvor::postRequestHead("h", "/zelvor", 5),
+            "POST /zelvor HTTP/1.0\r\nContent-length: 5\r\nHost: h\r\n\r\n");
+  EXPECT_EQ(zelvor::postRequestHead("h", "/p", 0),
+            "POST /p HTTP/1.0\r\nContent-length: 0\r\nHost: h\r\n\r\n");
+  EXPECT_EQ(zelvor::postRequestHead("h", "/p", 1048576),
+            "POST /p HTTP/1.0\r\nContent-length: 1048576\r\nHost: h\r\n\r\n");
+}
+
+// The body readResponse returns, or the text it throws.
+std::string outcome(std::vector<std::string> pieces) {
+  zelvor::test::MemoryReader reader(std::move(pieces));
+  try {
+    return "body:" + zelvor::readResponse(reader);
+  } catch (const std::string& failure) {
+    return "failure:" + failure;
+  }
+}
+
+struct ReplyCase {
+  const char* name;
+  std::vector<std::string> pieces;
+  std::string outcome;
+};
+
+class ReadResponse : public testing::TestWithParam<ReplyCase> {};
+
+TEST_P(ReadResponse, GivesTheBodyOrTheFailure) {
+  EXPECT_EQ(outcome(GetParam().pieces), GetParam().outcome);
+}
+
+const std::string header300 = "X-Filler: " + std::string(290, 'f') + "\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, ReadResponse,
+    testing::Values(
+        ReplyCase{"Http11WithReason", {"HTTP/1.1 200 OK\r\n\r\nbody"}, "body:body"},
+        ReplyCase{"NotFound",
+                  {"HTTP/1.0 404 Not Found\r\nContent-Length: 2\r\n\r\nno"},
+                  "failure:HTTP Failure: 404"},
+        ReplyCase{
+            "Redirect", {"HTTP/1.0 301 Moved\r\nLocation: /\r\n\r\n"}, "failure:HTTP Failure: 301"},
+        ReplyCase{"LengthShorterThanData",
+                  {"HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nabcdef"},
+                  "body:abc"},
+        ReplyCase{"LengthLongerThanData",
+                  {"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nabcd"},
+                  "body:abcd"},
+        ReplyCase{"LastOfTwoLengthsCounts",
+                  {"HTTP/1.0 200 OK\r\nContent-Length: 2\r\ncontent-length: 4\r\n\r\nabcdef"},
+                  "body:abcd"},
+        ReplyCase{"KeepAliveWithoutLength",
+                  {"HTTP/1.0 200 OK\r\nConnection: Keep-Alive\r\n\r\nabc"},
+                  "failure:Unable to determine end of http-document"},
+        ReplyCase{"KeepAliveWithZeroLength",
+                  {"HTTP/1.0 200 OK\r\nConnection: Keep-Alive\r\nContent-Length: 0\r\n\r\nabc"},
+                  "body:"},
+        ReplyCase{"CloseAfterKeepAlive",
+                  {"HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nCONNECTION: CLOSE\r\n\r\nabc"},
+                  "body:abc"},
+        ReplyCase{"NegativeLengthReadsToTheEnd",
+                  {"HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: -5\r\n\r\nabc"},
+                  "body:abc"},
+        ReplyCase{"NoHeaderLines", {"HTTP/1.0 200 OK\r\n\r\nall", " of", " it"}, "body:all of it"},
+        ReplyCase{"BareLineFeeds", {"HTTP/1.0 200 OK\nContent-Length: 1\n\nxy"}, "body:x"},
+        ReplyCase{"HeaderEndsWithTheData", {"HTTP/1.0 200 OK\r\nContent-Length: 1\r\n"}, "body:"},
+        ReplyCase{"LongHeaderLineIsTwoLines",
+                  {"HTTP/1.0 200 OK\r\n" + header300 + "Content-Length: 2\r\n\r\nxyz"},
+                  "body:xy"},
+        ReplyCase{
+            "LengthCutByTheLineLimitIsNotALength",
+            {"HTTP/1.0 200 OK\r\nX: " + std::string(251, 'a') + "Content-Length: 1\r\n\r\nxyz"},
+            "body:xyz"},
+        ReplyCase{
+            "LengthStartingThePieceAfterTheLimitIsALength",
+            {"HTTP/1.0 200 OK\r\nX: " + std::string(252, 'a') + "Content-Length: 1\r\n\r\nxyz"},
+            "body:x"},
+        ReplyCase{"BodyWithNulBytes",
+                  {"HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\na\0b"s},
+                  "body:a\0b"s},
+        ReplyCase{"BodyInManyPieces",
+                  {"HTTP/1.0 200 OK\r\nContent-Length: 6\r\n\r\n", "ab", "cd", "efgh"},
+                  "body:abcdef"},
+        ReplyCase{"ClosedAtOnce", {}, "failure:Bad HTTP Response: "},
+        ReplyCase{"NotHttp", {"SSH-2.0-x\r\n\r\n"}, "failure:Bad HTTP Response: SSH-2.0-x\r\n"},
+        ReplyCase{"StatusLineCutAtNul",
+                  {"HTTP/1.0 \0 200\r\n\r\n"s},
+                  "failure:Bad HTTP Response: HTTP/1.0 "}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ReadResponse, StatusLineOfMoreThan127BytesIsReadAs127) {
+  const std::string line = "HTTP/1.0 " + std::string(150, '9') + "\r\n";
+  EXPECT_EQ(outcome({line}), "failure:Bad HTTP Response: " + line.substr(0, 127));
+}
+
+TEST(ReadResponse, HugeAnnouncedLengthGrowsOnlyWithTheData) {
+  // Reserving the announced 2 GiB up front would fail here (or exhaust the
+  // machine) long before the three bytes are read.
+  EXPECT_EQ(outcome({"HTTP/1.0 200 OK\r\nContent-Length: 2147483647\r\n\r\nabc"}), "body:abc");
+}
+
+TEST(ReadResponse, StopsReadingAtTheAnnouncedLength) {
+  zelvor::test::MemoryReader reader("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nabNEXT");
+  EXPECT_EQ(zelvor::readResponse(reader), "ab");
+  const std::size_t head = std::string("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\n").size();
+  EXPECT_EQ(reader.consumed(), head + 2);
+}
+
+}  // namespace

@@ -1,23 +1,40 @@
-// ByteReader's operations, all made of single receives.
+// ByteReader's operations, all made of single receives through the
+// read-ahead.
 #include "net/byte_reader.hpp"
+
+#include <algorithm>
+#include <cstring>
 
 namespace kelvo {
 
+bool ByteReader::fillAhead() {
+  ahead_.resize(readAheadSize);
+  aheadStart_ = 0;
+  aheadEnd_ = static_cast<std::size_t>(receive(ahead_.data(), readAheadSize));
+  return aheadEnd_ > 0;
+}
+
 int ByteReader::readByte() {
-  char byte = 0;
-  if (receive(&byte, 1) == 0) return -1;
-  return static_cast<unsigned char>(byte);
+  if (aheadCount() == 0 && !fillAhead()) return -1;
+  return static_cast<unsigned char>(ahead_[aheadStart_++]);
 }
 
 int ByteReader::readSome(char* buffer, int size) {
   if (size <= 0) return 0;
-  return receive(buffer, size);
+  if (aheadCount() == 0) {
+    if (size >= readAheadSize) return receive(buffer, size);
+    if (!fillAhead()) return 0;
+  }
+  const std::size_t count = std::min(aheadCount(), static_cast<std::size_t>(size));
+  std::memcpy(buffer, ahead_.data() + aheadStart_, count);
+  aheadStart_ += count;
+  return static_cast<int>(count);
 }
 
 int ByteReader::readExact(char* buffer, int size) {
   int total = 0;
   while (total < size) {
-    const int count = receive(buffer + total, size - total);
+    const int count = readSome(buffer + total, size - total);
     if (count == 0) break;
     total += count;
   }

@@ -3,8 +3,15 @@
 // in memory are another, which is how replies are parsed in tests and fuzzing.
 #pragma once
 
+#include <cstddef>
+#include <vector>
+
 namespace kelvo {
 
+// Small reads are served from a read-ahead buffer filled by one receive, so
+// reading a header byte by byte costs one system call per buffer, not two
+// per byte. Every byte is still handed out once, in order; large reads go
+// straight into the caller's buffer once the read-ahead is used up.
 class ByteReader {
  public:
   virtual ~ByteReader() = default;
@@ -12,8 +19,8 @@ class ByteReader {
   // The next byte (0 to 255), or -1 when the stream has ended or nothing came
   // in time.
   int readByte();
-  // One receive of at most `size` bytes; 0 when the stream has ended or
-  // nothing came in time.
+  // At most `size` bytes from one receive (or from the read-ahead); 0 when
+  // the stream has ended or nothing came in time.
   int readSome(char* buffer, int size);
   // Receives until `size` bytes have come or a receive yields nothing, and
   // returns how many came. Fewer than asked is not an error.
@@ -26,6 +33,17 @@ class ByteReader {
   // One receive of at most `size` bytes (size > 0): the count, or 0 when the
   // stream has ended or nothing came in time. Throws on failure.
   virtual int receive(char* buffer, int size) = 0;
+
+ private:
+  static constexpr int readAheadSize = 4096;
+
+  // Refills the read-ahead with one receive; false when it yielded nothing.
+  bool fillAhead();
+  std::size_t aheadCount() const noexcept { return aheadEnd_ - aheadStart_; }
+
+  std::vector<char> ahead_;
+  std::size_t aheadStart_ = 0;
+  std::size_t aheadEnd_ = 0;
 };
 
 }  // namespace kelvo

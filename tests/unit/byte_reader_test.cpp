@@ -85,4 +85,18 @@ TEST(ReadSome, TakesOneReceiveAtMost) {
   EXPECT_EQ(reader.readSome(buffer, 8), 0);
 }
 
+TEST(ReadAhead, SmallAndLargeReadsShareOneOrderedStream) {
+  std::string data;
+  for (int i = 0; i < 12000; ++i) data += static_cast<char>(i * 7 % 251);
+  MemoryReader reader(std::vector<std::string>{"head\n" + data.substr(0, 5000), data.substr(5000)});
+  char line[16];
+  ASSERT_EQ(reader.readLine(line, sizeof line), 5);
+  EXPECT_STREQ(line, "head\n");
+  std::string got(data.size() + 10, '\0');
+  EXPECT_EQ(reader.readExact(got.data(), static_cast<int>(got.size())), 12000);
+  got.resize(12000);
+  EXPECT_EQ(got, data);
+  EXPECT_EQ(reader.consumed(), 5u + 12000u);
+}
+
 }  // namespace

@@ -119,11 +119,4 @@ TEST(ReadResponse, HugeAnnouncedLengthGrowsOnlyWithTheData) {
   EXPECT_EQ(outcome({"HTTP/1.0 200 OK\r\nContent-Length: 2147483647\r\n\r\nabc"}), "body:abc");
 }
 
-TEST(ReadResponse, StopsReadingAtTheAnnouncedLength) {
-  zelvor::test::MemoryReader reader("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nabNEXT");
-  EXPECT_EQ(zelvor::readResponse(reader), "ab");
-  const std::size_t head = std::string("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\n").size();
-  EXPECT_EQ(reader.consumed(), head + 2);
-}
-
 }  // namespace

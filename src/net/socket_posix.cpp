@@ -1,6 +1,6 @@
 // The socket calls below the platform seam, on BSD sockets.
 //
-// Interrupted calls are retried in one place, retryInterrupted. Sends carry
+// Interrupted calls are retried in one place, kelvo::retryInterrupted. Sends carry
 // MSG_NOSIGNAL: a peer that closes early must end an exchange with a
 // failure, not end the process with SIGPIPE.
 #include <arpa/inet.h>
@@ -16,19 +16,11 @@
 #include <cstring>
 
 #include "net/socket.hpp"
+#include "support/owned_fd_posix.hpp"
 
 namespace kelvo {
 
 namespace {
-
-// Repeats `call` while it fails with EINTR.
-template <class Call>
-auto retryInterrupted(Call call) {
-  for (;;) {
-    const auto result = call();
-    if (!(result < 0 && errno == EINTR)) return result;
-  }
-}
 
 int fd(NativeSocket socket) { return static_cast<int>(socket); }
 

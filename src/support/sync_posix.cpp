@@ -22,9 +22,13 @@ Event::~Event() = default;
 
 namespace {
 // Waits on `changed` until `ready` holds or the time runs out.
+// A zero time-out only looks: even a zero wait_for sleeps on a futex and
+// switches task, which a loop that polls the stop event on every pass pays
+// for on every pass.
 template <class Ready>
 bool waitUntil(std::condition_variable& changed, std::unique_lock<std::mutex>& guard,
                std::uint32_t timeoutMs, Ready ready) {
+  if (timeoutMs == 0) return ready();
   if (timeoutMs == Thread::infinite) {
     changed.wait(guard, ready);
     return true;

@@ -1,0 +1,153 @@
+// The echo service on the kernel's ping sockets (SOCK_DGRAM, IPPROTO_ICMP):
+// no privilege needed, only membership of net.ipv4.ping_group_range. The
+// kernel fills in the identifier (the socket's own port) and the checksum,
+// hands each socket only the replies carrying its identifier, and gives them
+// without the IP header.
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ping/echo_service.hpp"
+#include "support/owned_fd_posix.hpp"
+
+namespace zelvor {
+
+namespace {
+
+constexpr std::uint8_t echoRequestType = 8;
+constexpr std::uint8_t echoReplyType = 0;
+constexpr std::size_t icmpHeaderSize = 8;
+constexpr std::int64_t nsPerMs = 1000000;
+
+// Shared by every handle, so that echoes running at once on several threads
+// never carry the same sequence even if the kernel gave two of them the
+// same identifier in turn.
+std::atomic<std::uint16_t> nextSequence{0};
+
+std::int64_t monotonicNs() noexcept {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+int openPingSocket() {
+  return ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+}
+
+// One pending report from the error queue: a destination-unreachable or
+// time-exceeded answer to our request, or a local failure to send it.
+// Reading it clears the socket's readiness for errors.
+void takeQueuedError(int fd) {
+  std::uint8_t quoted[64];
+  std::uint8_t control[256];
+  sockaddr_in offender{};
+  iovec part{quoted, sizeof quoted};
+  msghdr message{};
+  message.msg_name = &offender;
+  message.msg_namelen = sizeof offender;
+  message.msg_iov = &part;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  kelvo::retryInterrupted([&] { return ::recvmsg(fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT); });
+}
+
+class PingSocketHandle final : public EchoHandle {
+ public:
+  explicit PingSocketHandle(int fd) noexcept : socket_(fd) {}
+
+  bool valid() const noexcept { return socket_.valid(); }
+
+  // Without IP_RECVERR the kernel keeps no report of an unreachable or
+  // time-exceeded answer for us, and the echo would wait out its time-out.
+  bool reportErrors() noexcept {
+    const int on = 1;
+    return ::setsockopt(socket_.get(), IPPROTO_IP, IP_RECVERR, &on, sizeof on) == 0;
+  }
+
+  EchoOutcome echo(std::uint32_t address, std::span<const std::uint8_t> data,
+                   std::uint32_t timeoutMs) override {
+    const std::uint16_t sequence = nextSequence.fetch_add(1, std::memory_order_relaxed);
+    std::vector<std::uint8_t> request(icmpHeaderSize + data.size());
+    request[0] = echoRequestType;
+    request[6] = static_cast<std::uint8_t>(sequence >> 8);
+    request[7] = static_cast<std::uint8_t>(sequence & 0xFF);
+    std::copy(data.begin(), data.end(), request.begin() + icmpHeaderSize);
+
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_addr.s_addr = address;
+    const std::int64_t sentAt = monotonicNs();
+    const auto sent = kelvo::retryInterrupted([&] {
+      return ::sendto(socket_.get(), request.data(), request.size(), 0,
+                      reinterpret_cast<const sockaddr*>(&target), sizeof target);
+    });
+    if (sent < 0 || static_cast<std::size_t>(sent) != request.size()) return {};
+
+    // One byte more than a matching reply: a longer one then shows by its
+    // length. Ping sockets, unlike UDP, ignore MSG_TRUNC in recv's flags and
+    // report only what they copied.
+    std::vector<std::uint8_t> reply(request.size() + 1);
+    const std::int64_t deadline = sentAt + static_cast<std::int64_t>(timeoutMs) * nsPerMs;
+    for (;;) {
+      const std::int64_t left = deadline - monotonicNs();
+      if (left <= 0) return {};
+      const std::int64_t waitMs = std::min<std::int64_t>((left + nsPerMs - 1) / nsPerMs, INT_MAX);
+      pollfd entry{socket_.get(), POLLIN, 0};
+      const int ready = ::poll(&entry, 1, static_cast<int>(waitMs));
+      if (ready < 0 && errno != EINTR) return {};
+      if (ready <= 0) continue;
+      if ((entry.revents & POLLERR) != 0) {
+        takeQueuedError(socket_.get());
+        return {};
+      }
+      if ((entry.revents & POLLIN) == 0) return {};
+      const auto length = kelvo::retryInterrupted(
+          [&] { return ::recv(socket_.get(), reply.data(), reply.size(), 0); });
+      if (length < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK) continue;
+        return {};
+      }
+      const std::int64_t receivedAt = monotonicNs();
+      if (static_cast<std::size_t>(length) == request.size() && reply[0] == echoReplyType &&
+          reply[6] == request[6] && reply[7] == request[7] &&
+          std::equal(data.begin(), data.end(), reply.begin() + icmpHeaderSize)) {
+        return {true, static_cast<std::uint32_t>((receivedAt - sentAt) / nsPerMs)};
+      }
+    }
+  }
+
+ private:
+  kelvo::OwnedFd socket_;
+};
+
+class PingSocketService final : public EchoService {
+ public:
+  std::unique_ptr<EchoHandle> open() override {
+    auto handle = std::make_unique<PingSocketHandle>(openPingSocket());
+    if (!handle->valid() || !handle->reportErrors()) return nullptr;
+    return handle;
+  }
+};
+
+}  // namespace
+
+// A probe socket settles at once whether the kernel lets our group open
+// ping sockets; it is closed again straight away. Any failure counts as a
+// refusal: without ping sockets the run can measure nothing this way.
+std::shared_ptr<EchoService> bindEchoService() {
+  const kelvo::OwnedFd probe(openPingSocket());
+  if (!probe.valid()) throw std::string(echoServiceRefusedText);
+  return std::make_shared<PingSocketService>();
+}
+
+}  // namespace zelvor

@@ -1,0 +1,41 @@
+// runPing's choice between the engines.
+#include "ping/ping_run.hpp"
+
+#include <string>
+
+namespace zelvor {
+
+EchoPlatforms systemEchoPlatforms() {
+  return {RawEchoEngine::systemPlatform(), DllEchoEngine::systemPlatform()};
+}
+
+void runPing(RunState& state, std::vector<ServerEntry>& servers, std::uint32_t loops,
+             std::uint32_t timeoutMs, std::uint32_t airborne, std::uint32_t threads,
+             const EchoPlatforms& platforms) {
+  state.settings = RunSettings{loops, timeoutMs};
+  state.success.clear();
+
+  if (airborne > 0) {
+    if (state.stop.isSet()) return;
+    try {
+      RawEchoEngine(state, platforms.raw).run(servers, airborne);
+    } catch (const std::string&) {
+      // The raw engine is an optimisation: whatever stopped it, the
+      // echo-service engine may still measure.
+    }
+    if (state.success.isSet()) return;
+  }
+
+  if (threads > 0) {
+    if (state.stop.isSet()) return;
+    try {
+      DllEchoEngine(state, platforms.dll).run(servers, threads);
+    } catch (const std::string& failure) {
+      throw std::string(failure);
+    }
+  }
+
+  if (!state.success.isSet()) throw std::string(pingNeverSucceededText);
+}
+
+}  // namespace zelvor

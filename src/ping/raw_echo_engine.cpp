@@ -1,0 +1,157 @@
+// The raw-socket engine's measuring loop: drain, expire, send one request
+// per pass, wait only when nothing can be sent.
+#include "ping/raw_echo_engine.hpp"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+
+#include "catalogue/failure_texts.hpp"
+#include "ping/icmp_packet.hpp"
+
+namespace zelvor {
+
+namespace {
+
+// Room for the IP header and 256 bytes of ICMP message; a longer datagram is
+// none of ours and is lost.
+constexpr std::size_t receiveLimit = 276;
+// The longest wait for a datagram; an expired request is noticed at most
+// this late.
+constexpr std::uint32_t waitSliceMs = 1000;
+
+}  // namespace
+
+std::uint16_t nextSequence() noexcept {
+  static std::atomic<std::uint32_t> counter{0};
+  std::uint32_t current = counter.load();
+  std::uint16_t next = 0;
+  do {
+    next = detail::followingSequence(current);
+  } while (!counter.compare_exchange_weak(current, next));
+  return next;
+}
+
+RawEchoEngine::Platform RawEchoEngine::systemPlatform() {
+  return {openRawIcmpChannel, kelvo::resolveAddress, processIdentifier()};
+}
+
+RawEchoEngine::RawEchoEngine(RunState& state, Platform platform)
+    : state_(state), platform_(std::move(platform)) {}
+
+void RawEchoEngine::run(std::vector<ServerEntry>& servers, std::uint32_t airborne) {
+  state_.progress.reset(static_cast<std::uint32_t>(servers.size()) * state_.settings.loopCount);
+  state_.success.clear();
+  channel_ = platform_.openChannel();
+  slots_.assign(airborne, Slot{});
+  servers_ = &servers;
+  for (ServerEntry& server : servers) server.samples.clear();
+  measure();
+  channel_.reset();
+  slots_.clear();
+  servers_ = nullptr;
+}
+
+void RawEchoEngine::measure() {
+  while (!state_.stop.isSet()) {
+    while (receiveOne()) {
+    }
+    expire();
+    bool sent = false;
+    if (Slot* slot = freeSlot()) {
+      if (const auto server = eligibleServer()) {
+        send(*server, *slot);
+        sent = true;
+      } else if (allSlotsFree()) {
+        return;
+      }
+    }
+    if (!sent) channel_->waitReadable(waitSliceMs);
+  }
+}
+
+bool RawEchoEngine::receiveOne() {
+  std::array<std::uint8_t, receiveLimit> buffer;
+  kelvo::SocketAddress source;
+  const std::optional<std::size_t> length = channel_->receive(buffer, source);
+  const std::uint32_t receivedAt = state_.clock.now();
+  if (!length || *length == 0) return false;
+
+  const ReplyClass reply = classifyReply(std::span(buffer.data(), *length), platform_.identifier);
+  views_.clear();
+  for (const Slot& slot : slots_)
+    views_.push_back({slot.busy, slot.sequence, slot.address.address});
+  const std::optional<std::size_t> match = matchSlot(views_, reply, source.address);
+  if (!match) return true;
+
+  Slot& slot = slots_[*match];
+  slot.busy = false;
+  EchoSample sample;
+  if (reply.kind != ReplyKind::echoReply) {
+    sample.failure = replyFailureText(reply.kind);
+  } else {
+    const std::uint32_t rtt = receivedAt - slot.sentAt;
+    if (rtt > state_.settings.echoTimeoutMs) {
+      sample.failure = failure::timeout;
+    } else {
+      sample.rtt = static_cast<std::int32_t>(rtt);
+      state_.success.set();
+    }
+  }
+  record(slot.server, sample);
+  state_.progress.advance();
+  return true;
+}
+
+void RawEchoEngine::expire() {
+  const std::uint32_t now = state_.clock.now();
+  for (Slot& slot : slots_) {
+    if (!slot.busy || now - slot.sentAt <= state_.settings.echoTimeoutMs) continue;
+    state_.progress.advance();
+    record(slot.server, EchoSample{failure::timeout, 0});
+    slot.busy = false;
+  }
+}
+
+void RawEchoEngine::send(std::size_t server, Slot& slot) {
+  if (!platform_.resolve((*servers_)[server].host.c_str(), slot.address)) {
+    record(server, EchoSample{failure::badAddress, 0});
+    return;
+  }
+  slot.server = server;
+  slot.sequence = nextSequence();
+  slot.sentAt = state_.clock.now();
+  const EchoRequest request = buildEchoRequest(platform_.identifier, slot.sequence, slot.sentAt);
+  if (!channel_->send(request, slot.address)) {
+    record(server, EchoSample{failure::sockError, 0});
+    return;
+  }
+  slot.busy = true;
+}
+
+RawEchoEngine::Slot* RawEchoEngine::freeSlot() {
+  const auto free =
+      std::find_if(slots_.begin(), slots_.end(), [](const Slot& s) { return !s.busy; });
+  return free == slots_.end() ? nullptr : &*free;
+}
+
+std::optional<std::size_t> RawEchoEngine::eligibleServer() const {
+  const std::vector<ServerEntry>& servers = *servers_;
+  for (std::size_t i = 0; i < servers.size(); ++i) {
+    if (servers[i].samples.size() >= state_.settings.loopCount) continue;
+    const bool inFlight = std::any_of(slots_.begin(), slots_.end(),
+                                      [i](const Slot& s) { return s.busy && s.server == i; });
+    if (!inFlight) return i;
+  }
+  return std::nullopt;
+}
+
+bool RawEchoEngine::allSlotsFree() const {
+  return std::none_of(slots_.begin(), slots_.end(), [](const Slot& s) { return s.busy; });
+}
+
+void RawEchoEngine::record(std::size_t server, EchoSample sample) {
+  (*servers_)[server].samples.push_back(sample);
+}
+
+}  // namespace zelvor

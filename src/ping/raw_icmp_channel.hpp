@@ -1,0 +1,47 @@
+// The raw ICMP channel the raw-socket engine sends and receives on: what it
+// needs of the network, and nothing more, so that tests can script it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "net/socket.hpp"
+
+namespace zelvor {
+
+class RawIcmpChannel {
+ public:
+  virtual ~RawIcmpChannel() = default;
+
+  // Sends one ICMP message to `to`; the system adds the IP header, with a
+  // time-to-live of 255. False when the send failed.
+  virtual bool send(std::span<const std::uint8_t> message, const kelvo::SocketAddress& to) = 0;
+
+  // One whole IPv4 datagram, header first, into `buffer`, without waiting:
+  // its length, or nothing when none is queued, the receive failed, or the
+  // datagram did not fit (it is then lost). `source` gets its sender.
+  virtual std::optional<std::size_t> receive(std::span<std::uint8_t> buffer,
+                                             kelvo::SocketAddress& source) = 0;
+
+  // Waits until a datagram can be received, at most `timeoutMs`.
+  virtual void waitReadable(std::uint32_t timeoutMs) = 0;
+};
+
+// The text of a system that refuses raw ICMP sockets (on Linux: without
+// root or CAP_NET_RAW).
+inline constexpr const char* rawSocketRefusedText = "Unable to setup winsock 2";
+// The text of a raw socket whose options could not be set.
+inline constexpr const char* rawSocketSetupText = "Error creating socket";
+
+// The system's raw ICMP channel. Throws rawSocketRefusedText when the system
+// refuses raw sockets, rawSocketSetupText when one opens but cannot be made
+// non-blocking with a time-to-live of 255.
+std::unique_ptr<RawIcmpChannel> openRawIcmpChannel();
+
+// The low 16 bits of this process's id: the identifier of our requests.
+std::uint16_t processIdentifier() noexcept;
+
+}  // namespace zelvor

@@ -1,0 +1,129 @@
+// Both echo engines and runPing against real hosts: the ICMP peer answers
+// for 198.18.1.x as the plan in CMakeLists.txt says, the client namespace's
+// own kernel answers for 127.0.0.1. Each suite is run by its own CTest test,
+// with the privileges its name says.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "catalogue/failure_texts.hpp"
+#include "ping/ping_run.hpp"
+
+namespace {
+
+using zelvor::EchoSample;
+using zelvor::ServerEntry;
+
+constexpr std::uint32_t loops = 3;
+constexpr std::uint32_t timeoutMs = 300;
+
+// The hosts of the plan, in server order.
+const std::vector<std::string> hosts = {
+    "198.18.1.1",  // reply:20
+    "198.18.1.2",  // drop
+    "198.18.1.3",  // foreign:5
+    "198.18.1.4",  // twice:10
+    "198.18.1.5",  // late:400
+    "198.18.1.6",  // unreachable
+    "198.18.1.7",  // expired:198.18.255.254
+    "198.18.1.8",  // options:5
+    "198.18.1.9",  // reply:0
+    "127.0.0.1",   // the client's own kernel
+};
+
+std::vector<ServerEntry> planServers() {
+  std::vector<ServerEntry> servers;
+  for (const std::string& host : hosts) servers.push_back({host, {}});
+  return servers;
+}
+
+class RealHosts : public testing::Test {
+ protected:
+  zelvor::MsClock clock;
+  zelvor::ProgressCounter progress;
+  kelvo::Event stop;
+  zelvor::RunState state{{loops, timeoutMs}, {}, progress, clock, stop};
+  std::vector<ServerEntry> servers = planServers();
+};
+
+// Every sample a success whose time lies in [low, high] ms.
+void expectTimes(const ServerEntry& server, std::int32_t low, std::int32_t high) {
+  ASSERT_EQ(server.samples.size(), loops) << server.host;
+  for (const EchoSample& sample : server.samples) {
+    ASSERT_EQ(sample.failure, nullptr) << server.host << ": " << sample.failure;
+    EXPECT_GE(sample.rtt, low) << server.host;
+    EXPECT_LE(sample.rtt, high) << server.host;
+  }
+}
+
+void expectWord(const ServerEntry& server, const char* word) {
+  ASSERT_EQ(server.samples.size(), loops) << server.host;
+  for (const EchoSample& sample : server.samples) {
+    EXPECT_EQ(sample.failure, word)
+        << server.host << ": " << (sample.failure ? sample.failure : "success");
+  }
+}
+
+TEST_F(RealHosts, RawEngineTimesRepliesAndNamesEachFailure) {
+  zelvor::RawEchoEngine(state, zelvor::RawEchoEngine::systemPlatform()).run(servers, 16);
+  expectTimes(servers[0], 20, 22);
+  expectWord(servers[1], zelvor::failure::timeout);
+  expectWord(servers[2], zelvor::failure::foreign);
+  expectTimes(servers[3], 10, 12);
+  expectWord(servers[4], zelvor::failure::timeout);
+  expectWord(servers[5], zelvor::failure::unreachable);
+  // The router's message names no request in flight: the request expires.
+  expectWord(servers[6], zelvor::failure::timeout);
+  // IP options move the payload off the offset where the pattern is read.
+  expectWord(servers[7], zelvor::failure::foreign);
+  expectTimes(servers[8], 0, 2);
+  // Our own outgoing requests come back on the raw socket first; they must
+  // not be taken for the reply.
+  expectTimes(servers[9], 0, 2);
+  EXPECT_TRUE(state.success.isSet());
+  EXPECT_EQ(progress.fraction(), 1.0);
+}
+
+TEST_F(RealHosts, EchoServiceTimesRepliesAndFailsEverythingElse) {
+  zelvor::DllEchoEngine(state, zelvor::DllEchoEngine::systemPlatform()).run(servers, 4);
+  expectTimes(servers[0], 20, 22);
+  // Only a real echo reply is a success: unreachable and time exceeded are
+  // failures, and a reply for another identifier never reaches our socket.
+  for (const int failed : {1, 2, 4, 5, 6})
+    expectWord(servers[failed], zelvor::failure::serviceFailure);
+  expectTimes(servers[3], 10, 12);
+  expectTimes(servers[7], 5, 7);
+  expectTimes(servers[8], 0, 2);
+  expectTimes(servers[9], 0, 2);
+}
+
+TEST_F(RealHosts, RunPingMeasuresWithTheRawEngine) {
+  zelvor::runPing(state, servers, loops, timeoutMs, 16, 4, zelvor::systemEchoPlatforms());
+  // FOREIGN is a word only the raw engine records.
+  expectWord(servers[2], zelvor::failure::foreign);
+  expectTimes(servers[0], 20, 22);
+}
+
+// Run without CAP_NET_RAW: the raw engine cannot start.
+TEST_F(RealHosts, WithoutRawSocketsRunPingFallsBackToTheEchoService) {
+  zelvor::runPing(state, servers, loops, timeoutMs, 16, 4, zelvor::systemEchoPlatforms());
+  expectWord(servers[2], zelvor::failure::serviceFailure);
+  expectTimes(servers[0], 20, 22);
+}
+
+// Run without CAP_NET_RAW and with ping sockets refused.
+TEST_F(RealHosts, WithoutAnyIcmpRunPingGivesTheServicesFailure) {
+  const auto failureOf = [this](std::uint32_t threads) -> std::string {
+    try {
+      zelvor::runPing(state, servers, loops, timeoutMs, 16, threads, zelvor::systemEchoPlatforms());
+    } catch (const std::string& failure) {
+      return failure;
+    }
+    return "";
+  };
+  EXPECT_EQ(failureOf(4), "Unable to setup icmp.dll");
+  EXPECT_EQ(failureOf(0), "Ping never succeeded");
+}
+
+}  // namespace

@@ -1,0 +1,168 @@
+// Scripted stand-ins for what the echo engines need of the system: a clock
+// moved by hand, a simulated network behind the raw ICMP channel, and an
+// echo service with planned outcomes. They make scheduling, matching and
+// expiry exact and instant to test.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/socket.hpp"
+#include "ping/echo_service.hpp"
+#include "ping/raw_icmp_channel.hpp"
+#include "ping/run_state.hpp"
+#include "support/sync.hpp"
+#include "support/thread.hpp"
+
+namespace zelvor::test {
+
+// IPv4 address "a.b.c.d" in network byte order, as sockets hold it.
+std::uint32_t ipv4(const std::string& dotted);
+// Dotted addresses resolve; anything else does not.
+bool resolveDotted(const char* host, kelvo::SocketAddress& address);
+
+class ManualClock : public Clock {
+ public:
+  std::uint32_t now() override { return now_; }
+  void advance(std::uint32_t ms) { now_ += ms; }
+  void set(std::uint32_t ms) { now_ = ms; }
+
+ private:
+  std::uint32_t now_ = 0;
+};
+
+// What a simulated host does with an echo request.
+enum class HostBehaviour {
+  reply,        // an echo reply after the delay
+  drop,         // nothing
+  foreign,      // an echo reply with another identifier, after the delay
+  unreachable,  // destination unreachable from the host itself, after the delay
+  expired,      // time exceeded from routerAddress, after the delay
+  twice,        // two echo replies, after the delay and after twice the delay
+  sendFails,    // the send itself fails
+};
+
+struct HostPlan {
+  HostBehaviour behaviour = HostBehaviour::reply;
+  std::uint32_t delayMs = 0;
+};
+
+// A network of simulated hosts behind a RawIcmpChannel. Time passes only in
+// waitReadable, which moves the clock to the next datagram or by the whole
+// time-out, so a run takes no real time at all.
+class FakeIcmpNetwork : public RawIcmpChannel {
+ public:
+  static constexpr const char* routerAddress = "198.18.255.254";
+
+  struct Sent {
+    std::uint32_t time;
+    std::uint32_t address;
+    std::uint16_t sequence;
+    std::vector<std::uint8_t> message;
+  };
+
+  explicit FakeIcmpNetwork(ManualClock& clock) : clock_(clock) {}
+
+  // Hosts without a plan reply at once.
+  void plan(const std::string& dotted, HostPlan plan) { plans_[ipv4(dotted)] = plan; }
+  // Queues any datagram (IP header first) from `source`, to arrive at `time`.
+  void deliverAt(std::uint32_t time, std::vector<std::uint8_t> datagram, std::uint32_t source);
+
+  const std::vector<Sent>& sent() const { return sent_; }
+  const std::vector<std::uint32_t>& waits() const { return waits_; }
+
+  bool send(std::span<const std::uint8_t> message, const kelvo::SocketAddress& to) override;
+  std::optional<std::size_t> receive(std::span<std::uint8_t> buffer,
+                                     kelvo::SocketAddress& source) override;
+  void waitReadable(std::uint32_t timeoutMs) override;
+
+  // An IPv4 datagram from `source` carrying `icmp`; `options` extra 4-byte
+  // words of IP options.
+  static std::vector<std::uint8_t> datagram(std::uint32_t source, std::vector<std::uint8_t> icmp,
+                                            std::size_t optionWords = 0);
+
+ private:
+  struct Pending {
+    std::uint32_t due;
+    std::uint64_t order;
+    std::vector<std::uint8_t> datagram;
+    std::uint32_t source;
+  };
+
+  ManualClock& clock_;
+  std::map<std::uint32_t, HostPlan> plans_;
+  std::vector<Pending> pending_;
+  std::uint64_t nextOrder_ = 0;
+  std::vector<Sent> sent_;
+  std::vector<std::uint32_t> waits_;
+};
+
+// Hands a channel that someone else owns to an engine that wants to own one.
+class ChannelProxy : public RawIcmpChannel {
+ public:
+  explicit ChannelProxy(RawIcmpChannel& channel) : channel_(channel) {}
+  bool send(std::span<const std::uint8_t> message, const kelvo::SocketAddress& to) override {
+    return channel_.send(message, to);
+  }
+  std::optional<std::size_t> receive(std::span<std::uint8_t> buffer,
+                                     kelvo::SocketAddress& source) override {
+    return channel_.receive(buffer, source);
+  }
+  void waitReadable(std::uint32_t timeoutMs) override { channel_.waitReadable(timeoutMs); }
+
+ private:
+  RawIcmpChannel& channel_;
+};
+
+// An echo service with an outcome planned per address (a success of 7 ms
+// when none is), recording every echo from any thread.
+class FakeEchoService : public EchoService, public std::enable_shared_from_this<FakeEchoService> {
+ public:
+  struct Echo {
+    std::thread::id thread;
+    std::uint32_t address;
+    std::vector<std::uint8_t> data;
+    std::uint32_t timeoutMs;
+  };
+
+  void plan(const std::string& dotted, EchoOutcome outcome);
+  // Every echo first sets `started`, then waits for `gate`.
+  void holdEchoes(kelvo::Event* started, kelvo::Event* gate) {
+    started_ = started;
+    gate_ = gate;
+  }
+  void failOpens() { failOpens_ = true; }
+  // Each thread's first echo waits (10 s at most) until `count` threads
+  // have come, so that all are alive at once and none can take over the id
+  // of one that ended.
+  void gatherThreads(std::size_t count) { gatherCount_ = count; }
+
+  std::vector<Echo> echoes() const;
+  int openHandles() const;
+
+  std::unique_ptr<EchoHandle> open() override;
+
+ private:
+  class Handle;
+  void gather();
+
+  mutable std::mutex mutex_;
+  std::map<std::uint32_t, EchoOutcome> plans_;
+  std::vector<Echo> echoes_;
+  int openHandles_ = 0;
+  std::condition_variable arrived_;
+  std::set<std::thread::id> gathered_;
+  std::size_t gatherCount_ = 0;
+  kelvo::Event* started_ = nullptr;
+  kelvo::Event* gate_ = nullptr;
+  bool failOpens_ = false;
+};
+
+}  // namespace zelvor::test

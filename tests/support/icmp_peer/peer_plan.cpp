@@ -1,0 +1,196 @@
+// Reading the peer's plan and applying it to one request. Every number has a
+// ceiling, so that no plan can keep the peer busy beyond its lifetime.
+#include "peer_plan.hpp"
+
+#include <charconv>
+#include <optional>
+#include <string>
+
+namespace zelvor::test {
+
+namespace {
+
+constexpr Ipv4 testNetwork = 0xC6120000;  // 198.18.0.0
+constexpr Ipv4 testNetworkMask = 0xFFFE0000;
+constexpr Ipv4 firstTestHost = 0xC6120100;  // 198.18.1.0
+constexpr Ipv4 lastTestHost = 0xC61203FF;   // 198.18.3.255
+
+std::optional<std::uint32_t> parseNumber(std::string_view text) {
+  std::uint32_t value = 0;
+  const char* end = text.data() + text.size();
+  const std::from_chars_result parsed = std::from_chars(text.data(), end, value);
+  if (text.empty() || parsed.ec != std::errc() || parsed.ptr != end) return std::nullopt;
+  return value;
+}
+
+Ipv4 parseTestAddress(std::string_view text, std::string_view context) {
+  const std::optional<Ipv4> address = parseIpv4(text);
+  if (!address) {
+    throw PlanError(std::string(context) + ": '" + std::string(text) + "' is no IPv4 address");
+  }
+  if (!inTestNetwork(*address)) {
+    throw PlanError(std::string(context) + ": " + std::string(text) +
+                    " is outside the test network 198.18.0.0/15");
+  }
+  return *address;
+}
+
+std::uint32_t parseDelay(std::string_view text, std::string_view behaviour) {
+  const std::optional<std::uint32_t> ms = parseNumber(text);
+  if (!ms || *ms > maxDelayMs) {
+    throw PlanError("'" + std::string(behaviour) + "': the delay must be 0 to " +
+                    std::to_string(maxDelayMs) + " milliseconds");
+  }
+  return *ms;
+}
+
+}  // namespace
+
+bool inTestNetwork(Ipv4 address) { return (address & testNetworkMask) == testNetwork; }
+
+bool inTestHostRanges(Ipv4 address) { return address >= firstTestHost && address <= lastTestHost; }
+
+Behaviour parseBehaviour(std::string_view text) {
+  const std::size_t colon = text.find(':');
+  const std::string_view name = text.substr(0, colon);
+  const bool hasValue = colon != std::string_view::npos;
+  const std::string_view value = hasValue ? text.substr(colon + 1) : std::string_view();
+
+  struct Timed {
+    std::string_view name;
+    Action action;
+  };
+  constexpr Timed timed[] = {{"reply", Action::reply},
+                             {"late", Action::reply},
+                             {"foreign", Action::foreign},
+                             {"twice", Action::twice},
+                             {"options", Action::options}};
+  for (const Timed& entry : timed) {
+    if (name != entry.name) continue;
+    if (!hasValue) {
+      throw PlanError("'" + std::string(text) + "' needs a delay, e.g. " + std::string(name) +
+                      ":20");
+    }
+    return Behaviour{entry.action, parseDelay(value, text), 0};
+  }
+  if (name == "drop" || name == "unreachable") {
+    if (hasValue) throw PlanError("'" + std::string(text) + "' takes no value");
+    return Behaviour{name == "drop" ? Action::drop : Action::unreachable, 0, 0};
+  }
+  if (name == "expired") {
+    if (!hasValue) {
+      throw PlanError("'" + std::string(text) + "' needs the router, e.g. expired:198.18.255.254");
+    }
+    return Behaviour{Action::expired, 0, parseTestAddress(value, text)};
+  }
+  throw PlanError("unknown behaviour '" + std::string(text) +
+                  "' (reply:MS, late:MS, drop, foreign:MS, twice:MS, unreachable, "
+                  "expired:ROUTER, options:MS)");
+}
+
+HostRule parseHostRule(std::string_view text) {
+  const std::size_t equals = text.find('=');
+  if (equals == std::string_view::npos) {
+    throw PlanError("--host '" + std::string(text) + "': expected ADDR=BEHAVIOUR");
+  }
+  std::string_view addresses = text.substr(0, equals);
+  HostRule rule;
+  rule.behaviour = parseBehaviour(text.substr(equals + 1));
+  const std::size_t dash = addresses.find('-');
+  rule.first = parseTestAddress(addresses.substr(0, dash), text);
+  rule.last = rule.first;
+  if (dash != std::string_view::npos) {
+    const std::optional<std::uint32_t> lastOctet = parseNumber(addresses.substr(dash + 1));
+    if (!lastOctet || *lastOctet > 255 || *lastOctet < (rule.first & 0xFF)) {
+      throw PlanError("--host '" + std::string(text) +
+                      "': a range ends in a last octet no lower than its first, e.g. "
+                      "198.18.2.1-200");
+    }
+    rule.last = (rule.first & 0xFFFFFF00) | *lastOctet;
+  }
+  return rule;
+}
+
+PeerPlan parsePeerArguments(std::span<const std::string_view> arguments) {
+  PeerPlan plan;
+  for (std::size_t at = 0; at < arguments.size(); ++at) {
+    std::string_view option = arguments[at];
+    std::string_view value;
+    if (const std::size_t equals = option.find('=');
+        option.starts_with("--") && equals != std::string_view::npos) {
+      value = option.substr(equals + 1);
+      option = option.substr(0, equals);
+    } else if (option == "--host" || option == "--default" || option == "--lifetime") {
+      if (at + 1 == arguments.size()) throw PlanError(std::string(option) + " needs a value");
+      value = arguments[++at];
+    }
+
+    if (option == "--host") {
+      plan.hosts.push_back(parseHostRule(value));
+    } else if (option == "--default") {
+      plan.fallback = parseBehaviour(value);
+    } else if (option == "--lifetime") {
+      const std::optional<std::uint32_t> seconds = parseNumber(value);
+      if (!seconds || *seconds == 0 || *seconds > maxLifetimeSeconds) {
+        throw PlanError("--lifetime must be 1 to " + std::to_string(maxLifetimeSeconds) +
+                        " seconds, not '" + std::string(value) + "'");
+      }
+      plan.lifetimeSeconds = *seconds;
+    } else {
+      throw PlanError("unknown argument '" + std::string(arguments[at]) + "'");
+    }
+  }
+  return plan;
+}
+
+const Behaviour* behaviourFor(const PeerPlan& plan, Ipv4 destination) {
+  for (auto rule = plan.hosts.rbegin(); rule != plan.hosts.rend(); ++rule) {
+    if (destination >= rule->first && destination <= rule->last) return &rule->behaviour;
+  }
+  return inTestHostRanges(destination) ? &plan.fallback : nullptr;
+}
+
+std::vector<OutgoingPacket> answerRequest(const Behaviour& behaviour, const EchoRequest& request,
+                                          std::uint16_t identification) {
+  IpHeaderFields header;
+  header.source = request.destination;
+  header.destination = request.source;
+  header.identification = identification;
+  // A kernel's echo reply keeps the request's type of service; its errors do not.
+  header.tos = request.tos;
+
+  const auto echo = [&](std::uint16_t identifier) {
+    return buildIpPacket(header, buildEchoReply(identifier, request.sequence, request.payload));
+  };
+  const auto error = [&](std::uint8_t type, std::uint8_t code) {
+    header.tos = 0;
+    return buildIpPacket(header, buildIcmpError(type, code, request.quote));
+  };
+
+  const std::uint32_t ms = behaviour.delayMs;
+  switch (behaviour.action) {
+    case Action::reply:
+      return {{ms, request.source, echo(request.identifier)}};
+    case Action::drop:
+      return {};
+    case Action::foreign:
+      return {{ms, request.source, echo(static_cast<std::uint16_t>(request.identifier ^ 0xFFFF))}};
+    case Action::twice: {
+      Bytes packet = echo(request.identifier);
+      return {{ms, request.source, packet}, {2 * ms, request.source, std::move(packet)}};
+    }
+    case Action::unreachable:
+      return {{0, request.source, error(icmp::destinationUnreachable, icmp::hostUnreachable)}};
+    case Action::expired:
+      header.source = behaviour.router;
+      return {{0, request.source, error(icmp::timeExceeded, icmp::ttlExceededInTransit)}};
+    case Action::options: {
+      const Bytes options = recordRouteOption(request.destination);
+      header.options = options;
+      return {{ms, request.source, echo(request.identifier)}};
+    }
+  }
+  return {};
+}
+
+}  // namespace zelvor::test

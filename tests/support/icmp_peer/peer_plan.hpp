@@ -1,0 +1,89 @@
+// What the ICMP test peer answers, per destination address: the plan read
+// from its command line, and the packets one request turns into under it.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string_view>
+#include <vector>
+
+#include "peer_packet.hpp"
+
+namespace zelvor::test {
+
+enum class Action {
+  reply,        // echo reply after delayMs ("late" is the same)
+  drop,         // no answer at all
+  foreign,      // echo reply after delayMs whose identifier is not the request's
+  twice,        // two identical echo replies, after delayMs and 2 * delayMs
+  unreachable,  // host unreachable from the target's own address, at once
+  expired,      // time exceeded from `router`, at once
+  options,      // echo reply after delayMs whose IP header carries options
+};
+
+struct Behaviour {
+  Action action = Action::reply;
+  std::uint32_t delayMs = 0;
+  Ipv4 router = 0;  // expired only
+  bool operator==(const Behaviour&) const = default;
+};
+
+// The addresses first..last (inclusive) and what they do.
+struct HostRule {
+  Ipv4 first = 0;
+  Ipv4 last = 0;
+  Behaviour behaviour;
+  bool operator==(const HostRule&) const = default;
+};
+
+inline constexpr std::uint32_t maxDelayMs = 600'000;
+inline constexpr std::uint32_t maxLifetimeSeconds = 3600;
+inline constexpr std::uint32_t defaultLifetimeSeconds = 60;
+
+struct PeerPlan {
+  std::vector<HostRule> hosts;  // in command-line order; the last match wins
+  Behaviour fallback;           // for the test host ranges; like a kernel: reply:0
+  std::uint32_t lifetimeSeconds = defaultLifetimeSeconds;
+};
+
+// A command line the peer cannot follow; what() says why, naming the argument.
+class PlanError : public std::invalid_argument {
+ public:
+  using std::invalid_argument::invalid_argument;
+};
+
+// 198.18.0.0/15, the only network the peer answers from or to.
+bool inTestNetwork(Ipv4 address);
+// 198.18.1.0 to 198.18.3.255, where the namespace harness makes every
+// address a host, and so where the fallback applies.
+bool inTestHostRanges(Ipv4 address);
+
+// "reply:MS", "late:MS", "drop", "foreign:MS", "twice:MS", "unreachable",
+// "expired:ROUTER" or "options:MS". Throws PlanError.
+Behaviour parseBehaviour(std::string_view text);
+// "ADDR=BEHAVIOUR" where ADDR is one address or a last-octet range such as
+// "198.18.2.1-200", inside the test network. Throws PlanError.
+HostRule parseHostRule(std::string_view text);
+// The arguments after the program name: --host RULE (repeatable), --default
+// BEHAVIOUR, --lifetime SECONDS, each also as --name=value. Throws PlanError.
+PeerPlan parsePeerArguments(std::span<const std::string_view> arguments);
+
+// What the plan says for requests to `destination`, or null when the peer
+// stays silent because the address is neither listed nor a test host.
+const Behaviour* behaviourFor(const PeerPlan& plan, Ipv4 destination);
+
+// One packet to send, ready for a raw socket that takes the IP header.
+struct OutgoingPacket {
+  std::uint32_t delayMs = 0;  // after the request arrived
+  Ipv4 destination = 0;
+  Bytes bytes;
+};
+
+// The packets that answer `request` under `behaviour`, in the order they are
+// due. `identification` goes into the IP header of each, so that the two
+// copies of "twice" are alike to the byte.
+std::vector<OutgoingPacket> answerRequest(const Behaviour& behaviour, const EchoRequest& request,
+                                          std::uint16_t identification);
+
+}  // namespace zelvor::test

@@ -1,0 +1,161 @@
+// The echo-service engine over a scripted service: dealing to workers,
+// write-back, failure words, and a stop that leaves no worker behind.
+#include "ping/dll_echo_engine.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "catalogue/failure_texts.hpp"
+#include "fake_echo.hpp"
+
+namespace {
+
+using zelvor::ServerEntry;
+using zelvor::test::FakeEchoService;
+using zelvor::test::ipv4;
+
+std::string host(int n) { return "198.18.1." + std::to_string(n); }
+
+std::vector<ServerEntry> numberedServers(int count) {
+  std::vector<ServerEntry> servers;
+  for (int i = 0; i < count; ++i) servers.push_back({host(i), {}});
+  return servers;
+}
+
+int serverOf(std::uint32_t address) {
+  for (int i = 0; i < 256; ++i) {
+    if (ipv4(host(i)) == address) return i;
+  }
+  return -1;
+}
+
+class DllEngine : public testing::Test {
+ protected:
+  void run(std::vector<ServerEntry>& servers, std::uint32_t loops, std::uint32_t threads) {
+    state.settings = {loops, 2000};
+    zelvor::DllEchoEngine(state, platform()).run(servers, threads);
+  }
+
+  zelvor::DllEchoEngine::Platform platform() {
+    return {[this] { return service; }, zelvor::test::resolveDotted};
+  }
+
+  // The servers each worker thread echoed, in its order.
+  std::vector<std::vector<int>> byWorker() const {
+    std::map<std::thread::id, std::vector<int>> seen;
+    std::vector<std::thread::id> order;
+    for (const auto& echo : service->echoes()) {
+      if (seen.find(echo.thread) == seen.end()) order.push_back(echo.thread);
+      seen[echo.thread].push_back(serverOf(echo.address));
+    }
+    std::vector<std::vector<int>> workers;
+    for (const auto& thread : order) workers.push_back(seen[thread]);
+    std::sort(workers.begin(), workers.end());
+    return workers;
+  }
+
+  std::shared_ptr<FakeEchoService> service = std::make_shared<FakeEchoService>();
+  zelvor::test::ManualClock clock;
+  zelvor::ProgressCounter progress;
+  kelvo::Event stop;
+  zelvor::RunState state{{}, {}, progress, clock, stop};
+};
+
+TEST_F(DllEngine, DealsServersRoundRobinAndWritesThemBackInPlace) {
+  for (int i = 0; i < 10; ++i) service->plan(host(i), {true, static_cast<std::uint32_t>(i)});
+  service->gatherThreads(4);
+  auto servers = numberedServers(10);
+  run(servers, 2, 4);
+  EXPECT_EQ(byWorker(), (std::vector<std::vector<int>>{
+                            {0, 4, 8, 0, 4, 8}, {1, 5, 9, 1, 5, 9}, {2, 6, 2, 6}, {3, 7, 3, 7}}));
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(servers[i].host, host(i));
+    ASSERT_EQ(servers[i].samples.size(), 2u);
+    EXPECT_EQ(servers[i].samples[1].failure, nullptr);
+    EXPECT_EQ(servers[i].samples[1].rtt, i);
+  }
+  EXPECT_TRUE(state.success.isSet());
+  EXPECT_EQ(progress.fraction(), 1.0);
+}
+
+TEST_F(DllEngine, MoreWorkersThanServersLeavesTheRestIdle) {
+  service->gatherThreads(3);
+  auto servers = numberedServers(3);
+  run(servers, 2, 8);
+  EXPECT_EQ(byWorker(), (std::vector<std::vector<int>>{{0, 0}, {1, 1}, {2, 2}}));
+  for (const ServerEntry& server : servers) EXPECT_EQ(server.samples.size(), 2u);
+}
+
+TEST_F(DllEngine, EchoesSixtyFourBytesOfAAWithTheTimeOut) {
+  auto servers = numberedServers(1);
+  run(servers, 1, 1);
+  const auto echoes = service->echoes();
+  ASSERT_EQ(echoes.size(), 1u);
+  EXPECT_EQ(echoes[0].data, std::vector<std::uint8_t>(64, 0xAA));
+  EXPECT_EQ(echoes[0].timeoutMs, 2000u);
+  EXPECT_EQ(service->openHandles(), 0);
+}
+
+TEST_F(DllEngine, FailuresAdvanceTheCounterAndNeverCountAsSuccess) {
+  service->plan(host(1), {false, 3});
+  std::vector<ServerEntry> servers = {{"nothing.invalid", {}}, {host(1), {}}};
+  run(servers, 3, 2);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(servers[0].samples[i].failure, zelvor::failure::badAddress);
+    EXPECT_EQ(servers[1].samples[i].failure, zelvor::failure::serviceFailure);
+  }
+  EXPECT_FALSE(state.success.isSet());
+  EXPECT_EQ(progress.fraction(), 1.0);
+}
+
+TEST_F(DllEngine, HandleThatCannotOpenIsAFailure) {
+  service->failOpens();
+  auto servers = numberedServers(1);
+  run(servers, 2, 1);
+  ASSERT_EQ(servers[0].samples.size(), 2u);
+  EXPECT_EQ(servers[0].samples[0].failure, zelvor::failure::serviceFailure);
+}
+
+TEST_F(DllEngine, UnboundServiceFailsBeforeTouchingSamples) {
+  auto servers = numberedServers(1);
+  servers[0].samples.push_back({nullptr, 9});
+  state.settings = {3, 2000};
+  auto refused = platform();
+  refused.bindService = []() -> std::shared_ptr<zelvor::EchoService> {
+    throw std::string(zelvor::echoServiceRefusedText);
+  };
+  try {
+    zelvor::DllEchoEngine(state, refused).run(servers, 4);
+    FAIL() << "no failure";
+  } catch (const std::string& text) {
+    EXPECT_EQ(text, "Unable to setup icmp.dll");
+  }
+  ASSERT_EQ(servers[0].samples.size(), 1u);
+  EXPECT_EQ(servers[0].samples[0].rtt, 9);
+}
+
+TEST_F(DllEngine, StopLeavesTheSamplesAndNoWorkerRunning) {
+  auto servers = numberedServers(6);
+  for (ServerEntry& server : servers) server.samples.push_back({nullptr, 1});
+  kelvo::Event started, gate;
+  service->holdEchoes(&started, &gate);
+  std::thread runner([&] { run(servers, 3, 3); });
+  ASSERT_TRUE(started.wait(10000));
+  stop.set();
+  gate.set();
+  runner.join();
+  // The run has returned: every worker has ended and closed its handle.
+  EXPECT_EQ(service->openHandles(), 0);
+  EXPECT_LE(service->echoes().size(), 3u);
+  for (const ServerEntry& server : servers) {
+    ASSERT_EQ(server.samples.size(), 1u);
+    EXPECT_EQ(server.samples[0].rtt, 1);
+  }
+}
+
+}  // namespace

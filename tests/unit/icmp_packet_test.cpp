@@ -1,0 +1,152 @@
+// The echo request's bytes, the checksum, reply classification and the
+// matching of datagrams to requests in flight.
+#include "ping/icmp_packet.hpp"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "catalogue/failure_texts.hpp"
+#include "fake_echo.hpp"
+#include "ping/raw_echo_engine.hpp"
+
+namespace {
+
+using zelvor::ReplyKind;
+using zelvor::test::FakeIcmpNetwork;
+using zelvor::test::ipv4;
+using Bytes = std::vector<std::uint8_t>;
+
+TEST(InternetChecksum, MatchesTheRfc1071Example) {
+  // RFC 1071's sum of 00 01 f2 03 f4 f5 f6 f7 is ddf2, so the checksum bytes
+  // as sent are 22 0d; stored little-endian that is 0x0d22.
+  const Bytes bytes = {0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7};
+  EXPECT_EQ(zelvor::internetChecksum(bytes), 0x0d22);
+}
+
+TEST(InternetChecksum, AddsAnOddByteAndFoldsEveryCarry) {
+  EXPECT_EQ(zelvor::internetChecksum(Bytes{}), 0xFFFF);
+  EXPECT_EQ(zelvor::internetChecksum(Bytes{0x01}), 0xFFFE);
+  EXPECT_EQ(zelvor::internetChecksum(Bytes{0xFF, 0xFF, 0xFF, 0xFF}), 0x0000);
+  EXPECT_EQ(zelvor::internetChecksum(Bytes{0xFF, 0xFF, 0x01, 0x00}), 0xFFFE);
+}
+
+TEST(EchoRequest, IsByteForByteTheKnownMessage) {
+  const zelvor::EchoRequest request = zelvor::buildEchoRequest(0x1234, 1, 5);
+  Bytes expected = {0x08, 0x00, 0x5D, 0xF3, 0x34, 0x12, 0x01, 0x00, 0x05, 0x00, 0x00, 0x00};
+  for (int i = 0; i < 5; ++i) expected.insert(expected.end(), {0x01, 0x00, 0xDE, 0xFE});
+  EXPECT_EQ(Bytes(request.begin(), request.end()), expected);
+}
+
+TEST(EchoRequest, ChecksumMakesTheMessageSumToZero) {
+  const zelvor::EchoRequest request = zelvor::buildEchoRequest(0xBEEF, 65535, 0xFFFFFFFF);
+  EXPECT_EQ(zelvor::internetChecksum(request), 0);
+  EXPECT_EQ(request[6], 0xFF);
+  EXPECT_EQ(request[7], 0xFF);
+  EXPECT_EQ(request[31], 0xFE);
+}
+
+TEST(SequenceCounter, NeverGivesZeroAndWrapsToOne) {
+  EXPECT_EQ(zelvor::detail::followingSequence(0), 1);
+  EXPECT_EQ(zelvor::detail::followingSequence(1), 2);
+  EXPECT_EQ(zelvor::detail::followingSequence(65534), 65535);
+  EXPECT_EQ(zelvor::detail::followingSequence(65535), 1);
+  const std::uint16_t first = zelvor::nextSequence();
+  EXPECT_EQ(zelvor::nextSequence(), zelvor::detail::followingSequence(first));
+}
+
+// An ICMP message of `type` with `identifier` at bytes 4-5, padded to
+// `size` bytes with the pattern of `sequence`.
+Bytes icmp(std::uint8_t type, std::uint16_t identifier, std::uint16_t sequence,
+           std::size_t size = 32) {
+  const zelvor::EchoRequest request = zelvor::buildEchoRequest(identifier, sequence, 0);
+  Bytes message(request.begin(), request.end());
+  message.resize(size, 0);
+  message[0] = type;
+  return message;
+}
+
+struct ClassifyCase {
+  const char* name;
+  Bytes datagram;
+  ReplyKind kind;
+  std::uint16_t sequence;
+};
+
+void PrintTo(const ClassifyCase& c, std::ostream* out) { *out << c.name; }
+
+class ClassifyReply : public testing::TestWithParam<ClassifyCase> {};
+
+TEST_P(ClassifyReply, GivesTheKindAndOnlyAnEchoReplysSequence) {
+  const zelvor::ReplyClass reply = zelvor::classifyReply(GetParam().datagram, 0x1234);
+  EXPECT_EQ(reply.kind, GetParam().kind);
+  EXPECT_EQ(reply.sequence, GetParam().sequence);
+}
+
+const std::uint32_t host = ipv4("198.18.1.1");
+
+INSTANTIATE_TEST_SUITE_P(
+    Datagrams, ClassifyReply,
+    testing::Values(
+        ClassifyCase{"OurReply", FakeIcmpNetwork::datagram(host, icmp(0, 0x1234, 77)),
+                     ReplyKind::echoReply, 77},
+        ClassifyCase{"OtherIdentifier", FakeIcmpNetwork::datagram(host, icmp(0, 0x4321, 77)),
+                     ReplyKind::foreign, 0},
+        ClassifyCase{"ShorterThan36", FakeIcmpNetwork::datagram(host, icmp(0, 0x1234, 77, 15)),
+                     ReplyKind::foreign, 0},
+        ClassifyCase{"ExactlyThe36Needed", FakeIcmpNetwork::datagram(host, icmp(0, 0x1234, 9, 16)),
+                     ReplyKind::echoReply, 9},
+        ClassifyCase{"IpOptionsMoveThePattern",
+                     FakeIcmpNetwork::datagram(host, icmp(0, 0x1234, 77), 1), ReplyKind::foreign,
+                     0},
+        ClassifyCase{"Unreachable", FakeIcmpNetwork::datagram(host, icmp(3, 0, 0)),
+                     ReplyKind::unreachable, 0},
+        ClassifyCase{"TimeExceeded", FakeIcmpNetwork::datagram(host, icmp(11, 0, 0)),
+                     ReplyKind::expired, 0},
+        ClassifyCase{"OurOwnRequest", FakeIcmpNetwork::datagram(host, icmp(8, 0x1234, 77)),
+                     ReplyKind::ownRequest, 0},
+        ClassifyCase{"SomeoneElsesRequest", FakeIcmpNetwork::datagram(host, icmp(8, 0x9999, 77)),
+                     ReplyKind::badHeader, 0},
+        ClassifyCase{"OtherType", FakeIcmpNetwork::datagram(host, icmp(5, 0x1234, 77)),
+                     ReplyKind::badHeader, 0},
+        ClassifyCase{"HeaderPlusSevenBytes", FakeIcmpNetwork::datagram(host, icmp(0, 0x1234, 1, 7)),
+                     ReplyKind::badHeader, 0},
+        ClassifyCase{"HeaderLengthBeyondTheData", Bytes{0x4F, 0, 0, 0, 0, 0, 0, 0},
+                     ReplyKind::badHeader, 0},
+        ClassifyCase{"Empty", Bytes{}, ReplyKind::badHeader, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ReplyFailureText, NamesEachFailureKind) {
+  EXPECT_EQ(zelvor::replyFailureText(ReplyKind::badHeader), zelvor::failure::badHeader);
+  EXPECT_EQ(zelvor::replyFailureText(ReplyKind::unreachable), zelvor::failure::unreachable);
+  EXPECT_EQ(zelvor::replyFailureText(ReplyKind::foreign), zelvor::failure::foreign);
+  EXPECT_EQ(zelvor::replyFailureText(ReplyKind::expired), zelvor::failure::expired);
+  EXPECT_EQ(zelvor::replyFailureText(ReplyKind::echoReply), nullptr);
+}
+
+TEST(MatchSlot, EchoRepliesMatchBySequenceOnly) {
+  const std::uint32_t a = ipv4("198.18.1.1"), b = ipv4("198.18.1.2");
+  const std::vector<zelvor::SlotView> slots = {{true, 5, a}, {false, 6, b}, {true, 6, b}};
+  using zelvor::ReplyClass;
+  EXPECT_EQ(zelvor::matchSlot(slots, ReplyClass{ReplyKind::echoReply, 6}, a), 2u);
+  EXPECT_EQ(zelvor::matchSlot(slots, ReplyClass{ReplyKind::echoReply, 5}, b), 0u);
+  // A late reply whose request expired must not complete the next request
+  // to the same server.
+  EXPECT_EQ(zelvor::matchSlot(slots, ReplyClass{ReplyKind::echoReply, 4}, a), std::nullopt);
+}
+
+TEST(MatchSlot, FailuresMatchTheLowestBusySlotOfTheirSource) {
+  const std::uint32_t a = ipv4("198.18.1.1"), b = ipv4("198.18.1.2");
+  const std::vector<zelvor::SlotView> slots = {
+      {false, 1, a}, {true, 2, b}, {true, 3, a}, {true, 4, a}};
+  using zelvor::ReplyClass;
+  for (const ReplyKind kind :
+       {ReplyKind::unreachable, ReplyKind::foreign, ReplyKind::expired, ReplyKind::badHeader}) {
+    EXPECT_EQ(zelvor::matchSlot(slots, ReplyClass{kind, 0}, a), 2u);
+    EXPECT_EQ(zelvor::matchSlot(slots, ReplyClass{kind, 0}, b), 1u);
+    EXPECT_EQ(zelvor::matchSlot(slots, ReplyClass{kind, 0}, ipv4("198.18.9.9")), std::nullopt);
+  }
+  EXPECT_EQ(zelvor::matchSlot(slots, ReplyClass{ReplyKind::ownRequest, 0}, a), std::nullopt);
+}
+
+}  // namespace

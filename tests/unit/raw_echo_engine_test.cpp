@@ -1,0 +1,261 @@
+// The raw-socket engine over a simulated network and a hand-moved clock:
+// scheduling, matching, expiry and the failure words, exactly.
+#include "ping/raw_echo_engine.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "catalogue/failure_texts.hpp"
+#include "fake_echo.hpp"
+
+namespace {
+
+using zelvor::EchoSample;
+using zelvor::ServerEntry;
+using zelvor::test::FakeIcmpNetwork;
+using zelvor::test::HostBehaviour;
+using zelvor::test::HostPlan;
+using zelvor::test::ipv4;
+namespace failure = zelvor::failure;
+
+constexpr std::uint16_t identifier = 0x1234;
+
+std::string host(int n) { return "198.18.1." + std::to_string(n); }
+
+std::vector<ServerEntry> serversOf(const std::vector<std::string>& hosts) {
+  std::vector<ServerEntry> servers;
+  for (const std::string& h : hosts) servers.push_back({h, {}});
+  return servers;
+}
+
+std::vector<ServerEntry> numberedServers(int count) {
+  std::vector<std::string> hosts;
+  for (int i = 0; i < count; ++i) hosts.push_back(host(i));
+  return serversOf(hosts);
+}
+
+// A sample as text: the rtt, or the failure word.
+std::string show(const EchoSample& sample) {
+  return sample.failure != nullptr ? sample.failure : std::to_string(sample.rtt);
+}
+
+std::vector<std::string> shown(const ServerEntry& server) {
+  std::vector<std::string> samples;
+  for (const EchoSample& sample : server.samples) samples.push_back(show(sample));
+  return samples;
+}
+
+class RawEngine : public testing::Test {
+ protected:
+  void run(std::vector<ServerEntry>& servers, std::uint32_t loops, std::uint32_t timeoutMs,
+           std::uint32_t airborne) {
+    state.settings = {loops, timeoutMs};
+    zelvor::RawEchoEngine(state, platform()).run(servers, airborne);
+  }
+
+  zelvor::RawEchoEngine::Platform platform() {
+    return {[this] { return std::make_unique<zelvor::test::ChannelProxy>(network); },
+            zelvor::test::resolveDotted, identifier};
+  }
+
+  // The servers' positions in the order their requests went out, with the
+  // clock reading of each send.
+  std::vector<std::pair<std::uint32_t, int>> sends() const {
+    std::vector<std::pair<std::uint32_t, int>> order;
+    for (const auto& sent : network.sent()) {
+      for (int i = 0; i < 256; ++i) {
+        if (ipv4(host(i)) == sent.address) order.emplace_back(sent.time, i);
+      }
+    }
+    return order;
+  }
+
+  zelvor::test::ManualClock clock;
+  FakeIcmpNetwork network{clock};
+  zelvor::ProgressCounter progress;
+  kelvo::Event stop;
+  zelvor::RunState state{{}, {}, progress, clock, stop};
+};
+
+TEST_F(RawEngine, ThreeServersGoOutAtOnceAndEachWaitsForItsOwnOutcome) {
+  for (int i = 0; i < 3; ++i) network.plan(host(i), {HostBehaviour::reply, 10u * (i + 1)});
+  auto servers = numberedServers(3);
+  run(servers, 3, 2000, 16);
+  using Send = std::pair<std::uint32_t, int>;
+  const std::vector<Send> all = sends();
+  const std::vector<Send> firstThree(all.begin(), all.begin() + 3);
+  EXPECT_EQ(firstThree, (std::vector<Send>{{0, 0}, {0, 1}, {0, 2}}));
+  // Server i answers after 10(i+1) ms, so its sends are that far apart.
+  std::vector<std::vector<std::uint32_t>> times(3);
+  for (const auto& [time, server] : sends()) times[server].push_back(time);
+  EXPECT_EQ(times[0], (std::vector<std::uint32_t>{0, 10, 20}));
+  EXPECT_EQ(times[1], (std::vector<std::uint32_t>{0, 20, 40}));
+  EXPECT_EQ(times[2], (std::vector<std::uint32_t>{0, 30, 60}));
+  EXPECT_EQ(shown(servers[0]), (std::vector<std::string>{"10", "10", "10"}));
+  EXPECT_EQ(shown(servers[2]), (std::vector<std::string>{"30", "30", "30"}));
+  EXPECT_TRUE(state.success.isSet());
+  EXPECT_EQ(progress.fraction(), 1.0);
+}
+
+TEST_F(RawEngine, OneSlotFinishesEachServerBeforeTheNext) {
+  auto servers = numberedServers(3);
+  run(servers, 2, 2000, 1);
+  std::vector<int> order;
+  for (const auto& [time, server] : sends()) order.push_back(server);
+  EXPECT_EQ(order, (std::vector<int>{0, 0, 1, 1, 2, 2}));
+}
+
+TEST_F(RawEngine, FreedSlotsGoToTheLowestServerWithEchoesLeft) {
+  for (int i = 0; i < 20; ++i) network.plan(host(i), {HostBehaviour::reply, 10});
+  auto servers = numberedServers(20);
+  run(servers, 3, 2000, 16);
+  std::vector<std::uint32_t> firstSend(20, 9999);
+  for (const auto& [time, server] : sends()) {
+    firstSend[server] = std::min(firstSend[server], time);
+  }
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(firstSend[i], 0u) << i;
+  // Servers 0 to 15 keep all 16 slots until their third echo is in; only
+  // then do 16 to 19 start.
+  for (int i = 16; i < 20; ++i) EXPECT_EQ(firstSend[i], 30u) << i;
+  EXPECT_EQ(network.sent().size(), 60u);
+  for (const ServerEntry& server : servers) EXPECT_EQ(shown(server).size(), 3u);
+}
+
+TEST_F(RawEngine, UnresolvableHostGetsBadAddressWithoutSendingOrProgress) {
+  auto servers = serversOf({"nothing.invalid", host(1)});
+  run(servers, 3, 2000, 16);
+  EXPECT_EQ(shown(servers[0]),
+            (std::vector<std::string>{"BADADDRESS", "BADADDRESS", "BADADDRESS"}));
+  EXPECT_EQ(servers[0].samples[0].failure, failure::badAddress);
+  EXPECT_EQ(network.sent().size(), 3u);
+  EXPECT_EQ(progress.fraction(), 0.5);
+}
+
+TEST_F(RawEngine, FailedSendRecordsSockErrorWithoutProgress) {
+  network.plan(host(0), {HostBehaviour::sendFails, 0});
+  auto servers = numberedServers(1);
+  run(servers, 2, 2000, 4);
+  EXPECT_EQ(shown(servers[0]), (std::vector<std::string>{"SOCKERROR", "SOCKERROR"}));
+  EXPECT_EQ(progress.fraction(), 0.0);
+  EXPECT_FALSE(state.success.isSet());
+}
+
+TEST_F(RawEngine, ReplyAtTheTimeOutSucceedsAndOneLaterTimesOut) {
+  network.plan(host(0), {HostBehaviour::reply, 2000});
+  network.plan(host(1), {HostBehaviour::reply, 2001});
+  network.plan(host(2), {HostBehaviour::drop, 0});
+  auto servers = numberedServers(3);
+  run(servers, 1, 2000, 16);
+  EXPECT_EQ(shown(servers[0]), (std::vector<std::string>{"2000"}));
+  EXPECT_EQ(shown(servers[1]), (std::vector<std::string>{"TIMEOUT"}));
+  EXPECT_EQ(shown(servers[2]), (std::vector<std::string>{"TIMEOUT"}));
+  EXPECT_EQ(progress.fraction(), 1.0);
+}
+
+TEST_F(RawEngine, WaitsAreCutAtOneSecond) {
+  network.plan(host(0), {HostBehaviour::drop, 0});
+  auto servers = numberedServers(1);
+  run(servers, 1, 2500, 16);
+  EXPECT_EQ(network.waits(), (std::vector<std::uint32_t>{1000, 1000, 1000}));
+  EXPECT_EQ(clock.now(), 3000u);
+  EXPECT_EQ(shown(servers[0]), (std::vector<std::string>{"TIMEOUT"}));
+}
+
+struct WordCase {
+  const char* name;
+  HostBehaviour behaviour;
+  const char* word;
+};
+
+void PrintTo(const WordCase& c, std::ostream* out) { *out << c.name; }
+
+class RawEngineWords : public RawEngine, public testing::WithParamInterface<WordCase> {};
+
+TEST_P(RawEngineWords, EachAnswerRecordsItsWord) {
+  network.plan(host(0), {GetParam().behaviour, 5});
+  auto servers = numberedServers(1);
+  run(servers, 2, 100, 4);
+  EXPECT_EQ(shown(servers[0]), (std::vector<std::string>{GetParam().word, GetParam().word}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, RawEngineWords,
+    testing::Values(WordCase{"Reply", HostBehaviour::reply, "5"},
+                    WordCase{"ForeignIdentifier", HostBehaviour::foreign, "FOREIGN"},
+                    WordCase{"UnreachableFromTheServer", HostBehaviour::unreachable, "UNREACHABLE"},
+                    // A router's message matches no request in flight.
+                    WordCase{"TimeExceededFromARouter", HostBehaviour::expired, "TIMEOUT"},
+                    WordCase{"DuplicateRepliesCountOnce", HostBehaviour::twice, "5"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RawEngine, LateReplyNeverCompletesTheNextRequestToTheSameServer) {
+  network.plan(host(0), {HostBehaviour::reply, 2500});
+  auto servers = numberedServers(1);
+  run(servers, 2, 1000, 4);
+  // The first request expires at 2000 ms and the second goes out; matched
+  // by address, the first reply (2500 ms) would complete it after 500 ms.
+  EXPECT_EQ(shown(servers[0]), (std::vector<std::string>{"TIMEOUT", "TIMEOUT"}));
+}
+
+TEST_F(RawEngine, OurOwnOutgoingRequestIsIgnored) {
+  const zelvor::EchoRequest own = zelvor::buildEchoRequest(identifier, 1, 0);
+  network.deliverAt(0, FakeIcmpNetwork::datagram(ipv4(host(0)), {own.begin(), own.end()}),
+                    ipv4(host(0)));
+  network.plan(host(0), {HostBehaviour::reply, 3});
+  auto servers = numberedServers(1);
+  run(servers, 1, 2000, 4);
+  EXPECT_EQ(shown(servers[0]), (std::vector<std::string>{"3"}));
+}
+
+TEST_F(RawEngine, RequestsCarryConsecutiveSequencesAndTheirSendTime) {
+  network.plan(host(0), {HostBehaviour::reply, 7});
+  auto servers = numberedServers(1);
+  run(servers, 3, 2000, 4);
+  ASSERT_EQ(network.sent().size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const auto& sent = network.sent()[i];
+    if (i > 0) {
+      EXPECT_EQ(sent.sequence, zelvor::detail::followingSequence(network.sent()[i - 1].sequence));
+    }
+    const zelvor::EchoRequest expected =
+        zelvor::buildEchoRequest(identifier, sent.sequence, sent.time);
+    EXPECT_EQ(sent.message, std::vector<std::uint8_t>(expected.begin(), expected.end()));
+  }
+}
+
+TEST_F(RawEngine, ZeroLoopsSendsNothing) {
+  auto servers = numberedServers(2);
+  servers[0].samples.push_back({nullptr, 1});
+  run(servers, 0, 2000, 4);
+  EXPECT_TRUE(network.sent().empty());
+  EXPECT_TRUE(servers[0].samples.empty());
+}
+
+TEST_F(RawEngine, StopEventEndsTheRunBeforeAnySend) {
+  stop.set();
+  auto servers = numberedServers(2);
+  run(servers, 3, 2000, 4);
+  EXPECT_TRUE(network.sent().empty());
+  EXPECT_FALSE(state.success.isSet());
+}
+
+TEST_F(RawEngine, ChannelThatCannotOpenFailsBeforeTouchingSamples) {
+  auto servers = numberedServers(1);
+  servers[0].samples.push_back({nullptr, 42});
+  state.settings = {3, 2000};
+  auto refused = platform();
+  refused.openChannel = []() -> std::unique_ptr<zelvor::RawIcmpChannel> {
+    throw std::string(zelvor::rawSocketRefusedText);
+  };
+  try {
+    zelvor::RawEchoEngine(state, refused).run(servers, 16);
+    FAIL() << "no failure";
+  } catch (const std::string& text) {
+    EXPECT_EQ(text, "Unable to setup winsock 2");
+  }
+  EXPECT_EQ(shown(servers[0]), (std::vector<std::string>{"42"}));
+}
+
+}  // namespace

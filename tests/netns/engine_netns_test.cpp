@@ -20,16 +20,19 @@ constexpr std::uint32_t timeoutMs = 300;
 
 // The hosts of the plan, in server order.
 const std::vector<std::string> hosts = {
-    "198.18.1.1",  // reply:20
-    "198.18.1.2",  // drop
-    "198.18.1.3",  // foreign:5
-    "198.18.1.4",  // twice:10
-    "198.18.1.5",  // late:400
-    "198.18.1.6",  // unreachable
-    "198.18.1.7",  // expired:198.18.255.254
-    "198.18.1.8",  // options:5
-    "198.18.1.9",  // reply:0
-    "127.0.0.1",   // the client's own kernel
+    "198.18.1.1",       // reply:20
+    "198.18.1.2",       // drop
+    "198.18.1.3",       // foreign:5
+    "198.18.1.4",       // twice:10
+    "198.18.1.5",       // late:400
+    "198.18.1.6",       // unreachable
+    "198.18.1.7",       // expired:198.18.255.254
+    "198.18.1.8",       // options:5
+    "198.18.1.9",       // reply:0
+    "127.0.0.1",        // the client's own kernel
+    "198.18.1.10",      // expired:198.18.1.10, time exceeded from the target itself
+    "198.18.0.3",       // the client link's broadcast address: sending is refused
+    "nothing.invalid",  // no name service in the namespace
 };
 
 std::vector<ServerEntry> planServers() {
@@ -81,8 +84,12 @@ TEST_F(RealHosts, RawEngineTimesRepliesAndNamesEachFailure) {
   // Our own outgoing requests come back on the raw socket first; they must
   // not be taken for the reply.
   expectTimes(servers[9], 0, 2);
+  expectWord(servers[10], zelvor::failure::expired);
+  expectWord(servers[11], zelvor::failure::sockError);
+  expectWord(servers[12], zelvor::failure::badAddress);
   EXPECT_TRUE(state.success.isSet());
-  EXPECT_EQ(progress.fraction(), 1.0);
+  // Refused sends and unresolved hosts record no progress.
+  EXPECT_EQ(progress.fraction(), 33.0 / 39.0);
 }
 
 TEST_F(RealHosts, EchoServiceTimesRepliesAndFailsEverythingElse) {

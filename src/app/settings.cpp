@@ -1,0 +1,62 @@
+// The settings' text form, shared by the settings file and the tests.
+#include "app/settings.hpp"
+
+#include <charconv>
+#include <system_error>
+
+namespace zelvor {
+
+namespace {
+
+// from_chars takes a minus sign but no plus sign, and no blanks; a value
+// out of the 32-bit range is refused like any other malformed one.
+bool parseInt32(std::string_view text, std::int32_t& value) {
+  if (text.starts_with('+')) {
+    text.remove_prefix(1);
+    if (text.starts_with('-')) return false;
+  }
+  std::int32_t parsed = 0;
+  const char* const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, parsed);
+  if (error != std::errc() || stop != end) return false;
+  value = parsed;
+  return true;
+}
+
+void applyLine(std::string_view line, Settings& settings) {
+  const std::size_t equals = line.find('=');
+  if (equals == std::string_view::npos) return;
+  const std::string_view name = line.substr(0, equals);
+  std::int32_t value = 0;
+  if (!parseInt32(line.substr(equals + 1), value)) return;
+  for (const SettingsField& field : settingsFields) {
+    if (name == field.name) settings.*field.member = value;
+  }
+}
+
+}  // namespace
+
+Settings parseSettingsText(std::string_view text) {
+  Settings settings;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    applyLine(line, settings);
+  }
+  return settings;
+}
+
+std::string formatSettingsText(const Settings& settings) {
+  std::string text;
+  for (const SettingsField& field : settingsFields) {
+    text += field.name;
+    text += '=';
+    text += std::to_string(settings.*field.member);
+    text += '\n';
+  }
+  return text;
+}
+
+}  // namespace zelvor

@@ -1,0 +1,119 @@
+// The two jobs, step by step, and the shutdown request.
+#include "app/workflow.hpp"
+
+#include "catalogue/report.hpp"
+#include "support/thread.hpp"
+
+namespace zelvor {
+
+Workflow::Workflow(View& view, StatusArea& status, kelvo::Event& stop, const Settings& settings,
+                   WorkflowServices services)
+    : view_(view),
+      status_(status),
+      stop_(stop),
+      settings_(settings),
+      services_(std::move(services)) {}
+
+void Workflow::requestShutdown() {
+  stop_.set();
+  view_.hideAndQuit(1);
+}
+
+void Workflow::showError(const std::string& text, bool shutDown) {
+  view_.showError(text);
+  if (shutDown) requestShutdown();
+}
+
+// The Thread is destroyed at once: the job runs on detached and nobody
+// waits for it but the exit, through the job lock.
+void Workflow::startFetchJob() { kelvo::Thread(fetchJobBody, this); }
+
+void Workflow::startTestJob() {
+  if (!jobLock_.isFree()) return;
+  kelvo::Thread(testJobBody, this);
+}
+
+std::uint32_t Workflow::fetchJobBody(void* workflow) {
+  static_cast<Workflow*>(workflow)->fetchJob();
+  return 0;
+}
+
+std::uint32_t Workflow::testJobBody(void* workflow) {
+  static_cast<Workflow*>(workflow)->testJob();
+  return 0;
+}
+
+void Workflow::fetchJob() {
+  kelvo::MutexLock lock(jobLock_);
+  status_.setJobStatus(services_.text(text::fetching), 0);
+  status_.showBusy();
+  if (stop_.isSet()) return;
+  view_.clearClasses();
+  std::string host;
+  // Whatever ends the fetch, out of memory included, the user gets the same
+  // box and the job its normal end.
+  try {
+    host = services_.text(text::siteHost);
+    if (!stop_.isSet()) {
+      const std::string body = services_.fetch(host, services_.text(text::listPath));
+      if (!stop_.isSet()) {
+        catalogue_ = parseServerList(body);
+        for (const ServerClass& serverClass : catalogue_) view_.addClass(serverClass.name);
+        view_.selectClass(0);
+        status_.showReady();
+      }
+    }
+  } catch (...) {
+    showError(services_.text(text::connectError) + host, false);
+    if (!stop_.isSet()) view_.setBusyCursor(false);
+  }
+  status_.setJobStatus("", 0);
+}
+
+void Workflow::testJob() {
+  services_.raisePriority();
+  kelvo::MutexLock lock(jobLock_);
+  status_.showBusy();
+  status_.setHint("");
+  if (stop_.isSet()) return;
+  view_.startProgressTimer();
+  std::string report;
+  if (measureAndReport(report)) postAndOpen(report);
+  view_.stopProgressTimer();
+  status_.showReady();
+  status_.setJobStatus("", 0);
+}
+
+bool Workflow::measureAndReport(std::string& report) {
+  try {
+    const int selected = view_.selectedClass();
+    if (selected < 0 || static_cast<std::size_t>(selected) >= catalogue_.size()) return false;
+    ServerClass& chosen = catalogue_[static_cast<std::size_t>(selected)];
+    services_.ping(chosen.servers, settings_);
+    if (stop_.isSet()) return false;
+    report = formatClassReport(chosen);
+    return true;
+  } catch (...) {
+    showError(services_.text(text::networkError), false);
+    return false;
+  }
+}
+
+void Workflow::postAndOpen(const std::string& report) {
+  // A failed post is not shown: the measurement is lost either way, and the
+  // user can simply run the test again.
+  try {
+    status_.setJobStatus(services_.text(text::posting), 0);
+    const std::string handle =
+        services_.post(services_.text(text::siteHost), services_.text(text::resultsPath), report);
+    const std::string address = services_.text(text::resultsAddress) + handle;
+    if (services_.openBrowser(address)) {
+      services_.sleep(afterLaunchMs);
+    } else {
+      showError(services_.text(text::browserError), true);
+    }
+  } catch (...) {
+  }
+}
+
+}  // namespace zelvor

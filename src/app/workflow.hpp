@@ -1,0 +1,99 @@
+// The program's controller: the fetch job, which fills the class list from
+// the site's server list, and the test job, which measures the chosen
+// class, posts the report and opens the results page; with the stop event,
+// the job lock and the error box they share.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/settings.hpp"
+#include "app/status_area.hpp"
+#include "app/view.hpp"
+#include "catalogue/catalogue.hpp"
+#include "support/sync.hpp"
+
+namespace zelvor {
+
+// What the jobs need beyond the window, replaced by scripted parts in tests.
+struct WorkflowServices {
+  // The exchanges with the site (port 80 in the program). Both throw texts.
+  std::function<std::string(const std::string& host, const std::string& path)> fetch;
+  std::function<std::string(const std::string& host, const std::string& path,
+                            const std::string& body)>
+      post;
+  // Measures `servers` with the four measuring settings; throws a text when
+  // no echo succeeded.
+  std::function<void(std::vector<ServerEntry>& servers, const Settings& settings)> ping;
+  // Opens `address` in the user's browser; false when it could not.
+  std::function<bool(const std::string& address)> openBrowser;
+  // A text of the string table.
+  std::function<std::string(std::uint32_t id)> text;
+  std::function<void(std::uint32_t ms)> sleep;
+  // Raises the calling thread's priority, best effort.
+  std::function<void()> raisePriority;
+};
+
+class Workflow {
+ public:
+  // The pause after the browser was launched, with the posting text still
+  // showing, so that the user sees what happened.
+  static constexpr std::uint32_t afterLaunchMs = 1500;
+
+  Workflow(View& view, StatusArea& status, kelvo::Event& stop, const Settings& settings,
+           WorkflowServices services);
+  Workflow(const Workflow&) = delete;
+  Workflow& operator=(const Workflow&) = delete;
+
+  // Sets the stop event, then hides the window and ends the main loop with
+  // exit code 1.
+  void requestShutdown();
+  // The error box; then requestShutdown when `shutDown`.
+  void showError(const std::string& text, bool shutDown);
+
+  // Each starts its job on a thread of its own, detached. startTestJob does
+  // nothing while a job holds the job lock.
+  void startFetchJob();
+  void startTestJob();
+
+  // The jobs themselves, run on the calling thread.
+  void fetchJob();
+  void testJob();
+
+  kelvo::Mutex& jobLock() { return jobLock_; }
+  // Replaced only by the fetch job, read only by the test job, both under
+  // the job lock.
+  const ServerCatalogue& catalogue() const { return catalogue_; }
+
+ private:
+  static std::uint32_t fetchJobBody(void* workflow);
+  static std::uint32_t testJobBody(void* workflow);
+  // Ends with false when the stop event came.
+  bool measureAndReport(std::string& report);
+  void postAndOpen(const std::string& report);
+
+  View& view_;
+  StatusArea& status_;
+  kelvo::Event& stop_;
+  const Settings& settings_;
+  WorkflowServices services_;
+  kelvo::Mutex jobLock_;
+  ServerCatalogue catalogue_;
+};
+
+// The string-table ids the jobs use.
+namespace text {
+inline constexpr std::uint32_t siteHost = 201;
+inline constexpr std::uint32_t listPath = 202;
+inline constexpr std::uint32_t resultsPath = 203;
+inline constexpr std::uint32_t resultsAddress = 204;
+inline constexpr std::uint32_t fetching = 212;
+inline constexpr std::uint32_t posting = 213;
+inline constexpr std::uint32_t connectError = 220;
+inline constexpr std::uint32_t browserError = 221;
+inline constexpr std::uint32_t networkError = 222;
+}  // namespace text
+
+}  // namespace zelvor

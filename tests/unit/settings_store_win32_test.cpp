@@ -1,0 +1,143 @@
+// The settings in the registry, under Wine: values of the wrong shape are
+// passed over, and a save rewrites all six as REG_DWORD.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/settings.hpp"
+#include "support/owned_handle_win32.hpp"
+
+namespace zelvor {
+void PrintTo(const Settings& settings, std::ostream* out);  // in settings_test.cpp
+}
+
+namespace {
+
+using zelvor::Settings;
+
+constexpr const char* parentKeyPath = "SOFTWARE\\Kivrel";
+constexpr const char* settingsKeyPath = "SOFTWARE\\Kivrel\\Zelvor";
+
+bool underWine() {
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+void writeValue(const char* name, DWORD type, const std::vector<BYTE>& bytes) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, settingsKeyPath, &key), ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExA(key, name, 0, type, bytes.data(), static_cast<DWORD>(bytes.size())),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+// A REG_DWORD value as stored; nothing when it is missing or of another
+// type or size.
+std::optional<std::uint32_t> readDword(const char* name) {
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, settingsKeyPath, name, RRF_RT_REG_DWORD, nullptr, &value,
+                   &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// The store's key is fixed, so every case starts and ends without it. The
+// cases of a parallel ctest run share one Wine prefix, so they take turns
+// through a named mutex.
+class RegistrySettings : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // On a real Windows machine these cases would wipe its settings.
+    if (!underWine()) GTEST_SKIP() << "changes HKLM\\SOFTWARE\\Kivrel: run only under Wine";
+    ASSERT_NE(turn_.get(), nullptr);
+    const DWORD waited = WaitForSingleObject(turn_.get(), INFINITE);
+    ASSERT_TRUE(waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED);
+    holding_ = true;
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, parentKeyPath);
+  }
+  void TearDown() override {
+    if (!holding_) return;
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, parentKeyPath);
+    ReleaseMutex(turn_.get());
+  }
+
+  kelvo::OwnedHandle turn_{CreateMutexA(nullptr, FALSE, "ZelvorSettingsRegistryTests")};
+  bool holding_ = false;
+};
+
+TEST_F(RegistrySettings, MissingKeyGivesDefaults) {
+  EXPECT_EQ(zelvor::systemSettingsStore()->load(), Settings{});
+}
+
+TEST_F(RegistrySettings, SaveWritesSixDwordsAndLoadReadsThemBack) {
+  const Settings saved{.loops = -1,
+                       .timeoutNew = 2147483647,
+                       .airborneNew = -2147483647 - 1,
+                       .threads = 0,
+                       .winx = -2000,
+                       .winy = 480};
+  zelvor::systemSettingsStore()->save(saved);
+  EXPECT_EQ(readDword("loops"), 0xFFFFFFFFu);
+  EXPECT_EQ(readDword("timeout_new"), 0x7FFFFFFFu);
+  EXPECT_EQ(readDword("airborne_new"), 0x80000000u);
+  EXPECT_EQ(readDword("threads"), 0u);
+  EXPECT_EQ(readDword("winx"), 0xFFFFF830u);
+  EXPECT_EQ(readDword("winy"), 480u);
+  EXPECT_EQ(zelvor::systemSettingsStore()->load(), saved);
+}
+
+TEST_F(RegistrySettings, PartialKeyKeepsDefaultsForTheRest) {
+  writeValue("threads", REG_DWORD, {7, 0, 0, 0});
+  EXPECT_EQ(zelvor::systemSettingsStore()->load(), Settings{.threads = 7});
+}
+
+TEST_F(RegistrySettings, ValueOfAnotherShapeIsIgnoredAndASaveReplacesIt) {
+  struct Case {
+    const char* what;
+    DWORD type;
+    std::vector<BYTE> bytes;
+  };
+  const Case cases[] = {
+      {"text", REG_SZ, {'5', 0}},
+      {"four bytes of binary", REG_BINARY, {5, 0, 0, 0}},
+      {"big-endian four bytes", REG_DWORD_BIG_ENDIAN, {0, 0, 0, 5}},
+      {"eight bytes", REG_QWORD, {5, 0, 0, 0, 0, 0, 0, 0}},
+      {"REG_DWORD of eight bytes", REG_DWORD, {5, 0, 0, 0, 0, 0, 0, 0}},
+      {"REG_DWORD of two bytes", REG_DWORD, {5, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    writeValue("loops", c.type, c.bytes);
+    writeValue("winy", REG_DWORD, {12, 0, 0, 0});
+    EXPECT_EQ(zelvor::systemSettingsStore()->load(), Settings{.winy = 12});
+    zelvor::systemSettingsStore()->save(Settings{.loops = 6});
+    EXPECT_EQ(readDword("loops"), 6u);
+    EXPECT_EQ(zelvor::systemSettingsStore()->load(), Settings{.loops = 6});
+  }
+}
+
+// A volatile parent refuses a lasting child, which makes RegCreateKeyA fail
+// with a code of its own (ERROR_CHILD_MUST_BE_VOLATILE).
+TEST_F(RegistrySettings, SaveFailsWithTheCodeOfTheRefusedKey) {
+  HKEY parent = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, parentKeyPath, 0, nullptr, REG_OPTION_VOLATILE,
+                            KEY_ALL_ACCESS, nullptr, &parent, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(parent);
+  std::string failure = "saved";
+  try {
+    zelvor::systemSettingsStore()->save(Settings{});
+  } catch (const std::string& text) {
+    failure = text;
+  }
+  EXPECT_EQ(failure, "Windows error 1021");
+  EXPECT_EQ(readDword("loops"), std::nullopt);
+}
+
+}  // namespace

@@ -1,0 +1,95 @@
+// The settings' text form: which lines set a value and the exact bytes
+// written.
+#include "app/settings.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <ostream>
+#include <string>
+
+namespace zelvor {
+
+// Failure messages show the six values by name. The platform store tests
+// use it too.
+void PrintTo(const Settings& settings, std::ostream* out) {
+  for (const SettingsField& field : settingsFields) {
+    *out << field.name << '=' << settings.*field.member << ' ';
+  }
+}
+
+}  // namespace zelvor
+
+namespace {
+
+using zelvor::Settings;
+
+constexpr std::int32_t int32Min = std::numeric_limits<std::int32_t>::min();
+constexpr std::int32_t int32Max = std::numeric_limits<std::int32_t>::max();
+
+struct ParseCase {
+  const char* what;
+  std::string text;
+  Settings expected;
+};
+
+TEST(ParseSettingsText, TakesOnlyWellFormedLinesOfKnownNames) {
+  const ParseCase cases[] = {
+      {"empty text", "", Settings{}},
+      {"every value",
+       "loops=5\ntimeout_new=1500\nairborne_new=8\nthreads=2\nwinx=640\nwiny=480\n",
+       {.loops = 5, .timeoutNew = 1500, .airborneNew = 8, .threads = 2, .winx = 640, .winy = 480}},
+      {"one value", "threads=7\n", {.threads = 7}},
+      {"last line without its end", "winy=5", {.winy = 5}},
+      {"CR LF", "loops=9\r\nwinx=12\r\n", {.loops = 9, .winx = 12}},
+      {"letters", "loops=abc\n", Settings{}},
+      {"fraction", "loops=3.5\n", Settings{}},
+      {"nothing after =", "loops=\n", Settings{}},
+      {"sign alone", "loops=-\nthreads=+\n", Settings{}},
+      {"two signs", "loops=+-5\nthreads=--5\n", Settings{}},
+      {"hexadecimal", "loops=0x10\n", Settings{}},
+      {"one past the largest", "loops=2147483648\n", Settings{}},
+      {"one below the smallest", "loops=-2147483649\n", Settings{}},
+      {"blank after =", "loops= 3\n", Settings{}},
+      {"blank before =", "loops =3\n", Settings{}},
+      {"blank after the value", "loops=3 \n", Settings{}},
+      {"blank before the name", " loops=3\n", Settings{}},
+      {"second =", "loops=3=4\n", Settings{}},
+      {"lone CR inside the value", "loops=3\r\r\n", Settings{}},
+      {"NUL inside the value", std::string("loops=3\0\n", 9), Settings{}},
+      {"name in another case", "Loops=9\nTHREADS=9\n", Settings{}},
+      {"no =", "loops\n", Settings{}},
+      {"negative kept", "winx=-2000\n", {.winx = -2000}},
+      {"extremes and a plus sign",
+       "loops=-2147483648\nthreads=2147483647\nwiny=+7\nwinx=007\n",
+       {.loops = int32Min, .threads = int32Max, .winx = 7, .winy = 7}},
+      {"unknown names and comments",
+       "# loops=9\n[Zelvor]\nloop=9\nthreads=6\nloopsx=9\n",
+       {.threads = 6}},
+      {"last line wins", "threads=6\nloops=1\nthreads=8\n", {.loops = 1, .threads = 8}},
+      {"malformed later line leaves the earlier value", "threads=6\nthreads=x\n", {.threads = 6}},
+  };
+  for (const ParseCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(zelvor::parseSettingsText(c.text), c.expected);
+  }
+}
+
+TEST(FormatSettingsText, WritesSixLinesInTheStoredOrder) {
+  EXPECT_EQ(zelvor::formatSettingsText(Settings{}),
+            "loops=3\ntimeout_new=2000\nairborne_new=16\nthreads=4\nwinx=100\nwiny=100\n");
+  const Settings extremes{.loops = int32Min,
+                          .timeoutNew = int32Max,
+                          .airborneNew = 0,
+                          .threads = -1,
+                          .winx = -2000,
+                          .winy = 1};
+  const std::string text = zelvor::formatSettingsText(extremes);
+  EXPECT_EQ(text,
+            "loops=-2147483648\ntimeout_new=2147483647\nairborne_new=0\nthreads=-1\n"
+            "winx=-2000\nwiny=1\n");
+  EXPECT_EQ(zelvor::parseSettingsText(text), extremes);
+}
+
+}  // namespace

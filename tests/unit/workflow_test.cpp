@@ -1,0 +1,256 @@
+// Both jobs over a recording view and scripted services: each phase's calls
+// in order, every failure's box, and a stop at each step.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <functional>
+#include <new>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/workflow.hpp"
+#include "recording_view.hpp"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+using namespace std::string_literals;
+
+const std::map<std::uint32_t, std::string> texts = {
+    {201, "site.test"},
+    {202, "/zv_fetch"},
+    {203, "/zelvor"},
+    {204, "http://site.test/zelvor?handle="},
+    {212, "Fetching data from Quorvane"},
+    {213, "Posting results to Quorvane"},
+    {220, "Error connecting to "},
+    {221, "Unable to launch default browser"},
+    {222, "Bad network configuration"},
+};
+
+const Calls busy = {"busy:1", "list:0", "go:0"};
+const Calls ready = {"busy:0", "list:1", "go:1"};
+
+Calls join(std::initializer_list<Calls> parts) {
+  Calls all;
+  for (const Calls& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+class WorkflowTest : public testing::Test {
+ protected:
+  WorkflowTest() {
+    services.fetch = [this](const std::string& host, const std::string& path) {
+      fetched.push_back(host + path);
+      if (fetchFailure) fetchFailure();
+      return list;
+    };
+    services.post = [this](const std::string& host, const std::string& path,
+                           const std::string& body) {
+      posted.push_back(host + path + "|" + body);
+      if (postFailure) postFailure();
+      return handle;
+    };
+    services.ping = [this](std::vector<zelvor::ServerEntry>& servers, const zelvor::Settings& s) {
+      pingedWith.push_back(s.loops);
+      if (pingFailure) pingFailure();
+      for (zelvor::ServerEntry& server : servers) server.samples = {{nullptr, 7}, {"TIMEOUT", 0}};
+    };
+    services.openBrowser = [this](const std::string& address) {
+      opened.push_back(address);
+      return browserWorks;
+    };
+    services.text = [](std::uint32_t id) { return texts.at(id); };
+    services.sleep = [this](std::uint32_t ms) { slept.push_back(ms); };
+    services.raisePriority = [this] { ++raised; };
+  }
+
+  zelvor::Workflow& workflow() {
+    if (!workflow_) workflow_.emplace(view, status, stop, settings, services);
+    return *workflow_;
+  }
+
+  // Runs the fetch of `list`, then forgets its calls.
+  void fetchFirst() {
+    workflow().fetchJob();
+    view.clearCalls();
+  }
+
+  zelvor::test::RecordingView view;
+  kelvo::Event stop;
+  zelvor::ProgressCounter progress;
+  zelvor::StatusArea status{view, stop, progress};
+  zelvor::Settings settings;
+  zelvor::WorkflowServices services;
+
+  std::string list = "A:h1:80\nB:h2:80\nA:h3:80\n";
+  std::string handle = "H42";
+  bool browserWorks = true;
+  std::function<void()> fetchFailure, pingFailure, postFailure;
+  std::vector<std::string> fetched, posted, opened;
+  std::vector<std::int32_t> pingedWith;
+  std::vector<std::uint32_t> slept;
+  int raised = 0;
+
+ private:
+  std::optional<zelvor::Workflow> workflow_;
+};
+
+TEST_F(WorkflowTest, FetchFillsTheListInOrderAndSelectsTheFirstClass) {
+  workflow().fetchJob();
+  EXPECT_EQ(fetched, (std::vector<std::string>{"site.test/zv_fetch"}));
+  EXPECT_EQ(view.calls(), join({{"status:Fetching data from Quorvane"}, busy,
+                                {"clear", "add:A", "add:B", "select:0"}, ready, {"status:"}}));
+  ASSERT_EQ(workflow().catalogue().size(), 2u);
+  EXPECT_EQ(workflow().catalogue()[0].servers.size(), 2u);
+  EXPECT_TRUE(workflow().jobLock().isFree());
+}
+
+TEST_F(WorkflowTest, FailedFetchShowsTheHostAndLeavesTheControlsDisabled) {
+  for (const auto& failure : std::vector<std::function<void()>>{
+           [] { throw "Socket error 111"s; }, [] { throw std::bad_alloc(); }}) {
+    fetchFailure = failure;
+    view.clearCalls();
+    workflow().fetchJob();
+    EXPECT_EQ(view.calls(), join({{"status:Fetching data from Quorvane"}, busy,
+                                  {"clear", "error:Error connecting to site.test", "busy:0",
+                                   "status:"}}));
+    EXPECT_TRUE(workflow().jobLock().isFree());
+  }
+}
+
+TEST_F(WorkflowTest, EmptyListEnablesTheControlsOverNothing) {
+  list = "# no servers today\n";
+  workflow().fetchJob();
+  EXPECT_EQ(view.calls(), join({{"status:Fetching data from Quorvane"}, busy,
+                                {"clear", "select:0"}, ready, {"status:"}}));
+  EXPECT_TRUE(workflow().catalogue().empty());
+}
+
+TEST_F(WorkflowTest, TestMeasuresPostsTheReportAndOpensTheResultsPage) {
+  fetchFirst();
+  view.setSelection(0);
+  workflow().testJob();
+  EXPECT_EQ(raised, 1);
+  EXPECT_EQ(pingedWith, (std::vector<std::int32_t>{3}));
+  EXPECT_EQ(posted, (std::vector<std::string>{
+                        "site.test/zelvor|A\nh1:7:\nh1::TIMEOUT\nh3:7:\nh3::TIMEOUT\nEND\n"}));
+  EXPECT_EQ(opened, (std::vector<std::string>{"http://site.test/zelvor?handle=H42"}));
+  EXPECT_EQ(slept, (std::vector<std::uint32_t>{1500}));
+  EXPECT_EQ(view.calls(), join({busy, {"status:", "timer:1", "status:Posting results to Quorvane",
+                                       "timer:0"},
+                                ready, {"status:"}}));
+}
+
+TEST_F(WorkflowTest, EmptyHandleOpensTheBareResultsAddress) {
+  fetchFirst();
+  view.setSelection(1);
+  handle = "";
+  workflow().testJob();
+  EXPECT_EQ(opened, (std::vector<std::string>{"http://site.test/zelvor?handle="}));
+  EXPECT_EQ(posted.at(0), "site.test/zelvor|B\nh2:7:\nh2::TIMEOUT\nEND\n");
+}
+
+TEST_F(WorkflowTest, NoValidSelectionEndsTheTestAtOnce) {
+  fetchFirst();
+  for (const int selection : {-1, 2}) {
+    view.setSelection(selection);
+    view.clearCalls();
+    workflow().testJob();
+    EXPECT_EQ(view.calls(), join({busy, {"status:", "timer:1", "timer:0"}, ready, {"status:"}}));
+  }
+  EXPECT_TRUE(pingedWith.empty());
+  EXPECT_TRUE(posted.empty());
+}
+
+TEST_F(WorkflowTest, FailedRunShowsBadNetworkConfigurationAndPostsNothing) {
+  fetchFirst();
+  view.setSelection(0);
+  pingFailure = [] { throw "Ping never succeeded"s; };
+  workflow().testJob();
+  EXPECT_TRUE(posted.empty());
+  EXPECT_TRUE(opened.empty());
+  EXPECT_EQ(view.calls(), join({busy, {"status:", "timer:1", "error:Bad network configuration",
+                                       "timer:0"},
+                                ready, {"status:"}}));
+}
+
+TEST_F(WorkflowTest, FailedPostIsDroppedWithoutABox) {
+  fetchFirst();
+  view.setSelection(0);
+  postFailure = [] { throw "HTTP Failure: 500"s; };
+  workflow().testJob();
+  EXPECT_EQ(posted.size(), 1u);
+  EXPECT_TRUE(opened.empty());
+  EXPECT_EQ(view.calls(), join({busy, {"status:", "timer:1", "status:Posting results to Quorvane",
+                                       "timer:0"},
+                                ready, {"status:"}}));
+}
+
+TEST_F(WorkflowTest, BrowserFailureEndsTheProgram) {
+  fetchFirst();
+  view.setSelection(0);
+  browserWorks = false;
+  workflow().testJob();
+  EXPECT_TRUE(stop.isSet());
+  EXPECT_TRUE(slept.empty());
+  // After the stop nothing else changes on screen.
+  EXPECT_EQ(view.calls(), join({busy, {"status:", "timer:1", "status:Posting results to Quorvane",
+                                       "error:Unable to launch default browser", "quit:1",
+                                       "timer:0"}}));
+  EXPECT_TRUE(workflow().jobLock().isFree());
+}
+
+TEST_F(WorkflowTest, StopDuringTheRunPostsNothingAndChangesNothing) {
+  fetchFirst();
+  view.setSelection(0);
+  pingFailure = [this] { stop.set(); };
+  workflow().testJob();
+  EXPECT_TRUE(posted.empty());
+  EXPECT_EQ(view.calls(), join({busy, {"status:", "timer:1", "timer:0"}}));
+}
+
+TEST_F(WorkflowTest, StopBeforeTheJobsLeavesTheWindowAlone) {
+  stop.set();
+  workflow().fetchJob();
+  workflow().testJob();
+  EXPECT_TRUE(fetched.empty());
+  EXPECT_TRUE(pingedWith.empty());
+  EXPECT_EQ(view.calls(), Calls{});
+}
+
+TEST_F(WorkflowTest, StopDuringTheFetchKeepsTheOldCatalogue) {
+  fetchFailure = [this] { stop.set(); };
+  workflow().fetchJob();
+  EXPECT_TRUE(workflow().catalogue().empty());
+  EXPECT_EQ(view.calls(), join({{"status:Fetching data from Quorvane"}, busy, {"clear"}}));
+}
+
+TEST_F(WorkflowTest, RequestShutdownSetsTheStopEventAndQuitsWithOne) {
+  workflow().requestShutdown();
+  EXPECT_TRUE(stop.isSet());
+  EXPECT_EQ(view.calls(), (Calls{"quit:1"}));
+}
+
+TEST_F(WorkflowTest, GoWhileAJobHoldsTheLockIsIgnored) {
+  fetchFirst();
+  view.setSelection(0);
+  {
+    kelvo::MutexLock held(workflow().jobLock());
+    std::thread([this] { workflow().startTestJob(); }).join();
+  }
+  EXPECT_TRUE(view.calls().empty());
+  workflow().startTestJob();
+  // The job runs on its own thread: wait, bounded, for its normal end.
+  for (int i = 0; i < 500 && view.calls().size() < 11; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kelvo::MutexLock waitForTheJob(workflow().jobLock());
+  EXPECT_EQ(view.calls().size(), 11u);
+  EXPECT_EQ(posted.size(), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,83 @@
+// The View of the FLTK window, and the loop that serves it: each call from a
+// job is carried over to the window's thread with Fl::awake.
+//
+// Threading contract (see also main_window.hpp): only the window's thread
+// touches widgets. Any thread may call the View members; they copy their
+// arguments into a closure that Fl::awake hands to the window's thread,
+// which runs the closures in call order. Nothing here waits for the window's
+// thread except showError from a job, which waits for its box to close (or
+// for the loop to end). run, endLoop and the constructor belong to the
+// window's thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/fltk/main_window.hpp"
+#include "app/view.hpp"
+#include "support/sync.hpp"
+
+namespace zelvor {
+
+class FltkView final : public View {
+ public:
+  // Made on the window's thread, which it then serves.
+  explicit FltkView(MainWindow& window);
+  FltkView(const FltkView&) = delete;
+  FltkView& operator=(const FltkView&) = delete;
+
+  void setStatusText(const std::string& text) override;
+  void setProgressPosition(int position) override;
+  void setProgressVisible(bool visible) override;
+  void setBusyCursor(bool busy) override;
+  void setClassListEnabled(bool enabled) override;
+  void setGoEnabled(bool enabled) override;
+  void clearClasses() override;
+  void addClass(const std::string& name) override;
+  void selectClass(int position) override;
+  int selectedClass() override;
+  void startProgressTimer() override;
+  void stopProgressTimer() override;
+  void showError(const std::string& text) override;
+  void hideAndQuit(int exitCode) override;
+
+  // Runs the FLTK loop until the window quits or `stop` is set, and gives
+  // the exit code: that of a hideAndQuit made on the window's thread (the
+  // user closed the window); 0 when a job set the stop event, whether or not
+  // its hideAndQuit arrived first; otherwise the code of a job's
+  // hideAndQuit.
+  int run(kelvo::Event& stop);
+  // Once the loop is over: no error box shows any more, and every job
+  // waiting for one goes on at once.
+  void endLoop();
+
+  // How often the loop looks at the stop event when nothing else wakes it.
+  static constexpr double stopPollSeconds = 0.1;
+
+ private:
+  bool onWindowThread() const { return std::this_thread::get_id() == windowThread_; }
+  // Hands `work` to the window's thread; false when it could not be.
+  bool post(std::function<void()> work);
+  static void runPosted(void* work);
+  void showErrorBox(const std::string& text);
+
+  MainWindow& window_;
+  const std::thread::id windowThread_;
+  // Set once the window starts quitting: boxes not yet shown are dropped.
+  std::atomic<bool> quitting_{false};
+  // The window's thread's own view of how the loop should end.
+  bool quitHere_ = false;
+  int quitHereCode_ = 0;
+  bool quitPosted_ = false;
+  int quitPostedCode_ = 0;
+  // Jobs waiting for their error box to close.
+  std::mutex boxLock_;
+  std::condition_variable boxClosed_;
+  std::atomic<bool> loopOver_{false};
+};
+
+}  // namespace zelvor

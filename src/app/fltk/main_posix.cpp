@@ -1,0 +1,224 @@
+// Zelvor on Linux from start to end: one instance a user, the settings, the
+// window and its loop, and an exit that stays safe with a job still running.
+//
+// Threading: main() is the window's thread. It calls Fl::lock() before the
+// first job starts; the jobs reach the window only through FltkView.
+#include <FL/Fl.H>
+#include <FL/fl_ask.H>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "app/bmp_image.hpp"
+#include "app/browser.hpp"
+#include "app/fltk/embedded_files.hpp"
+#include "app/fltk/fltk_view.hpp"
+#include "app/fltk/main_window.hpp"
+#include "app/fltk/single_instance.hpp"
+#include "app/settings.hpp"
+#include "app/status_area.hpp"
+#include "app/workflow.hpp"
+#include "net/http_client.hpp"
+#include "ping/ping_run.hpp"
+#include "ping/run_state.hpp"
+#include "support/resource_string.hpp"
+#include "support/sync.hpp"
+
+namespace zelvor {
+
+namespace {
+
+constexpr std::uint16_t sitePort = 80;
+constexpr std::uint32_t titleText = 210;
+constexpr std::uint32_t goHint = 211;
+constexpr std::uint32_t listHint = 214;
+constexpr std::uint32_t exitHint = 215;
+constexpr int iconSide = 32;
+// How long the exit waits for a running job to notice the stop event.
+constexpr std::uint32_t exitWaitMs = 10000;
+
+// Nice values: the window a little above normal, a measuring thread (and the
+// workers it starts, which inherit its value) more, so that replies are
+// read as soon as they arrive. Without the privilege to raise them the
+// program simply runs at normal priority.
+constexpr int windowNice = -5;
+constexpr int measuringNice = -10;
+
+// On Linux, PRIO_PROCESS with id 0 sets the calling thread alone.
+void raisePriority(int nice) { static_cast<void>(::setpriority(PRIO_PROCESS, 0, nice)); }
+
+std::string currentFailure() {
+  try {
+    throw;
+  } catch (const std::string& text) {
+    return text;
+  } catch (const std::exception& failure) {
+    return failure.what();
+  } catch (...) {
+    return "Unexpected failure";
+  }
+}
+
+void showErrorBox(const std::string& text) {
+  fl_message_title("Error");
+  fl_alert("%s", text.c_str());
+}
+
+// Everything the jobs share with the window.
+class Program {
+ public:
+  Program(const Settings& loaded, DecodedImage picture, DecodedImage icon)
+      : settings(loaded),
+        runState{RunSettings{}, {}, progress, clock, stop},
+        window(loaded.winx, loaded.winy, kelvo::resourceString(titleText), std::move(picture),
+               std::move(icon), handlers()),
+        view(window),
+        status(view, stop, progress),
+        workflow(view, status, stop, settings, services()) {}
+
+  Settings settings;
+  kelvo::Event stop;
+  ProgressCounter progress;
+  MsClock clock;
+  RunState runState;
+  MainWindow window;
+  FltkView view;
+  StatusArea status;
+  Workflow workflow;
+
+ private:
+  // Called only once the loop runs, when every member exists.
+  MainWindow::Handlers handlers() {
+    MainWindow::Handlers handlers;
+    handlers.go = [this] { workflow.startTestJob(); };
+    handlers.exit = [this] { workflow.requestShutdown(); };
+    handlers.hover = [this](MainWindow::Control control) {
+      switch (control) {
+        case MainWindow::Control::go:
+          status.setHint(kelvo::resourceString(goHint));
+          break;
+        case MainWindow::Control::exit:
+          status.setHint(kelvo::resourceString(exitHint));
+          break;
+        case MainWindow::Control::classList:
+          status.setHint(kelvo::resourceString(listHint));
+          break;
+        case MainWindow::Control::none:
+          status.setHint("");
+          break;
+      }
+    };
+    handlers.progressTick = [this] { status.onProgressTick(); };
+    return handlers;
+  }
+
+  WorkflowServices services() {
+    WorkflowServices services;
+    services.fetch = [](const std::string& host, const std::string& path) {
+      return httpGet(host, path, sitePort);
+    };
+    services.post = [](const std::string& host, const std::string& path, const std::string& body) {
+      return httpPost(host, path, body, sitePort);
+    };
+    // The settings are passed on as stored, negative values included: each
+    // engine makes of them what it makes of them.
+    services.ping = [this](std::vector<ServerEntry>& servers, const Settings& measuring) {
+      runPing(runState, servers, static_cast<std::uint32_t>(measuring.loops),
+              static_cast<std::uint32_t>(measuring.timeoutNew),
+              static_cast<std::uint32_t>(measuring.airborneNew),
+              static_cast<std::uint32_t>(measuring.threads), systemEchoPlatforms());
+    };
+    services.openBrowser = openInBrowser;
+    services.text = kelvo::resourceString;
+    services.sleep = [](std::uint32_t ms) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    };
+    services.raisePriority = [] { raisePriority(measuringNice); };
+    return services;
+  }
+};
+
+// Made once and never destroyed, so that a job still running when the
+// process ends finds everything it uses in place, through the exit's static
+// destruction too. Held here so that leak checkers see it as reachable.
+Program* program = nullptr;
+
+int run() {
+  SingleInstance instance;
+  if (instance.role() == SingleInstance::Role::other) return 0;
+
+  std::unique_ptr<SettingsStore> store;
+  try {
+    store = systemSettingsStore();
+    const Settings settings = store->load();
+    DecodedImage picture = decodeBmp(embedded::backdropBitmap());
+    DecodedImage icon = decodeIcon(embedded::iconFile(), iconSide);
+    // The dialog grey the picture is drawn to melt into.
+    Fl::background(212, 208, 200);
+    program = new Program(settings, std::move(picture), std::move(icon));
+    raisePriority(windowNice);
+    Fl::lock();
+    instance.serve([] {
+      if (program->window.shown()) program->window.show();
+    });
+    program->window.show();
+    program->workflow.startFetchJob();
+  } catch (...) {
+    const std::string failure = currentFailure();
+    std::fprintf(stderr, "zelvor: %s\n", failure.c_str());
+    showErrorBox(failure);
+    return 1;
+  }
+
+  int exitCode = 0;
+  std::string pending;
+  try {
+    exitCode = program->view.run(program->stop);
+  } catch (...) {
+    pending = currentFailure();
+  }
+  program->view.endLoop();
+  program->stop.set();
+  program->window.hideWindow();
+
+  // Never released: a job that only now reaches the lock must not run on
+  // into the exit.
+  const bool jobsEnded = program->workflow.jobLock().acquire(exitWaitMs);
+
+  if (!pending.empty()) {
+    showErrorBox(pending);
+    exitCode = 1;
+  }
+
+  Settings toSave = program->settings;
+  std::tie(toSave.winx, toSave.winy) = program->window.clientPosition();
+  try {
+    store->save(toSave);
+  } catch (...) {
+    std::fprintf(stderr, "zelvor: %s\n", currentFailure().c_str());
+  }
+
+  // A job still running could meet the static destructors of the libraries
+  // it uses; leave without running any.
+  if (!jobsEnded) {
+    std::fflush(nullptr);
+    std::_Exit(exitCode);
+  }
+  return exitCode;
+}
+
+}  // namespace
+
+}  // namespace zelvor
+
+int main() { return zelvor::run(); }

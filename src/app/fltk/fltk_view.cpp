@@ -107,7 +107,9 @@ int FltkView::run(kelvo::Event& stop) {
     if (quitHere_) return quitHereCode_;
     if (stop.isSet()) return 0;
     if (quitPosted_) return quitPostedCode_;
-    Fl::wait(stopPollSeconds);
+    // No time-out: an idle window wakes nobody. Whoever sets the stop event
+    // also posts the hideAndQuit that wakes this wait.
+    Fl::wait(waitForever);
   }
 }
 

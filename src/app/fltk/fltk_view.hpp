@@ -49,14 +49,16 @@ class FltkView final : public View {
   // the exit code: that of a hideAndQuit made on the window's thread (the
   // user closed the window); 0 when a job set the stop event, whether or not
   // its hideAndQuit arrived first; otherwise the code of a job's
-  // hideAndQuit.
+  // hideAndQuit. The loop looks at `stop` whenever it wakes; it sleeps
+  // without a time-out, so a job that sets `stop` must then call a View
+  // member (the workflow calls hideAndQuit) to wake it.
   int run(kelvo::Event& stop);
   // Once the loop is over: no error box shows any more, and every job
   // waiting for one goes on at once.
   void endLoop();
 
-  // How often the loop looks at the stop event when nothing else wakes it.
-  static constexpr double stopPollSeconds = 0.1;
+  // FLTK's own word for a wait without a time-out.
+  static constexpr double waitForever = 1e20;
 
  private:
   bool onWindowThread() const { return std::this_thread::get_id() == windowThread_; }

@@ -1,0 +1,55 @@
+#!/usr/bin/env python3
+"""Runs one window test of zelvor by name, on a display of its own:
+
+  gui_case.py CASE --program ZELVOR --close-request PROGRAM
+              --alert-sample PROGRAM --suppressions FILE --artifacts DIR
+
+Exits 0 when the case passed, 1 when it failed, and 77 (skipped) when a tool
+it needs is not installed. Screenshots of each phase go to DIR.
+"""
+
+import argparse
+import os
+import shutil
+import sys
+
+from checks import GuiTestFailure
+import measuring_cases
+from scene import Scene
+import window_cases
+
+CASES = {**measuring_cases.CASES, **window_cases.CASES}
+TOOLS = ("Xvfb", "xdotool", "xwininfo", "xprop", "import")
+SKIPPED = 77
+
+
+def parse_options(arguments):
+    parser = argparse.ArgumentParser(description="Runs one window test of zelvor.")
+    parser.add_argument("case", choices=sorted(CASES))
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--close-request", required=True)
+    parser.add_argument("--alert-sample", required=True)
+    parser.add_argument("--suppressions", required=True)
+    parser.add_argument("--artifacts", required=True)
+    return parser.parse_args(arguments)
+
+
+def main(arguments):
+    options = parse_options(arguments)
+    missing = [tool for tool in TOOLS if shutil.which(tool) is None]
+    if missing:
+        print(f"skipped: {', '.join(missing)} not installed (scripts/setup installs them)")
+        return SKIPPED
+    print(f"screenshots: {os.path.join(options.artifacts, options.case)}-*.png", flush=True)
+    try:
+        with Scene(options.case, options) as scene:
+            CASES[options.case](scene)
+    except GuiTestFailure as failure:
+        print(f"FAILED {options.case}: {failure}")
+        return 1
+    print(f"passed {options.case}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,0 +1,160 @@
+"""The cases in which zelvor measures: a run started with Alt+G and one with
+the mouse, a run in which no host answers, a browser that does not start,
+and a window closed in the middle of a run.
+"""
+
+import time
+
+from checks import expect, expect_equal, wait_until
+from peer_hosts import FAST_DELAY_MS, fast, server_list, silent, slow
+from report_check import LIST_REQUEST, RESULTS_ADDRESS, expect_results_post
+from scene import APPEAR_SECONDS, EXIT_SECONDS
+from zelvor_window import EXIT, GO, ZelvorWindow
+
+READY_SECONDS = 30
+RUN_SECONDS = 60
+# The browser start is followed by a pause of 1.5 s before the window is
+# ready again.
+AFTER_RUN_SECONDS = 20
+# A closed window's run stops within a second; should it run on, the exit
+# gives up waiting for it only after 10 s, which this bound tells apart.
+STOPPED_RUN_SECONDS = 8
+
+
+def ready_window(scene):
+    window = ZelvorWindow.find(scene.display, APPEAR_SECONDS)
+    wait_until(window.go_enabled, READY_SECONDS, "Go enabled once the list was fetched")
+    return window
+
+
+def results_posts(scene):
+    return [request for request in scene.site_requests() if request.startswith(b"POST ")]
+
+
+def expect_nothing_posted(scene):
+    expect_equal(scene.site_requests(), [LIST_REQUEST], "what the site received")
+    expect_equal(scene.sandbox.browser_starts(), [], "the browser starts")
+
+
+def expect_one_run(scene, handle, class_name, servers):
+    """Waits for the run's results and browser start, and checks both."""
+    posts = wait_until(lambda: results_posts(scene), RUN_SECONDS, "the results POST")
+    expect_results_post(posts[0], class_name, servers, scene.settings["loops"],
+                        scene.settings["timeout_new"])
+    starts = wait_until(scene.sandbox.browser_starts, EXIT_SECONDS, "the browser start")
+    expect_equal(starts, [[RESULTS_ADDRESS + handle]], "the browser's arguments")
+
+
+def expect_ready_again(scene, window, zelvor):
+    wait_until(window.go_enabled, AFTER_RUN_SECONDS, "Go enabled again after the run")
+    expect(zelvor.running(), "zelvor goes on running after a run")
+    expect(window.class_list_enabled(), "the class list enabled again after the run")
+
+
+def start_and_keyboard_run(scene):
+    handle = "K7 x&y=$(z)"
+    scene.serve_site(server_list(("Europe", fast(1)), ("Asia", fast(9)), ("Europe", silent(1)),
+                                 ("Europe", fast(2))), handle.encode(), hold_list=True)
+    scene.make_sandbox(winx=57, winy=31)
+    zelvor = scene.start_zelvor()
+    window = ZelvorWindow.find(scene.display, APPEAR_SECONDS)
+    window.check_title_and_place(57, 31)
+    # The site holds the list back: the window waits with its controls off.
+    wait_until(window.go_disabled, READY_SECONDS, "Go disabled while the list is fetched")
+    expect(window.class_list_disabled(), "the class list disabled while it is fetched")
+    scene.shot("fetching")
+    scene.site.release_list()
+    wait_until(window.go_enabled, READY_SECONDS, "Go enabled once the list came")
+    expect(window.class_list_enabled(), "the class list enabled, showing the first class")
+    expect_equal(scene.site_requests(), [LIST_REQUEST], "what the site received at start")
+    scene.shot("ready")
+
+    window.press("alt+g")
+    # The silent host keeps the run going for a few time-outs.
+    wait_until(window.go_disabled, READY_SECONDS, "Go disabled while measuring")
+    expect(window.class_list_disabled(), "the class list disabled while measuring")
+    scene.shot("measuring")
+    expect_one_run(scene, handle, "Europe", [(fast(1), FAST_DELAY_MS), (silent(1), "TIMEOUT"),
+                                             (fast(2), FAST_DELAY_MS)])
+    scene.shot("browser-started")
+    expect_ready_again(scene, window, zelvor)
+    expect_equal(len(scene.site_requests()), 2, "the site's requests after one run")
+    scene.shot("after-run")
+
+    window.press("alt+x")
+    scene.expect_exit(zelvor, 1)
+    scene.expect_saved_position(57, 31)
+
+
+def click_run_of_second_class(scene):
+    # Quotes, blanks and shell signs: the handle must reach the browser as
+    # one argument, unchanged.
+    handle = "r 7'&;\"x"
+    scene.serve_site(server_list(("Europe", fast(1)), ("Asia", fast(5)), ("Europe", fast(2)),
+                                 ("Asia", fast(6))), handle.encode())
+    scene.make_sandbox(loops=2)
+    zelvor = scene.start_zelvor()
+    window = ready_window(scene)
+    window.choose_class(1)
+    scene.shot("second-class-chosen")
+    window.click(GO)
+    expect_one_run(scene, handle, "Asia", [(fast(5), FAST_DELAY_MS), (fast(6), FAST_DELAY_MS)])
+    expect_ready_again(scene, window, zelvor)
+    scene.shot("after-run")
+
+    window.click(EXIT)
+    scene.expect_exit(zelvor, 1)
+    scene.expect_saved_position(60, 40)
+
+
+def no_replies(scene):
+    scene.serve_site(server_list(("Silent", silent(1)), ("Silent", silent(2))), b"unused")
+    # Short time-outs: both engines try, and each waits them out.
+    scene.make_sandbox(loops=2, timeout_new=400, threads=1)
+    zelvor = scene.start_zelvor()
+    window = ready_window(scene)
+    window.press("alt+g")
+    scene.expect_error_box("Bad network configuration", "error-box")
+    expect_ready_again(scene, window, zelvor)
+    expect_nothing_posted(scene)
+    scene.shot("after-error")
+
+    window.press("alt+x")
+    scene.expect_exit(zelvor, 1)
+
+
+def browser_failure(scene):
+    handle = "h-42"
+    scene.serve_site(server_list(("Fast", fast(3))), handle.encode())
+    scene.make_sandbox(browser_status=1, loops=2)
+    zelvor = scene.start_zelvor()
+    window = ready_window(scene)
+    window.press("alt+g")
+    expect_one_run(scene, handle, "Fast", [(fast(3), FAST_DELAY_MS)])
+    scene.expect_error_box("Unable to launch default browser", "error-box")
+    scene.expect_exit(zelvor, 0)
+    scene.expect_saved_position(60, 40)
+    scene.shot("after-exit")
+
+
+def close_during_run(scene):
+    scene.serve_site(server_list(("Slow", slow(1)), ("Slow", slow(2)), ("Slow", slow(3))),
+                     b"unused")
+    # Twenty slow echoes a host: the run would take some 14 s, well past the
+    # bound for its stop.
+    scene.make_sandbox(loops=20, timeout_new=2000)
+    zelvor = scene.start_zelvor()
+    window = ready_window(scene)
+    window.press("alt+g")
+    wait_until(window.progress_shown, RUN_SECONDS, "the progress bar of the run")
+    scene.shot("measuring")
+    closed = time.monotonic()
+    scene.request_close(window)
+    scene.expect_exit(zelvor, 1, STOPPED_RUN_SECONDS)
+    print(f"zelvor ended {time.monotonic() - closed:.1f} s after the close request")
+    expect_nothing_posted(scene)
+    scene.expect_saved_position(60, 40)
+
+
+CASES = {case.__name__: case for case in (start_and_keyboard_run, click_run_of_second_class,
+                                          no_replies, browser_failure, close_during_run)}

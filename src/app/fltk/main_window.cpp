@@ -62,6 +62,10 @@ MainWindow::MainWindow(int x, int y, const std::string& title, DecodedImage pict
   go_.callback(onGo, this);
   exit_.labelsize(textSize);
   exit_.callback(onExit, this);
+  // Busy from the first frame: the fetch job's own busy look arrives through
+  // the loop, after the window may already have been drawn once.
+  classList_.deactivate();
+  go_.deactivate();
 
   status_.box(FL_THIN_DOWN_BOX);
   status_.align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);

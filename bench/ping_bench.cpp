@@ -13,7 +13,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -24,10 +23,13 @@
 #include <string_view>
 #include <vector>
 
+#include "command_line.hpp"
 #include "ping/raw_echo_engine.hpp"
 #include "ping/run_state.hpp"
 
 namespace {
+
+using zelvor::bench::parseNumber;
 
 // The test network's block; the benchmark sends nowhere else.
 constexpr std::uint32_t testNetwork = 0xC6120000;  // 198.18.0.0
@@ -46,15 +48,6 @@ struct Options {
 [[noreturn]] void fail(const std::string& text) {
   std::fprintf(stderr, "ping_bench: %s\n", text.c_str());
   std::exit(2);
-}
-
-std::optional<std::uint32_t> parseNumber(std::string_view text) {
-  std::uint32_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc{} || end != text.data() + text.size() || text.empty()) {
-    return std::nullopt;
-  }
-  return value;
 }
 
 std::optional<std::uint32_t> parseAddress(const std::string& text) {

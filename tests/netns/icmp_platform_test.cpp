@@ -79,15 +79,15 @@ void fillChecksum(Bytes& message) {
 // sequence in network order, then `payload`.
 Bytes echoMessage(std::uint8_t type, std::uint16_t identifier, std::uint16_t sequence,
                   const Bytes& payload) {
-  Bytes message{type,
-                0,
-                0,
-                0,
-                static_cast<std::uint8_t>(identifier >> 8),
-                static_cast<std::uint8_t>(identifier & 0xFF),
-                static_cast<std::uint8_t>(sequence >> 8),
-                static_cast<std::uint8_t>(sequence & 0xFF)};
-  message.insert(message.end(), payload.begin(), payload.end());
+  // Sized once: GCC 12 at -O3 misreads an insert at the end of a fresh
+  // vector as a write out of bounds.
+  Bytes message(8 + payload.size(), 0);
+  message[0] = type;
+  message[4] = static_cast<std::uint8_t>(identifier >> 8);
+  message[5] = static_cast<std::uint8_t>(identifier & 0xFF);
+  message[6] = static_cast<std::uint8_t>(sequence >> 8);
+  message[7] = static_cast<std::uint8_t>(sequence & 0xFF);
+  std::copy(payload.begin(), payload.end(), message.begin() + 8);
   fillChecksum(message);
   return message;
 }

@@ -25,8 +25,12 @@ class Event {
   bool wait(std::uint32_t timeoutMs);
   bool isSet() { return wait(0); }
 
- private:
+  // The system object, for platform code that waits on it together with
+  // other things (support/native_event_win32.hpp). Defined per platform.
   struct Handle;
+  Handle& handle() noexcept { return *handle_; }
+
+ private:
   std::unique_ptr<Handle> handle_;
 };
 

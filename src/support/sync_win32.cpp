@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "support/error.hpp"
+#include "support/native_event_win32.hpp"
 #include "support/owned_handle_win32.hpp"
 #include "support/sync.hpp"
 
@@ -29,6 +30,8 @@ void Event::set() { SetEvent(handle_->get()); }
 bool Event::wait(std::uint32_t timeoutMs) {
   return WaitForSingleObject(handle_->get(), timeoutMs) == WAIT_OBJECT_0;
 }
+
+HANDLE nativeHandle(Event& event) noexcept { return event.handle().get(); }
 
 struct Mutex::Handle : OwnedHandle {
   using OwnedHandle::OwnedHandle;

@@ -7,29 +7,26 @@
 #include <FL/fl_ask.H>
 #include <sys/resource.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <memory>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include "app/bmp_image.hpp"
-#include "app/browser.hpp"
 #include "app/fltk/embedded_files.hpp"
 #include "app/fltk/fltk_view.hpp"
 #include "app/fltk/main_window.hpp"
 #include "app/fltk/single_instance.hpp"
+#include "app/program_state.hpp"
 #include "app/settings.hpp"
+#include "app/site_services.hpp"
 #include "app/status_area.hpp"
 #include "app/workflow.hpp"
-#include "net/http_client.hpp"
-#include "ping/ping_run.hpp"
 #include "ping/run_state.hpp"
 #include "support/resource_string.hpp"
 #include "support/sync.hpp"
@@ -38,7 +35,6 @@ namespace zelvor {
 
 namespace {
 
-constexpr std::uint16_t sitePort = 80;
 constexpr std::uint32_t titleText = 210;
 constexpr std::uint32_t goHint = 211;
 constexpr std::uint32_t listHint = 214;
@@ -75,22 +71,16 @@ void showErrorBox(const std::string& text) {
 }
 
 // Everything the jobs share with the window.
-class Program {
+class Program final : public ProgramState {
  public:
   Program(const Settings& loaded, DecodedImage picture, DecodedImage icon)
-      : settings(loaded),
-        runState{RunSettings{}, {}, progress, clock, stop},
+      : ProgramState(loaded),
         window(loaded.winx, loaded.winy, kelvo::resourceString(titleText), std::move(picture),
                std::move(icon), handlers()),
         view(window),
         status(view, stop, progress),
         workflow(view, status, stop, settings, services()) {}
 
-  Settings settings;
-  kelvo::Event stop;
-  ProgressCounter progress;
-  MsClock clock;
-  RunState runState;
   MainWindow window;
   FltkView view;
   StatusArea status;
@@ -123,26 +113,7 @@ class Program {
   }
 
   WorkflowServices services() {
-    WorkflowServices services;
-    services.fetch = [](const std::string& host, const std::string& path) {
-      return httpGet(host, path, sitePort);
-    };
-    services.post = [](const std::string& host, const std::string& path, const std::string& body) {
-      return httpPost(host, path, body, sitePort);
-    };
-    // The settings are passed on as stored, negative values included: each
-    // engine makes of them what it makes of them.
-    services.ping = [this](std::vector<ServerEntry>& servers, const Settings& measuring) {
-      runPing(runState, servers, static_cast<std::uint32_t>(measuring.loops),
-              static_cast<std::uint32_t>(measuring.timeoutNew),
-              static_cast<std::uint32_t>(measuring.airborneNew),
-              static_cast<std::uint32_t>(measuring.threads), systemEchoPlatforms());
-    };
-    services.openBrowser = openInBrowser;
-    services.text = kelvo::resourceString;
-    services.sleep = [](std::uint32_t ms) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    };
+    WorkflowServices services = siteServices(runState);
     services.raisePriority = [] { raisePriority(measuringNice); };
     return services;
   }

@@ -1,0 +1,40 @@
+// The jobs' real services over the site, the echo engines and the system.
+#include "app/site_services.hpp"
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/browser.hpp"
+#include "net/http_client.hpp"
+#include "ping/ping_run.hpp"
+#include "support/resource_string.hpp"
+
+namespace zelvor {
+
+WorkflowServices siteServices(RunState& runState) {
+  WorkflowServices services;
+  services.fetch = [](const std::string& host, const std::string& path) {
+    return httpGet(host, path, sitePort);
+  };
+  services.post = [](const std::string& host, const std::string& path, const std::string& body) {
+    return httpPost(host, path, body, sitePort);
+  };
+  // The settings are passed on as stored, negative values included: each
+  // engine makes of them what it makes of them.
+  services.ping = [&runState](std::vector<ServerEntry>& servers, const Settings& measuring) {
+    runPing(runState, servers, static_cast<std::uint32_t>(measuring.loops),
+            static_cast<std::uint32_t>(measuring.timeoutNew),
+            static_cast<std::uint32_t>(measuring.airborneNew),
+            static_cast<std::uint32_t>(measuring.threads), systemEchoPlatforms());
+  };
+  services.openBrowser = openInBrowser;
+  services.text = kelvo::resourceString;
+  services.sleep = [](std::uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  };
+  return services;
+}
+
+}  // namespace zelvor

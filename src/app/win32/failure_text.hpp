@@ -1,0 +1,15 @@
+// The text the user is shown for a failure that ended the window's loop.
+#pragma once
+
+#include <string>
+
+namespace zelvor {
+
+// Called inside a catch (...): the text of the failure being handled. A
+// string (WinError and Socket::Failure included) and a plain character text
+// give their own text; anything else gives unknownFailureText.
+std::string currentFailureText();
+
+inline constexpr const char* unknownFailureText = "Unknown error";
+
+}  // namespace zelvor

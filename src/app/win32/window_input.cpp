@@ -1,0 +1,39 @@
+// The main window's key and hover rules.
+#include "app/win32/window_input.hpp"
+
+namespace zelvor {
+
+Command sysCharCommand(WPARAM character) noexcept {
+  switch (character) {
+    case 'G':
+    case 'g':
+      return Command::go;
+    case 'X':
+    case 'x':
+      return Command::exit;
+    default:
+      return Command::none;
+  }
+}
+
+std::uint32_t hintTextId(Control control) noexcept {
+  switch (control) {
+    case Control::go:
+      return 211;
+    case Control::classList:
+      return 214;
+    case Control::exit:
+      return 215;
+    case Control::none:
+      break;
+  }
+  return 0;
+}
+
+bool HoverTracker::moveTo(HWND window) noexcept {
+  if (window == last_) return false;
+  last_ = window;
+  return true;
+}
+
+}  // namespace zelvor

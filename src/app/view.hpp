@@ -10,6 +10,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace zelvor {
 
@@ -30,8 +31,10 @@ class View {
   virtual void setGoEnabled(bool enabled) = 0;
 
   // The class list: emptied, filled at the end in order, one entry selected.
+  // The names come in one call, so that a long list is one hand-over to the
+  // window's thread rather than one per class.
   virtual void clearClasses() = 0;
-  virtual void addClass(const std::string& name) = 0;
+  virtual void addClasses(const std::vector<std::string>& names) = 0;
   virtual void selectClass(int position) = 0;
   // The selected position, or -1 when nothing is selected. Answered without
   // waiting for the window's thread.

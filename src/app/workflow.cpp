@@ -58,7 +58,10 @@ void Workflow::fetchJob() {
       const std::string body = services_.fetch(host, services_.text(text::listPath));
       if (!stop_.isSet()) {
         catalogue_ = parseServerList(body);
-        for (const ServerClass& serverClass : catalogue_) view_.addClass(serverClass.name);
+        std::vector<std::string> names;
+        names.reserve(catalogue_.size());
+        for (const ServerClass& serverClass : catalogue_) names.push_back(serverClass.name);
+        view_.addClasses(names);
         view_.selectClass(0);
         status_.showReady();
       }

@@ -5,7 +5,7 @@ and a window closed in the middle of a run.
 
 import time
 
-from checks import expect, expect_equal, wait_until
+from checks import expect, expect_equal, stays_false, wait_until
 from peer_hosts import FAST_DELAY_MS, fast, server_list, silent, slow
 from report_check import LIST_REQUEST, RESULTS_ADDRESS, expect_results_post
 from scene import APPEAR_SECONDS, EXIT_SECONDS
@@ -68,6 +68,12 @@ def start_and_keyboard_run(scene):
     expect(window.class_list_enabled(), "the class list enabled, showing the first class")
     expect_equal(scene.site_requests(), [LIST_REQUEST], "what the site received at start")
     scene.shot("ready")
+
+    # Without Alt, the letters the buttons underline do nothing.
+    window.press("g", "x")
+    expect(stays_false(lambda: not zelvor.running() or window.go_disabled(), 1.5),
+           "g or x without Alt acted")
+    expect_equal(scene.site_requests(), [LIST_REQUEST], "what the site received after g and x")
 
     window.press("alt+g")
     # The silent host keeps the run going for a few time-outs.

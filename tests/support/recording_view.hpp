@@ -42,7 +42,11 @@ class RecordingView : public View {
     record("clear");
     setSelection(-1);
   }
-  void addClass(const std::string& name) override { record("add:" + name); }
+  void addClasses(const std::vector<std::string>& names) override {
+    std::string entry = "classes:";
+    for (std::size_t i = 0; i < names.size(); ++i) entry += (i == 0 ? "" : "|") + names[i];
+    record(entry);
+  }
   void selectClass(int position) override {
     record("select:" + std::to_string(position));
     setSelection(position);

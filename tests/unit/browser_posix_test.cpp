@@ -2,6 +2,7 @@
 // arrives as one argument, unchanged, and only an exit status of 0 counts.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "app/browser.hpp"
+#include "app/browser_posix.hpp"
 
 namespace {
 
@@ -61,6 +63,25 @@ TEST_F(Browser, OnlyExitStatusZeroIsSuccess) {
   installLauncher(3);
   EXPECT_FALSE(zelvor::openInBrowser("http://localhost/zelvor?handle=h"));
   EXPECT_EQ(recorded(), "1\nhttp://localhost/zelvor?handle=h\n");
+}
+
+// A launcher that runs the browser itself returns only when the browser
+// closes; the job goes on once the wait is over and counts the page open.
+TEST_F(Browser, LauncherStillRunningAfterTheWaitCountsAsLaunched) {
+  const std::string launcher = dir_ + "/xdg-open";
+  std::ofstream(launcher) << "#!/bin/sh\necho $$ > '" << dir_ << "/arguments'\nexec /bin/sleep 30\n";
+  chmod(launcher.c_str(), 0755);
+  EXPECT_TRUE(zelvor::openInBrowserWaiting("http://localhost/zelvor?handle=h", 300));
+  const std::string pid = recorded();
+  ASSERT_FALSE(pid.empty());
+  const pid_t launcherPid = static_cast<pid_t>(std::stol(pid));
+  EXPECT_EQ(kill(launcherPid, 0), 0) << "the launcher was left to run";
+  kill(launcherPid, SIGKILL);
+}
+
+TEST_F(Browser, LauncherFailingWithinTheWaitIsAFailure) {
+  installLauncher(4);
+  EXPECT_FALSE(zelvor::openInBrowserWaiting("http://localhost/zelvor?handle=h", 10000));
 }
 
 TEST_F(Browser, MissingLauncherIsAFailure) {

@@ -103,7 +103,7 @@ TEST_F(WorkflowTest, FetchFillsTheListInOrderAndSelectsTheFirstClass) {
   workflow().fetchJob();
   EXPECT_EQ(fetched, (std::vector<std::string>{"site.test/zv_fetch"}));
   EXPECT_EQ(view.calls(), join({{"status:Fetching data from Quorvane"}, busy,
-                                {"clear", "add:A", "add:B", "select:0"}, ready, {"status:"}}));
+                                {"clear", "classes:A|B", "select:0"}, ready, {"status:"}}));
   ASSERT_EQ(workflow().catalogue().size(), 2u);
   EXPECT_EQ(workflow().catalogue()[0].servers.size(), 2u);
   EXPECT_TRUE(workflow().jobLock().isFree());
@@ -126,7 +126,7 @@ TEST_F(WorkflowTest, EmptyListEnablesTheControlsOverNothing) {
   list = "# no servers today\n";
   workflow().fetchJob();
   EXPECT_EQ(view.calls(), join({{"status:Fetching data from Quorvane"}, busy,
-                                {"clear", "select:0"}, ready, {"status:"}}));
+                                {"clear", "classes:", "select:0"}, ready, {"status:"}}));
   EXPECT_TRUE(workflow().catalogue().empty());
 }
 

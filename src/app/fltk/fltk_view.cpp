@@ -5,17 +5,10 @@
 #include <FL/Fl.H>
 #include <FL/fl_ask.H>
 
-#include <chrono>
 #include <memory>
+#include <utility>
 
 namespace zelvor {
-
-namespace {
-// FLTK's queue of awake calls has a fixed size. A job finding it full waits
-// a little for the window's thread to drain it, but not for ever.
-constexpr int postAttempts = 100;
-constexpr auto postRetryDelay = std::chrono::milliseconds(10);
-}  // namespace
 
 FltkView::FltkView(MainWindow& window)
     : window_(window), windowThread_(std::this_thread::get_id()) {}
@@ -48,8 +41,8 @@ void FltkView::clearClasses() {
   post([this] { window_.clearClasses(); });
 }
 
-void FltkView::addClass(const std::string& name) {
-  post([this, name] { window_.addClass(name); });
+void FltkView::addClasses(const std::vector<std::string>& names) {
+  post([this, names] { window_.addClasses(names); });
 }
 
 void FltkView::selectClass(int position) {
@@ -122,29 +115,33 @@ void FltkView::endLoop() {
   boxClosed_.notify_all();
 }
 
-// The window's own thread could wait for ever on a full queue it alone
-// drains, so there the work is simply done at once.
+// FLTK's queue of awake calls has a fixed size, and a call it cannot take
+// would be lost: the calls wait in a queue of our own instead, and FLTK
+// carries only the wake-up, one at a time.
 bool FltkView::post(std::function<void()> work) {
+  std::lock_guard lock(queueLock_);
   if (loopOver_.load()) return false;
-  auto job = std::make_unique<std::function<void()>>(std::move(work));
-  for (int attempt = 1;; ++attempt) {
-    if (Fl::awake(runPosted, job.get()) == 0) {
-      // runPosted owns it from here.
-      static_cast<void>(job.release());
-      return true;
-    }
-    if (onWindowThread()) {
-      (*job)();
-      return true;
-    }
-    if (attempt == postAttempts || loopOver_.load()) return false;
-    std::this_thread::sleep_for(postRetryDelay);
-  }
+  queue_.push_back(std::move(work));
+  // Should FLTK refuse the wake-up, the next call asks again.
+  if (!wakePending_) wakePending_ = Fl::awake(runQueued, this) == 0;
+  return true;
 }
 
-void FltkView::runPosted(void* work) {
-  const std::unique_ptr<std::function<void()>> job(static_cast<std::function<void()>*>(work));
-  (*job)();
+// One call at a time, each taken from the front: a call that opens a box
+// runs a loop of its own, which then serves the calls that follow, in order.
+void FltkView::runQueued(void* view) {
+  auto* self = static_cast<FltkView*>(view);
+  for (;;) {
+    std::function<void()> next;
+    {
+      std::lock_guard lock(self->queueLock_);
+      self->wakePending_ = false;
+      if (self->queue_.empty()) return;
+      next = std::move(self->queue_.front());
+      self->queue_.pop_front();
+    }
+    next();
+  }
 }
 
 void FltkView::showErrorBox(const std::string& text) {

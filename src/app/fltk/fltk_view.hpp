@@ -1,10 +1,10 @@
 // The View of the FLTK window, and the loop that serves it: each call from a
-// job is carried over to the window's thread with Fl::awake.
+// job is queued for the window's thread, which Fl::awake wakes.
 //
 // Threading contract (see also main_window.hpp): only the window's thread
 // touches widgets. Any thread may call the View members; they copy their
-// arguments into a closure that Fl::awake hands to the window's thread,
-// which runs the closures in call order. Nothing here waits for the window's
+// arguments into a closure queued for the window's thread, which runs the
+// closures in call order; none is dropped while the loop runs. Nothing here waits for the window's
 // thread except showError from a job, which waits for its box to close (or
 // for the loop to end). run, endLoop and the constructor belong to the
 // window's thread.
@@ -12,10 +12,12 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/fltk/main_window.hpp"
 #include "app/view.hpp"
@@ -37,7 +39,7 @@ class FltkView final : public View {
   void setClassListEnabled(bool enabled) override;
   void setGoEnabled(bool enabled) override;
   void clearClasses() override;
-  void addClass(const std::string& name) override;
+  void addClasses(const std::vector<std::string>& names) override;
   void selectClass(int position) override;
   int selectedClass() override;
   void startProgressTimer() override;
@@ -62,9 +64,9 @@ class FltkView final : public View {
 
  private:
   bool onWindowThread() const { return std::this_thread::get_id() == windowThread_; }
-  // Hands `work` to the window's thread; false when it could not be.
+  // Hands `work` to the window's thread; false once the loop is over.
   bool post(std::function<void()> work);
-  static void runPosted(void* work);
+  static void runQueued(void* view);
   void showErrorBox(const std::string& text);
 
   MainWindow& window_;
@@ -80,6 +82,10 @@ class FltkView final : public View {
   std::mutex boxLock_;
   std::condition_variable boxClosed_;
   std::atomic<bool> loopOver_{false};
+  // The calls not yet carried out, and whether FLTK holds a wake-up for them.
+  std::mutex queueLock_;
+  std::deque<std::function<void()>> queue_;
+  bool wakePending_ = false;
 };
 
 }  // namespace zelvor

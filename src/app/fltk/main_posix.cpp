@@ -10,14 +10,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include "app/bmp_image.hpp"
+#include "app/failure_text.hpp"
 #include "app/fltk/embedded_files.hpp"
 #include "app/fltk/fltk_view.hpp"
 #include "app/fltk/main_window.hpp"
@@ -52,18 +53,6 @@ constexpr int measuringNice = -10;
 
 // On Linux, PRIO_PROCESS with id 0 sets the calling thread alone.
 void raisePriority(int nice) { static_cast<void>(::setpriority(PRIO_PROCESS, 0, nice)); }
-
-std::string currentFailure() {
-  try {
-    throw;
-  } catch (const std::string& text) {
-    return text;
-  } catch (const std::exception& failure) {
-    return failure.what();
-  } catch (...) {
-    return "Unexpected failure";
-  }
-}
 
 void showErrorBox(const std::string& text) {
   fl_message_title("Error");
@@ -145,38 +134,39 @@ int run() {
     program->window.show();
     program->workflow.startFetchJob();
   } catch (...) {
-    const std::string failure = currentFailure();
+    const std::string failure = currentFailureText();
     std::fprintf(stderr, "zelvor: %s\n", failure.c_str());
     showErrorBox(failure);
     return 1;
   }
 
   int exitCode = 0;
-  std::string pending;
+  std::optional<std::string> failure;
   try {
     exitCode = program->view.run(program->stop);
   } catch (...) {
-    pending = currentFailure();
+    failure = currentFailureText();
   }
   program->view.endLoop();
-  program->stop.set();
-  program->window.hideWindow();
 
   // Never released: a job that only now reaches the lock must not run on
-  // into the exit.
+  // into the exit. A failure that ended the loop has not set the stop event,
+  // so a running job finishes its step rather than being cut short.
   const bool jobsEnded = program->workflow.jobLock().acquire(exitWaitMs);
 
-  if (!pending.empty()) {
-    showErrorBox(pending);
+  if (failure) {
+    showErrorBox(*failure);
     exitCode = 1;
   }
+  program->stop.set();
+  program->window.hideWindow();
 
   Settings toSave = program->settings;
   std::tie(toSave.winx, toSave.winy) = program->window.clientPosition();
   try {
     store->save(toSave);
   } catch (...) {
-    std::fprintf(stderr, "zelvor: %s\n", currentFailure().c_str());
+    std::fprintf(stderr, "zelvor: %s\n", currentFailureText().c_str());
   }
 
   // A job still running could meet the static destructors of the libraries

@@ -60,8 +60,12 @@ MainWindow::MainWindow(int x, int y, const std::string& title, DecodedImage pict
   classList_.callback(onChoice, this);
   go_.labelsize(textSize);
   go_.callback(onGo, this);
+  // A button takes the letter its label underlines as a shortcut even
+  // without Alt; only Alt+G and Alt+X may act, and the window handles both.
+  go_.shortcut(FL_ALT | 'g');
   exit_.labelsize(textSize);
   exit_.callback(onExit, this);
+  exit_.shortcut(FL_ALT | 'x');
   // Busy from the first frame: the fetch job's own busy look arrives through
   // the loop, after the window may already have been drawn once.
   classList_.deactivate();
@@ -128,8 +132,8 @@ void MainWindow::clearClasses() {
   rebuildMenu();
 }
 
-void MainWindow::addClass(const std::string& name) {
-  labels_.push_back(literalLabel(name));
+void MainWindow::addClasses(const std::vector<std::string>& names) {
+  for (const std::string& name : names) labels_.push_back(literalLabel(name));
   rebuildMenu();
 }
 
@@ -181,10 +185,9 @@ int MainWindow::handle(int event) {
   switch (event) {
     case FL_ENTER:
     case FL_MOVE:
-      trackHover(controlAt(Fl::event_x(), Fl::event_y()));
-      break;
-    case FL_LEAVE:
-      trackHover(Control::none);
+      // The status bar is no place of its own: over it, and outside the
+      // window, the last hint stays.
+      if (Fl::event_y() < pictureHeight) trackHover(controlAt(Fl::event_x(), Fl::event_y()));
       break;
     case FL_KEYBOARD:
     case FL_SHORTCUT:

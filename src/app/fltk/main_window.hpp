@@ -68,7 +68,7 @@ class MainWindow : public Fl_Double_Window {
   void setClassListEnabled(bool enabled);
   void setGoEnabled(bool enabled);
   void clearClasses();
-  void addClass(const std::string& name);
+  void addClasses(const std::vector<std::string>& names);
   // An out-of-range position leaves the selection as it is.
   void selectClass(int position);
   void startProgressTimer();

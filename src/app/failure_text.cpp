@@ -1,5 +1,5 @@
 // Turning whatever was thrown into the error box's text.
-#include "app/win32/failure_text.hpp"
+#include "app/failure_text.hpp"
 
 namespace zelvor {
 

@@ -11,7 +11,9 @@ namespace zelvor {
 
 class BackdropImage {
  public:
-  // Loads bitmap resource `id` of `module`. Throws WinError.
+  // Loads bitmap resource `id` of `module`. Throws GetLastError's code as a
+  // plain unsigned number when the bitmap cannot be loaded, and WinError when
+  // the memory context cannot be made.
   BackdropImage(HINSTANCE module, int id);
   BackdropImage(const BackdropImage&) = delete;
   BackdropImage& operator=(const BackdropImage&) = delete;

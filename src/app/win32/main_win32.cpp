@@ -11,14 +11,13 @@
 #include <optional>
 #include <string>
 
+#include "app/failure_text.hpp"
 #include "app/program_state.hpp"
 #include "app/settings.hpp"
 #include "app/site_services.hpp"
 #include "app/status_area.hpp"
-#include "app/win32/failure_text.hpp"
 #include "app/win32/main_window.hpp"
 #include "app/win32/message_loop.hpp"
-#include "app/win32/win32_view.hpp"
 #include "app/win32/window_input.hpp"
 #include "app/workflow.hpp"
 #include "ping/run_state.hpp"
@@ -39,13 +38,11 @@ class Program final : public ProgramState, public MainWindow::Listener {
  public:
   Program(HINSTANCE module, const std::string& title, const Settings& loaded)
       : ProgramState(loaded),
-        window(module, title, loaded.winx, loaded.winy, *this),
-        view(window.handle(), window, stop),
-        status(view, stop, progress),
-        workflow(view, status, stop, settings, services()) {}
+        window(module, title, loaded.winx, loaded.winy, *this, stop),
+        status(window.jobView(), stop, progress),
+        workflow(window.jobView(), status, stop, settings, services()) {}
 
   MainWindow window;
-  Win32View view;
   StatusArea status;
   Workflow workflow;
 
@@ -123,7 +120,7 @@ int run(HINSTANCE module) {
     if (store) saveQuietly(*store, settings);
     return 1;
   }
-  program->view.endLoop();
+  program->window.jobView().endLoop();
 
   // Never released: a job that only now reaches the lock must not run on
   // into the exit. The stop event is not set yet when a failure ended the

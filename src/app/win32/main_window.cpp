@@ -5,8 +5,7 @@
 
 #include <commctrl.h>
 
-#include "app/win32/failure_text.hpp"
-#include "app/win32/win32_view.hpp"
+#include "app/failure_text.hpp"
 #include "support/error.hpp"
 
 namespace zelvor {
@@ -65,12 +64,14 @@ HWND createChild(HINSTANCE module, HWND parent, const char* className, const cha
 
 }  // namespace
 
-MainWindow::MainWindow(HINSTANCE module, const std::string& title, int x, int y, Listener& listener)
+MainWindow::MainWindow(HINSTANCE module, const std::string& title, int x, int y, Listener& listener,
+                       kelvo::Event& stop)
     : listener_(listener),
       class_(describeClass(module, title, procedure)),
       backdrop_(module, pictureId),
       font_(createButtonFont()),
-      window_(create(module, title, x, y)) {
+      window_(create(module, title, x, y)),
+      jobView_(window_.get(), *this, stop) {
   buildControls(module);
 }
 
@@ -145,13 +146,10 @@ LRESULT CALLBACK MainWindow::procedure(HWND window, UINT message, WPARAM wParam,
   }
   MainWindow* self = owning(window);
   if (self == nullptr) return DefWindowProcA(window, message, wParam, lParam);
-  // No exception may unwind through the system's dispatching. The first one
-  // ends the loop; the program shows it once the loop is over.
   try {
     return self->handleMessage(window, message, wParam, lParam);
   } catch (...) {
-    if (!self->failure_) self->failure_ = currentFailureText();
-    PostQuitMessage(1);
+    self->recordFailure();
     return 0;
   }
 }
@@ -160,7 +158,11 @@ LRESULT CALLBACK MainWindow::hintHook(HWND control, UINT message, WPARAM wParam,
   const HWND parent = GetParent(control);
   MainWindow* self = owning(parent);
   if (self != nullptr) {
-    if (message == WM_MOUSEMOVE) self->hover(control);
+    try {
+      if (message == WM_MOUSEMOVE) self->hover(control);
+    } catch (...) {
+      self->recordFailure();
+    }
     // A control with the focus gets the Alt keys; they are the window's,
     // whatever has the focus.
     if (message == WM_SYSCHAR) return SendMessageA(parent, message, wParam, lParam);
@@ -170,9 +172,19 @@ LRESULT CALLBACK MainWindow::hintHook(HWND control, UINT message, WPARAM wParam,
   return CallWindowProcA(replaced, control, message, wParam, lParam);
 }
 
+// Called inside a catch: no exception may unwind through the system's
+// dispatching. The first failure ends the loop; the program shows it once
+// the loop is over.
+void MainWindow::recordFailure() {
+  if (!failure_) failure_ = currentFailureText();
+  PostQuitMessage(1);
+}
+
 LRESULT MainWindow::handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (deliverViewMessage(message, wParam, lParam, *this)) return 0;
   switch (message) {
+    case Win32View::wakeMessage:
+      jobView_.deliverQueued();
+      return 0;
     case WM_CLOSE:
     case WM_DESTROY:
       // Closing only hides the window; the program ends with its loop.
@@ -265,8 +277,10 @@ void MainWindow::clearClasses() {
   readSelection();
 }
 
-void MainWindow::addClass(const std::string& name) {
-  SendMessageA(classList_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+void MainWindow::addClasses(const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    SendMessageA(classList_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+  }
 }
 
 // A position past the end leaves nothing selected.

@@ -3,9 +3,9 @@
 //
 // Threading contract: the window, its controls, the picture and the font
 // belong to the thread that made the MainWindow, which also runs its loop.
-// Every member is for that thread only, except selectedClass, which any
-// thread may call. Job threads reach the window through Win32View, which
-// posts their calls to this thread.
+// Every member is for that thread only, except selectedClass and jobView,
+// which any thread may call. Job threads reach the window through jobView,
+// which queues their calls for this thread.
 #pragma once
 
 #include <windows.h>
@@ -13,13 +13,16 @@
 #include <atomic>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/view.hpp"
 #include "app/win32/backdrop_image.hpp"
 #include "app/win32/gdi_object.hpp"
 #include "app/win32/owned_window.hpp"
+#include "app/win32/win32_view.hpp"
 #include "app/win32/window_class.hpp"
 #include "app/win32/window_input.hpp"
+#include "support/sync.hpp"
 
 namespace zelvor {
 
@@ -50,9 +53,11 @@ class MainWindow final : public View {
   static constexpr UINT tickMs = 250;
 
   // Registers the window class named `title` and makes the window, titled
-  // `title`, at (x, y), hidden, with its controls in the busy look. Throws a
-  // text when any part cannot be made.
-  MainWindow(HINSTANCE module, const std::string& title, int x, int y, Listener& listener);
+  // `title`, at (x, y), hidden, with its controls in the busy look. `stop` is
+  // the program's stop event. Throws a text when any part cannot be made,
+  // except the picture (see BackdropImage).
+  MainWindow(HINSTANCE module, const std::string& title, int x, int y, Listener& listener,
+             kelvo::Event& stop);
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 
@@ -61,9 +66,12 @@ class MainWindow final : public View {
   static bool raiseRunning(const std::string& title);
 
   HWND handle() const noexcept { return window_.get(); }
+  // The View for every thread, which hands the calls to this window.
+  Win32View& jobView() noexcept { return jobView_; }
   void show();
-  // The first failure that handling a message threw, which also ended the
-  // loop with a quit message; none while all went well.
+  // The first failure that handling a message threw (in the window's
+  // procedure or the hint hook), which also ended the loop with a quit
+  // message; none while all went well.
   const std::optional<std::string>& failure() const noexcept { return failure_; }
   // Where the window is, or would be when restored from a minimised state;
   // none when that cannot be read.
@@ -81,7 +89,7 @@ class MainWindow final : public View {
   void setClassListEnabled(bool enabled) override;
   void setGoEnabled(bool enabled) override;
   void clearClasses() override;
-  void addClass(const std::string& name) override;
+  void addClasses(const std::vector<std::string>& names) override;
   void selectClass(int position) override;
   int selectedClass() override { return selection_.load(); }
   void startProgressTimer() override;
@@ -93,6 +101,7 @@ class MainWindow final : public View {
   static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK hintHook(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
   static MainWindow* owning(HWND window) noexcept;
+  void recordFailure();
 
   HWND create(HINSTANCE module, const std::string& title, int x, int y);
   void buildControls(HINSTANCE module);
@@ -109,6 +118,8 @@ class MainWindow final : public View {
   GdiObject font_;
   // Destroyed before the picture, the font and the class it uses.
   OwnedWindow window_;
+  // Served from the loop only, which runs once the window is whole.
+  Win32View jobView_;
   // The controls, destroyed with the window.
   HWND status_ = nullptr;
   HWND progress_ = nullptr;

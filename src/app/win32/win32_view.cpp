@@ -1,8 +1,10 @@
-// View calls as posted messages: how each is carried and carried out.
+// View calls as queued closures, and the wake message that has the window's
+// thread carry them out.
 #include "app/win32/win32_view.hpp"
 
 #include <atomic>
 #include <memory>
+#include <utility>
 
 #include "support/native_event_win32.hpp"
 
@@ -10,25 +12,7 @@ namespace zelvor {
 
 namespace {
 
-// One message per View call. A text travels as a std::string that the
-// message owns; an error box as a shared BoxRequest.
-enum ViewMessage : UINT {
-  setStatusTextMessage = WM_APP + 0x40,
-  setProgressPositionMessage,
-  setProgressVisibleMessage,
-  setBusyCursorMessage,
-  setClassListEnabledMessage,
-  setGoEnabledMessage,
-  clearClassesMessage,
-  addClassMessage,
-  selectClassMessage,
-  startProgressTimerMessage,
-  stopProgressTimerMessage,
-  showErrorMessage,
-  hideAndQuitMessage,
-};
-
-// An error box a job waits for. Shared by the job and the message, since
+// An error box a job waits for. Shared by the job and the queued call, since
 // either may be done with it first.
 struct BoxRequest {
   explicit BoxRequest(std::string text) : text(std::move(text)) {}
@@ -37,7 +21,6 @@ struct BoxRequest {
   // Cleared when the job stops waiting: a box nobody waits for is not shown.
   std::atomic<bool> awaited{true};
 };
-using SharedBoxRequest = std::shared_ptr<BoxRequest>;
 
 // Tells the waiting job that its box is over, however the showing ended.
 class BoxClosing {
@@ -51,55 +34,69 @@ class BoxClosing {
   BoxRequest& request_;
 };
 
-template <class Payload>
-std::unique_ptr<Payload> takePayload(LPARAM lParam) {
-  return std::unique_ptr<Payload>(reinterpret_cast<Payload*>(lParam));
-}
-
 }  // namespace
 
 Win32View::Win32View(HWND window, View& target, kelvo::Event& stop)
     : window_(window), target_(target), stop_(stop), windowThread_(GetCurrentThreadId()) {}
 
-void Win32View::setStatusText(const std::string& text) { postText(setStatusTextMessage, text); }
-
-void Win32View::setProgressPosition(int position) {
-  post(setProgressPositionMessage, static_cast<WPARAM>(position));
+void Win32View::setStatusText(const std::string& text) {
+  post([text](View& target) { target.setStatusText(text); });
 }
 
-void Win32View::setProgressVisible(bool visible) { post(setProgressVisibleMessage, visible); }
+void Win32View::setProgressPosition(int position) {
+  post([position](View& target) { target.setProgressPosition(position); });
+}
 
-void Win32View::setBusyCursor(bool busy) { post(setBusyCursorMessage, busy); }
+void Win32View::setProgressVisible(bool visible) {
+  post([visible](View& target) { target.setProgressVisible(visible); });
+}
 
-void Win32View::setClassListEnabled(bool enabled) { post(setClassListEnabledMessage, enabled); }
+void Win32View::setBusyCursor(bool busy) {
+  post([busy](View& target) { target.setBusyCursor(busy); });
+}
 
-void Win32View::setGoEnabled(bool enabled) { post(setGoEnabledMessage, enabled); }
+void Win32View::setClassListEnabled(bool enabled) {
+  post([enabled](View& target) { target.setClassListEnabled(enabled); });
+}
 
-void Win32View::clearClasses() { post(clearClassesMessage, 0); }
+void Win32View::setGoEnabled(bool enabled) {
+  post([enabled](View& target) { target.setGoEnabled(enabled); });
+}
 
-void Win32View::addClass(const std::string& name) { postText(addClassMessage, name); }
+void Win32View::clearClasses() {
+  post([](View& target) { target.clearClasses(); });
+}
+
+void Win32View::addClasses(const std::vector<std::string>& names) {
+  post([names](View& target) { target.addClasses(names); });
+}
 
 void Win32View::selectClass(int position) {
-  post(selectClassMessage, static_cast<WPARAM>(position));
+  post([position](View& target) { target.selectClass(position); });
 }
 
 int Win32View::selectedClass() { return target_.selectedClass(); }
 
-void Win32View::startProgressTimer() { post(startProgressTimerMessage, 0); }
+void Win32View::startProgressTimer() {
+  post([](View& target) { target.startProgressTimer(); });
+}
 
-void Win32View::stopProgressTimer() { post(stopProgressTimerMessage, 0); }
+void Win32View::stopProgressTimer() {
+  post([](View& target) { target.stopProgressTimer(); });
+}
 
 void Win32View::showError(const std::string& text) {
-  if (loopOver_.isSet()) return;
   if (onWindowThread()) {
-    target_.showError(text);
+    if (!loopIsOver()) target_.showError(text);
     return;
   }
-  auto request = std::make_shared<BoxRequest>(text);
-  auto carried = std::make_unique<SharedBoxRequest>(request);
-  if (!post(showErrorMessage, 0, reinterpret_cast<LPARAM>(carried.get()))) return;
-  static_cast<void>(carried.release());
-  HANDLE ends[] = {kelvo::nativeHandle(request->closed), kelvo::nativeHandle(loopOver_)};
+  const auto request = std::make_shared<BoxRequest>(text);
+  post([request](View& target) {
+    const BoxClosing closing(*request);
+    if (request->awaited.load()) target.showError(request->text);
+  });
+  // A call dropped because the loop is over finds loopEnded_ set already.
+  HANDLE ends[] = {kelvo::nativeHandle(request->closed), kelvo::nativeHandle(loopEnded_)};
   WaitForMultipleObjects(2, ends, FALSE, INFINITE);
   request->awaited.store(false);
 }
@@ -109,76 +106,61 @@ void Win32View::hideAndQuit(int exitCode) {
     target_.hideAndQuit(exitCode);
     return;
   }
-  post(hideAndQuitMessage, static_cast<WPARAM>(stop_.isSet() ? 0 : exitCode));
+  const int code = stop_.isSet() ? 0 : exitCode;
+  post([code](View& target) { target.hideAndQuit(code); });
 }
 
-void Win32View::endLoop() { loopOver_.set(); }
+// One call at a time rather than the whole queue at once: a call that shows
+// a box runs the box's own loop, which must carry on with the calls behind
+// it, and in their order.
+void Win32View::deliverQueued() {
+  {
+    const std::lock_guard lock(mutex_);
+    wakePending_ = false;
+  }
+  Call call;
+  while (takeNext(call)) call(target_);
+}
+
+void Win32View::endLoop() {
+  // Declared first, so that the dropped calls are freed after the lock is
+  // released.
+  std::deque<Call> dropped;
+  const std::lock_guard lock(mutex_);
+  loopOver_ = true;
+  loopEnded_.set();
+  dropped.swap(calls_);
+}
 
 bool Win32View::onWindowThread() const noexcept { return GetCurrentThreadId() == windowThread_; }
 
-// A message that cannot be posted (the window is gone, or its queue is full)
-// is dropped: the window could not have shown it anyway.
-bool Win32View::post(UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-  if (loopOver_.isSet()) return false;
-  return PostMessageA(window_, message, wParam, lParam) != 0;
+bool Win32View::loopIsOver() {
+  const std::lock_guard lock(mutex_);
+  return loopOver_;
 }
 
-void Win32View::postText(UINT message, const std::string& text) {
-  auto carried = std::make_unique<std::string>(text);
-  if (post(message, 0, reinterpret_cast<LPARAM>(carried.get()))) {
-    static_cast<void>(carried.release());
-  }
+void Win32View::post(Call call) {
+  const std::lock_guard lock(mutex_);
+  if (loopOver_) return;
+  calls_.push_back(std::move(call));
+  wakeLocked();
 }
 
-bool deliverViewMessage(UINT message, WPARAM wParam, LPARAM lParam, View& target) {
-  const bool flag = wParam != 0;
-  const int number = static_cast<int>(wParam);
-  switch (message) {
-    case setStatusTextMessage:
-      target.setStatusText(*takePayload<std::string>(lParam));
-      return true;
-    case setProgressPositionMessage:
-      target.setProgressPosition(number);
-      return true;
-    case setProgressVisibleMessage:
-      target.setProgressVisible(flag);
-      return true;
-    case setBusyCursorMessage:
-      target.setBusyCursor(flag);
-      return true;
-    case setClassListEnabledMessage:
-      target.setClassListEnabled(flag);
-      return true;
-    case setGoEnabledMessage:
-      target.setGoEnabled(flag);
-      return true;
-    case clearClassesMessage:
-      target.clearClasses();
-      return true;
-    case addClassMessage:
-      target.addClass(*takePayload<std::string>(lParam));
-      return true;
-    case selectClassMessage:
-      target.selectClass(number);
-      return true;
-    case startProgressTimerMessage:
-      target.startProgressTimer();
-      return true;
-    case stopProgressTimerMessage:
-      target.stopProgressTimer();
-      return true;
-    case showErrorMessage: {
-      const SharedBoxRequest request = *takePayload<SharedBoxRequest>(lParam);
-      const BoxClosing closing(*request);
-      if (request->awaited.load()) target.showError(request->text);
-      return true;
-    }
-    case hideAndQuitMessage:
-      target.hideAndQuit(number);
-      return true;
-    default:
-      return false;
-  }
+// Wakes the window again while calls remain, so that a box opened by this
+// call does not hold back the ones behind it.
+bool Win32View::takeNext(Call& call) {
+  const std::lock_guard lock(mutex_);
+  if (calls_.empty()) return false;
+  call = std::move(calls_.front());
+  calls_.pop_front();
+  if (!calls_.empty()) wakeLocked();
+  return true;
+}
+
+// PostMessageA neither waits for the window's thread nor sends it anything
+// at once, so it is safe under the lock.
+void Win32View::wakeLocked() noexcept {
+  if (!wakePending_) wakePending_ = PostMessageA(window_, wakeMessage, 0, 0) != 0;
 }
 
 }  // namespace zelvor

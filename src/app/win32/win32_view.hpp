@@ -1,19 +1,28 @@
-// The View of the Win32 window for every thread: each call is posted to the
-// window's thread as a message, which the window's procedure passes to
-// deliverViewMessage.
+// The View of the Win32 window for every thread: the calls wait in the
+// view's own queue, and a wake message with no payload has the window's
+// thread carry them out.
 //
 // Threading contract: any thread may call the View members. They copy their
-// arguments into the message and return without waiting for the window's
-// thread, which carries the calls out in the order they were posted. Two
-// calls wait or act at once instead: showError from a job waits until its
-// box is closed (or the loop is over), and showError and hideAndQuit on the
+// arguments into the queue and return without waiting for the window's
+// thread, which carries the calls out in the order they were made. Two calls
+// wait or act at once instead: showError from a job waits until its box is
+// closed (or the loop is over), and showError and hideAndQuit on the
 // window's own thread act there and then. selectedClass asks the target,
 // whose answer must not need the window's thread.
+//
+// Why a queue rather than a message per call: a posted message can be lost
+// once the thread's message queue is full, and one that carried a pointer
+// could be forged by any process on the desktop. The wake message carries
+// nothing, so a forged one merely serves the queue early.
 #pragma once
 
 #include <windows.h>
 
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/view.hpp"
 #include "support/sync.hpp"
@@ -22,10 +31,12 @@ namespace zelvor {
 
 class Win32View final : public View {
  public:
-  // `window` is the window whose procedure passes its messages to
-  // deliverViewMessage with `target`, the View that does the work on the
-  // window's thread. `stop` is the program's stop event. Made on the
-  // window's thread.
+  // Posted to the window, wParam and lParam 0, when calls wait.
+  static constexpr UINT wakeMessage = WM_APP + 0x40;
+
+  // `window` is the window whose procedure calls deliverQueued on
+  // wakeMessage; `target` is the View that does the work on the window's
+  // thread. `stop` is the program's stop event. Made on the window's thread.
   Win32View(HWND window, View& target, kelvo::Event& stop);
   Win32View(const Win32View&) = delete;
   Win32View& operator=(const Win32View&) = delete;
@@ -37,7 +48,7 @@ class Win32View final : public View {
   void setClassListEnabled(bool enabled) override;
   void setGoEnabled(bool enabled) override;
   void clearClasses() override;
-  void addClass(const std::string& name) override;
+  void addClasses(const std::vector<std::string>& names) override;
   void selectClass(int position) override;
   int selectedClass() override;
   void startProgressTimer() override;
@@ -48,25 +59,36 @@ class Win32View final : public View {
   // itself gives the stop event, so the two agree whichever comes first.
   void hideAndQuit(int exitCode) override;
 
-  // Once the window's loop is over: nothing is posted any more, and a job
-  // waiting for its error box goes on at once.
+  // On the window's thread, for wakeMessage: carries out on the target every
+  // call that waits, in order.
+  void deliverQueued();
+
+  // Once the window's loop is over: the calls still waiting and all later
+  // ones are dropped, and a job waiting for its error box goes on at once.
   void endLoop();
 
  private:
-  bool onWindowThread() const noexcept;
-  bool post(UINT message, WPARAM wParam, LPARAM lParam = 0) noexcept;
-  void postText(UINT message, const std::string& text);
+  using Call = std::function<void(View& target)>;
 
-  HWND window_;
+  bool onWindowThread() const noexcept;
+  bool loopIsOver();
+  void post(Call call);
+  bool takeNext(Call& call);
+  void wakeLocked() noexcept;
+
+  const HWND window_;
   View& target_;
   kelvo::Event& stop_;
-  DWORD windowThread_;
-  kelvo::Event loopOver_;
+  const DWORD windowThread_;
+  std::mutex mutex_;
+  // Guarded by mutex_. wakePending_: a wake message is on its way, so a new
+  // call needs none; it is set only when posting one succeeded, so a failed
+  // post is tried again with the next call.
+  std::deque<Call> calls_;
+  bool wakePending_ = false;
+  bool loopOver_ = false;
+  // Set with loopOver_, for the jobs waiting for their boxes.
+  kelvo::Event loopEnded_;
 };
-
-// On the window's thread: carries out on `target` the View call that the
-// message brings, and frees what it carried. False, doing nothing, for any
-// message that is not one of Win32View's.
-bool deliverViewMessage(UINT message, WPARAM wParam, LPARAM lParam, View& target);
 
 }  // namespace zelvor

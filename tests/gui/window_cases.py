@@ -1,5 +1,5 @@
 """The cases about the window itself: a site that cannot be reached, the
-close box, and a second start while zelvor runs.
+close box, a second start while zelvor runs, and the hints under the mouse.
 """
 
 from checks import expect, expect_equal, stays_false, wait_until
@@ -7,9 +7,13 @@ from measuring_cases import ready_window
 from peer_hosts import fast, server_list
 from report_check import LIST_REQUEST
 from scene import APPEAR_SECONDS
-from zelvor_window import GO, ZelvorWindow
+from zelvor_window import CLASS_LIST, EXIT, GO, STATUS_BAR, Area, ZelvorWindow
 
 QUIET_SECONDS = 2
+# A place on the picture away from every control, and one on the screen
+# away from the window.
+BACKGROUND = Area(10, 10, 4, 4)
+OUTSIDE = (700, 550)
 
 
 def fetch_failure(scene):
@@ -79,4 +83,47 @@ def second_instance(scene):
     scene.expect_saved_position(60, 40)
 
 
-CASES = {case.__name__: case for case in (fetch_failure, close_box, second_instance)}
+def hover_hints(scene):
+    scene.serve_site(server_list(("Fast", fast(1))), b"unused")
+    scene.make_sandbox()
+    zelvor = scene.start_zelvor()
+    window = ready_window(scene)
+    window.hover(BACKGROUND)
+    empty = window.status_bar()
+
+    # Each control shows a hint of its own (the texts themselves are the
+    # unit tests' business); the same control, the same hint.
+    hints = {}
+    for name, area in (("go", GO), ("exit", EXIT), ("list", CLASS_LIST)):
+        window.hover(area)
+        seen = [empty] + list(hints.values())
+        hints[name] = wait_until(lambda: _new_picture(window.status_bar(), seen), APPEAR_SECONDS,
+                                 f"a hint of its own over {name}")
+        scene.shot(f"hint-{name}")
+
+    # The status bar and the world outside the window are no places of
+    # their own: the list's hint stays.
+    window.hover(STATUS_BAR)
+    expect(stays_false(lambda: window.status_bar() != hints["list"], QUIET_SECONDS),
+           "the list's hint stays over the status bar")
+    scene.display.move_pointer(OUTSIDE[0], OUTSIDE[1])
+    expect(stays_false(lambda: window.status_bar() != hints["list"], QUIET_SECONDS),
+           "the list's hint stays outside the window")
+
+    window.hover(BACKGROUND)
+    wait_until(lambda: window.status_bar() == empty, APPEAR_SECONDS,
+               "the hint cleared over the picture")
+    window.hover(GO)
+    wait_until(lambda: window.status_bar() == hints["go"], APPEAR_SECONDS,
+               "Go's hint again over Go")
+
+    window.press("alt+x")
+    scene.expect_exit(zelvor, 1)
+
+
+def _new_picture(picture, seen):
+    return picture if picture not in seen else None
+
+
+CASES = {case.__name__: case for case in (fetch_failure, close_box, second_instance,
+                                          hover_hints)}

@@ -51,6 +51,12 @@ class Picture:
         start = 3 * (y * self.width + x)
         return tuple(self._pixels[start:start + 3])
 
+    def crop(self, left, top, width, height):
+        """The rectangle's pixels, row by row, as bytes."""
+        rows = (self._pixels[3 * (y * self.width + left):3 * (y * self.width + left + width)]
+                for y in range(top, top + height))
+        return b"".join(rows)
+
     def count(self, left, top, width, height, wanted):
         """How many pixels of the rectangle satisfy wanted((r, g, b))."""
         return sum(1 for y in range(top, top + height) for x in range(left, left + width)

@@ -96,6 +96,16 @@ class ZelvorWindow:
         return picture.count(STATUS_BAR.x, STATUS_BAR.y, STATUS_BAR.width, STATUS_BAR.height,
                              lambda pixel: pixel == PROGRESS_COLOUR) > 0
 
+    def status_bar(self):
+        """The status bar's pixels, to tell its texts apart."""
+        picture = self.display.picture(self.id)
+        return picture.crop(STATUS_BAR.x, STATUS_BAR.y, STATUS_BAR.width, STATUS_BAR.height)
+
+    def hover(self, area):
+        left, top = self.position()
+        x, y = area.centre()
+        self.display.move_pointer(left + x, top + y)
+
     def press(self, *keys):
         self.display.key_to(self.id, *keys)
 

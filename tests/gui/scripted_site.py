@@ -12,9 +12,10 @@ ADDRESS = ("127.0.0.1", 80)
 HEAD_LIMIT = 64 * 1024
 BODY_LIMIT = 4 * 1024 * 1024
 # Each read waits this long at most; a connection is given up after the
-# whole exchange has taken CONNECTION_SECONDS.
+# whole exchange has taken CONNECTION_SECONDS, longer than zelvor waits for
+# a job at its exit, so that a held list can outlast that wait.
 STEP_SECONDS = 0.5
-CONNECTION_SECONDS = 10
+CONNECTION_SECONDS = 20
 
 
 def _content_length(head):
@@ -36,6 +37,7 @@ class ScriptedSite:
     def __init__(self, server_list, handle, hold_list=False):
         self._answers = {LIST_REQUEST: server_list, RESULTS_REQUEST: handle}
         self._list_released = threading.Event()
+        self._list_asked = threading.Event()
         if not hold_list:
             self._list_released.set()
         self._lock = threading.Lock()
@@ -64,6 +66,10 @@ class ScriptedSite:
 
     def release_list(self):
         self._list_released.set()
+
+    def list_asked(self):
+        """True once a list request has come in whole."""
+        return self._list_asked.is_set()
 
     def requests(self):
         """The bytes of each connection so far, in the order they ended."""
@@ -111,6 +117,7 @@ class ScriptedSite:
         method, _, rest = head.partition(b" ")
         request = (method, rest.partition(b" ")[0])
         if request == LIST_REQUEST:
+            self._list_asked.set()
             self._list_released.wait(max(0, deadline - time.monotonic()))
         body = self._answers.get(request)
         if body is None:

@@ -1,6 +1,9 @@
 """The cases about the window itself: a site that cannot be reached, the
-close box, a second start while zelvor runs, and the hints under the mouse.
+close box, a second start while zelvor runs, the hints under the mouse, and
+a close while the site never answers.
 """
+
+import time
 
 from checks import expect, expect_equal, stays_false, wait_until
 from measuring_cases import ready_window
@@ -10,6 +13,8 @@ from scene import APPEAR_SECONDS
 from zelvor_window import CLASS_LIST, EXIT, GO, STATUS_BAR, Area, ZelvorWindow
 
 QUIET_SECONDS = 2
+# The exit's 10 s wait for a job that does not end, and a margin.
+HUNG_JOB_EXIT_SECONDS = 18
 # A place on the picture away from every control, and one on the screen
 # away from the window.
 BACKGROUND = Area(10, 10, 4, 4)
@@ -121,9 +126,28 @@ def hover_hints(scene):
     scene.expect_exit(zelvor, 1)
 
 
+def close_while_fetch_hangs(scene):
+    # The site takes the list request and then says nothing for longer than
+    # zelvor waits for its job at the exit.
+    scene.serve_site(server_list(("Fast", fast(1))), b"unused", hold_list=True)
+    scene.make_sandbox(winx=33, winy=44)
+    zelvor = scene.start_zelvor()
+    window = ZelvorWindow.find(scene.display, APPEAR_SECONDS)
+    wait_until(scene.site.list_asked, APPEAR_SECONDS, "the list request at the site")
+    scene.shot("fetch-hanging")
+    window.press("alt+x")
+    closed = time.monotonic()
+    # The job never lets go; the exit gives up on it after 10 s, saves and
+    # ends without tearing anything down under it.
+    scene.expect_exit(zelvor, 1, HUNG_JOB_EXIT_SECONDS)
+    print(f"zelvor ended {time.monotonic() - closed:.1f} s after Alt+X, its fetch still waiting")
+    scene.expect_saved_position(33, 44)
+    expect_equal(scene.site_requests(), [], "connections the site saw end")
+
+
 def _new_picture(picture, seen):
     return picture if picture not in seen else None
 
 
 CASES = {case.__name__: case for case in (fetch_failure, close_box, second_instance,
-                                          hover_hints)}
+                                          hover_hints, close_while_fetch_hangs)}

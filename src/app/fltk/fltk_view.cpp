@@ -11,52 +11,54 @@
 namespace zelvor {
 
 FltkView::FltkView(MainWindow& window)
-    : window_(window), windowThread_(std::this_thread::get_id()) {}
+    : window_(window),
+      windowThread_(std::this_thread::get_id()),
+      calls_([this] { return Fl::awake(runQueued, this) == 0; }) {}
 
 void FltkView::setStatusText(const std::string& text) {
-  post([this, text] { window_.setStatusText(text); });
+  calls_.post([this, text] { window_.setStatusText(text); });
 }
 
 void FltkView::setProgressPosition(int position) {
-  post([this, position] { window_.setProgressPosition(position); });
+  calls_.post([this, position] { window_.setProgressPosition(position); });
 }
 
 void FltkView::setProgressVisible(bool visible) {
-  post([this, visible] { window_.setProgressVisible(visible); });
+  calls_.post([this, visible] { window_.setProgressVisible(visible); });
 }
 
 void FltkView::setBusyCursor(bool busy) {
-  post([this, busy] { window_.setBusyCursor(busy); });
+  calls_.post([this, busy] { window_.setBusyCursor(busy); });
 }
 
 void FltkView::setClassListEnabled(bool enabled) {
-  post([this, enabled] { window_.setClassListEnabled(enabled); });
+  calls_.post([this, enabled] { window_.setClassListEnabled(enabled); });
 }
 
 void FltkView::setGoEnabled(bool enabled) {
-  post([this, enabled] { window_.setGoEnabled(enabled); });
+  calls_.post([this, enabled] { window_.setGoEnabled(enabled); });
 }
 
 void FltkView::clearClasses() {
-  post([this] { window_.clearClasses(); });
+  calls_.post([this] { window_.clearClasses(); });
 }
 
 void FltkView::addClasses(const std::vector<std::string>& names) {
-  post([this, names] { window_.addClasses(names); });
+  calls_.post([this, names] { window_.addClasses(names); });
 }
 
 void FltkView::selectClass(int position) {
-  post([this, position] { window_.selectClass(position); });
+  calls_.post([this, position] { window_.selectClass(position); });
 }
 
 int FltkView::selectedClass() { return window_.selectionCopy(); }
 
 void FltkView::startProgressTimer() {
-  post([this] { window_.startProgressTimer(); });
+  calls_.post([this] { window_.startProgressTimer(); });
 }
 
 void FltkView::stopProgressTimer() {
-  post([this] { window_.stopProgressTimer(); });
+  calls_.post([this] { window_.stopProgressTimer(); });
 }
 
 void FltkView::showError(const std::string& text) {
@@ -66,7 +68,7 @@ void FltkView::showError(const std::string& text) {
     return;
   }
   auto closed = std::make_shared<bool>(false);
-  const bool posted = post([this, text, closed] {
+  const bool posted = calls_.post([this, text, closed] {
     if (!quitting_.load()) showErrorBox(text);
     {
       std::lock_guard lock(boxLock_);
@@ -87,7 +89,7 @@ void FltkView::hideAndQuit(int exitCode) {
     quitHereCode_ = exitCode;
     return;
   }
-  post([this, exitCode] {
+  calls_.post([this, exitCode] {
     quitting_.store(true);
     window_.hideWindow();
     quitPosted_ = true;
@@ -113,36 +115,10 @@ void FltkView::endLoop() {
     loopOver_.store(true);
   }
   boxClosed_.notify_all();
+  calls_.close();
 }
 
-// FLTK's queue of awake calls has a fixed size, and a call it cannot take
-// would be lost: the calls wait in a queue of our own instead, and FLTK
-// carries only the wake-up, one at a time.
-bool FltkView::post(std::function<void()> work) {
-  std::lock_guard lock(queueLock_);
-  if (loopOver_.load()) return false;
-  queue_.push_back(std::move(work));
-  // Should FLTK refuse the wake-up, the next call asks again.
-  if (!wakePending_) wakePending_ = Fl::awake(runQueued, this) == 0;
-  return true;
-}
-
-// One call at a time, each taken from the front: a call that opens a box
-// runs a loop of its own, which then serves the calls that follow, in order.
-void FltkView::runQueued(void* view) {
-  auto* self = static_cast<FltkView*>(view);
-  for (;;) {
-    std::function<void()> next;
-    {
-      std::lock_guard lock(self->queueLock_);
-      self->wakePending_ = false;
-      if (self->queue_.empty()) return;
-      next = std::move(self->queue_.front());
-      self->queue_.pop_front();
-    }
-    next();
-  }
-}
+void FltkView::runQueued(void* view) { static_cast<FltkView*>(view)->calls_.runQueued(); }
 
 void FltkView::showErrorBox(const std::string& text) {
   fl_message_title("Error");

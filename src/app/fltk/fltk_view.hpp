@@ -12,13 +12,12 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <deque>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "app/call_queue.hpp"
 #include "app/fltk/main_window.hpp"
 #include "app/view.hpp"
 #include "support/sync.hpp"
@@ -64,8 +63,6 @@ class FltkView final : public View {
 
  private:
   bool onWindowThread() const { return std::this_thread::get_id() == windowThread_; }
-  // Hands `work` to the window's thread; false once the loop is over.
-  bool post(std::function<void()> work);
   static void runQueued(void* view);
   void showErrorBox(const std::string& text);
 
@@ -82,10 +79,10 @@ class FltkView final : public View {
   std::mutex boxLock_;
   std::condition_variable boxClosed_;
   std::atomic<bool> loopOver_{false};
-  // The calls not yet carried out, and whether FLTK holds a wake-up for them.
-  std::mutex queueLock_;
-  std::deque<std::function<void()>> queue_;
-  bool wakePending_ = false;
+  // FLTK's queue of awake calls has a fixed size, and a call it cannot take
+  // would be lost: the calls wait here instead, and FLTK carries only the
+  // wake-ups.
+  CallQueue calls_;
 };
 
 }  // namespace zelvor

@@ -18,12 +18,10 @@
 
 #include <windows.h>
 
-#include <deque>
-#include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "app/call_queue.hpp"
 #include "app/view.hpp"
 #include "support/sync.hpp"
 
@@ -68,26 +66,13 @@ class Win32View final : public View {
   void endLoop();
 
  private:
-  using Call = std::function<void(View& target)>;
-
   bool onWindowThread() const noexcept;
-  bool loopIsOver();
-  void post(Call call);
-  bool takeNext(Call& call);
-  void wakeLocked() noexcept;
 
-  const HWND window_;
   View& target_;
   kelvo::Event& stop_;
   const DWORD windowThread_;
-  std::mutex mutex_;
-  // Guarded by mutex_. wakePending_: a wake message is on its way, so a new
-  // call needs none; it is set only when posting one succeeded, so a failed
-  // post is tried again with the next call.
-  std::deque<Call> calls_;
-  bool wakePending_ = false;
-  bool loopOver_ = false;
-  // Set with loopOver_, for the jobs waiting for their boxes.
+  CallQueue calls_;
+  // Set once the loop is over, for the jobs waiting for their boxes.
   kelvo::Event loopEnded_;
 };
 

@@ -2,6 +2,8 @@
 // an inline variable, so every use in every file shares one address.
 #pragma once
 
+#include <array>
+
 namespace zelvor::failure {
 
 // The host text did not resolve to an address.
@@ -20,5 +22,9 @@ inline constexpr char unreachable[] = "UNREACHABLE";
 inline constexpr char badHeader[] = "BADHEADER";
 // The system echo service could not be opened or gave no reply.
 inline constexpr char serviceFailure[] = "FAILURE";
+
+// Every failure text, in the order in which reports and pages list them.
+inline constexpr std::array<const char*, 8> all{badAddress, sockError,   timeout,   expired,
+                                                foreign,    unreachable, badHeader, serviceFailure};
 
 }  // namespace zelvor::failure

@@ -1,0 +1,34 @@
+// The one escape for text from reports: safe in HTML text, in quoted
+// attributes and in inline SVG alike.
+#include "site/pages.hpp"
+
+namespace zelvor::site {
+
+std::string escapeHtml(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      case '\'':
+        escaped += "&#39;";
+        break;
+      default:
+        escaped += c;
+    }
+  }
+  return escaped;
+}
+
+}  // namespace zelvor::site

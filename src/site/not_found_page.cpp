@@ -1,0 +1,19 @@
+// The page for a handle that names no run, served with status 404.
+#include <string>
+
+#include "site/page_frame.hpp"
+#include "site/pages.hpp"
+
+namespace zelvor::site {
+
+std::string notFoundPage() {
+  std::string page = pageStart("Zelvor \u00b7 no such run");
+  page +=
+      "<h1>No such run</h1>\n"
+      "<p>No run has that handle. It may have been mistyped or cut short.</p>\n"
+      "<p><a href=\"/\">See the recent runs</a></p>\n";
+  page += pageEnd();
+  return page;
+}
+
+}  // namespace zelvor::site

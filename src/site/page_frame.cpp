@@ -1,0 +1,30 @@
+// The head and frame shared by every page.
+#include "site/page_frame.hpp"
+
+#include "site/pages.hpp"
+
+namespace zelvor::site {
+
+std::string pageStart(std::string_view title) {
+  std::string page =
+      "<!DOCTYPE html>\n"
+      "<html lang=\"en\">\n"
+      "<head>\n"
+      "<meta charset=\"utf-8\">\n"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+      "<title>";
+  page += escapeHtml(title);
+  page += "</title>\n<link rel=\"stylesheet\" href=\"";
+  page += styleSheetPath;
+  page +=
+      "\">\n"
+      "</head>\n"
+      "<body>\n"
+      "<header class=\"site-header\"><a class=\"site-name\" href=\"/\">Zelvor</a></header>\n"
+      "<main>\n";
+  return page;
+}
+
+std::string_view pageEnd() { return "</main>\n</body>\n</html>\n"; }
+
+}  // namespace zelvor::site

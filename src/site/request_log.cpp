@@ -1,0 +1,94 @@
+// Log lines on stderr, each written whole with one call so that lines of
+// concurrent workers never interleave.
+#include "site/request_log.hpp"
+
+#include <cstdio>
+#include <ctime>
+
+#include "site/http_server.hpp"
+
+namespace zelvor::site {
+
+namespace {
+
+std::int64_t unixNowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+void appendTime(std::string& line, std::int64_t unixMs) {
+  const std::time_t seconds = static_cast<std::time_t>(unixMs / 1000);
+  std::tm utc{};
+  ::gmtime_r(&seconds, &utc);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                static_cast<int>(unixMs % 1000));
+  line += text;
+}
+
+void appendPrintable(std::string& line, std::string_view text) {
+  constexpr char hex[] = "0123456789ABCDEF";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte > 0x20 && byte < 0x7F && byte != '%') {
+      line += c;
+    } else {
+      line += '%';
+      line += hex[byte >> 4];
+      line += hex[byte & 0x0F];
+    }
+  }
+}
+
+void write(std::string line) {
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+std::string requestPrefix(std::int64_t unixMs, std::string_view method, std::string_view path) {
+  std::string line;
+  appendTime(line, unixMs);
+  line += ' ';
+  appendPrintable(line, method);
+  line += ' ';
+  appendPrintable(line, path);
+  return line;
+}
+
+}  // namespace
+
+std::string requestLine(std::int64_t unixMs, std::string_view method, std::string_view path,
+                        int status, std::size_t bytes, std::chrono::microseconds took) {
+  std::string line = requestPrefix(unixMs, method, path);
+  line += ' ' + std::to_string(status) + ' ' + std::to_string(bytes) + ' ';
+  // Tenths of a millisecond, rounded, without going through a locale.
+  const auto tenths = (took.count() + 50) / 100;
+  line += std::to_string(tenths / 10) + '.' + std::to_string(tenths % 10) + "ms";
+  return line;
+}
+
+void logRequest(const httplib::Request& request, const httplib::Response& response) {
+  const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+      Clock::now() - HttpServer::requestStart());
+  write(requestLine(unixNowMs(), request.method, request.path, response.status,
+                    response.body.size(), took));
+}
+
+void logFailure(const httplib::Request& request, std::string_view text) {
+  std::string line = requestPrefix(unixNowMs(), request.method, request.path);
+  line += " failed: ";
+  line += text;
+  write(std::move(line));
+}
+
+void logLine(std::string_view text) {
+  std::string line;
+  appendTime(line, unixNowMs());
+  line += ' ';
+  line += text;
+  write(std::move(line));
+}
+
+}  // namespace zelvor::site

@@ -1,0 +1,48 @@
+// The site's addresses and what each answers: the server list, the report
+// post, the results pages and their downloads, the index of runs. Handlers
+// are thin: they check, call the store or the statistics, and render.
+#pragma once
+
+#include <httplib.h>
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+
+#include "site/server_list.hpp"
+#include "site/store.hpp"
+
+namespace zelvor::site {
+
+class Site {
+ public:
+  // Runs listed on one page of the index, and runs in a results page's trend.
+  static constexpr std::size_t runsPerPage = 50;
+  static constexpr std::size_t trendRuns = 20;
+
+  Site(Store& store, ServerList list);
+  Site(const Site&) = delete;
+  Site& operator=(const Site&) = delete;
+
+  // Adds the routes, the body limit and the request log to `server`.
+  void install(httplib::Server& server, std::size_t maxBodyBytes);
+  // The list served from now on; requests being answered keep the old one.
+  void replaceList(ServerList list);
+
+ private:
+  std::shared_ptr<const ServerList> currentList() const;
+  void fetchList(const httplib::Request& request, httplib::Response& response) const;
+  void postReport(const httplib::Request& request, httplib::Response& response);
+  void showIndex(const httplib::Request& request, httplib::Response& response);
+  // The results of the run named by the "handle" parameter, rendered by
+  // `render` as `contentType`; the not-found page when there is none.
+  template <class Render>
+  void showResults(const httplib::Request& request, httplib::Response& response, Render render,
+                   const char* contentType);
+
+  Store& store_;
+  mutable std::mutex listMutex_;
+  std::shared_ptr<const ServerList> list_;
+};
+
+}  // namespace zelvor::site

@@ -1,0 +1,99 @@
+// The command line's options with CLI11.
+#include "site/site_options.hpp"
+
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdlib>
+
+namespace zelvor::site {
+
+namespace {
+
+std::optional<int> parsePort(std::string_view text) {
+  int port = -1;
+  const char* const end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, port);
+  if (text.empty() || error != std::errc() || stop != end || port < 0 || port > 65535)
+    return std::nullopt;
+  return port;
+}
+
+std::string envOr(const char* name, const std::string& fallback) {
+  const char* const value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+}  // namespace
+
+std::optional<ListenAddress> parseListenAddress(std::string_view text) {
+  const std::size_t colon = text.rfind(':');
+  if (colon == std::string_view::npos || colon == 0) return std::nullopt;
+  std::string_view host = text.substr(0, colon);
+  const auto port = parsePort(text.substr(colon + 1));
+  if (!port) return std::nullopt;
+  if (host.starts_with('[')) {
+    if (!host.ends_with(']') || host.size() < 3) return std::nullopt;
+    host = host.substr(1, host.size() - 2);
+  } else if (host.find(':') != std::string_view::npos) {
+    // An IPv6 address must be bracketed: its colons would hide the port.
+    return std::nullopt;
+  }
+  return ListenAddress{std::string(host), *port};
+}
+
+std::string defaultDataFile() {
+  if (::geteuid() == 0) return "/var/lib/zelvor-site/runs.db";
+  const std::string home = envOr("HOME", ".");
+  return envOr("XDG_DATA_HOME", home + "/.local/share") + "/zelvor-site/runs.db";
+}
+
+void addSiteOptions(CLI::App& app, SiteOptions& options) {
+  options.serversFile = ZELVOR_SITE_DEFAULT_LIST;
+  options.dataFile = defaultDataFile();
+  app.add_option_function<std::string>(
+         "--listen",
+         [&options](const std::string& text) {
+           const auto address = parseListenAddress(text);
+           if (!address)
+             throw CLI::ValidationError("--listen", "expected ADDRESS:PORT, not " + text);
+           options.listen = *address;
+         },
+         "Address and port to serve on (port 0: any free port)")
+      ->type_name("ADDRESS:PORT")
+      ->default_str("127.0.0.1:80");
+  app.add_option("--servers", options.serversFile,
+                 "The server list file: class:host:80 lines, # comments")
+      ->type_name("FILE")
+      ->capture_default_str();
+  app.add_option("--data", options.dataFile,
+                 "The database of stored runs (made, with its folder, when missing)")
+      ->type_name("FILE")
+      ->capture_default_str();
+  app.add_option("--max-report-bytes", options.limits.maxBodyBytes,
+                 "Longest report taken; a longer one is refused with 413")
+      ->type_name("N")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 30))
+      ->capture_default_str();
+  app.add_option("--workers", options.limits.workers, "Requests served at once")
+      ->type_name("N")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{1024}))
+      ->capture_default_str();
+  app.add_option("--max-connections", options.limits.maxConnections,
+                 "Connections open at once; more are closed at once")
+      ->type_name("N")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{1'000'000}))
+      ->capture_default_str();
+  app.add_option_function<unsigned>(
+         "--request-timeout",
+         [&options](unsigned seconds) {
+           options.limits.requestTimeout = std::chrono::seconds(seconds);
+           options.limits.writeTimeout = std::chrono::seconds(seconds);
+         },
+         "Seconds a client may take to send a request, or to read the reply")
+      ->type_name("SECONDS")
+      ->check(CLI::Range(1u, 3600u))
+      ->default_str("10");
+}
+
+}  // namespace zelvor::site

@@ -1,0 +1,83 @@
+// The store's queries. Every one reads the summary columns in the same order,
+// so one function turns a row into a RunSummary.
+#include "site/sqlite_reader.hpp"
+
+#include "site/sqlite_database.hpp"
+
+namespace zelvor::site {
+
+namespace {
+
+constexpr char findRunSql[] =
+    "SELECT handle, class_name, received_at_ms, median_ms, host_count, sample_count, report"
+    " FROM runs WHERE handle = ?1";
+constexpr char recentRunsSql[] =
+    "SELECT handle, class_name, received_at_ms, median_ms, host_count, sample_count"
+    " FROM runs ORDER BY id DESC LIMIT ?1 OFFSET ?2";
+constexpr char runCountSql[] = "SELECT count(*) FROM runs";
+// The newest `limit` of the class up to the given run, walking the
+// (class_name, id) index backwards, then turned oldest first. The inner query
+// leaves the reports out: it may be gathered into a temporary table.
+constexpr char classHistorySql[] =
+    "SELECT handle, class_name, received_at_ms, median_ms, host_count, sample_count FROM ("
+    " SELECT runs.id, runs.handle, runs.class_name, runs.received_at_ms, runs.median_ms,"
+    "  runs.host_count, runs.sample_count"
+    " FROM runs JOIN runs AS given ON runs.class_name = given.class_name AND runs.id <= given.id"
+    " WHERE given.handle = ?1 ORDER BY runs.id DESC LIMIT ?2"
+    ") ORDER BY id";
+
+constexpr int reportColumn = 6;
+
+constexpr char findRunText[] = "Could not look up the run in";
+constexpr char recentRunsText[] = "Could not list the runs in";
+constexpr char runCountText[] = "Could not count the runs in";
+constexpr char classHistoryText[] = "Could not list the class's runs in";
+
+RunSummary summaryOf(const SqliteStatement& row) {
+  return {row.columnText(0), row.columnText(1), row.columnInteger(2),
+          row.columnReal(3), row.columnSize(4), row.columnSize(5)};
+}
+
+std::vector<RunSummary> summaries(SqliteStatement& query) {
+  std::vector<RunSummary> runs;
+  while (query.step()) runs.push_back(summaryOf(query));
+  return runs;
+}
+
+}  // namespace
+
+SqliteReader::SqliteReader(const std::string& path)
+    : connection_(openSiteReader(path)),
+      findRun_(connection_, findRunSql, findRunText),
+      recentRuns_(connection_, recentRunsSql, recentRunsText),
+      runCount_(connection_, runCountSql, runCountText),
+      classHistory_(connection_, classHistorySql, classHistoryText) {}
+
+std::optional<StoredRun> SqliteReader::findRun(std::string_view handle) {
+  StatementUse use(findRun_);
+  use->bindText(1, handle);
+  if (!use->step()) return std::nullopt;
+  return StoredRun{summaryOf(findRun_), use->columnBytes(reportColumn)};
+}
+
+std::vector<RunSummary> SqliteReader::recentRuns(std::size_t offset, std::size_t limit) {
+  StatementUse use(recentRuns_);
+  use->bindSize(1, limit);
+  use->bindSize(2, offset);
+  return summaries(recentRuns_);
+}
+
+std::size_t SqliteReader::runCount() {
+  StatementUse use(runCount_);
+  use->step();
+  return use->columnSize(0);
+}
+
+std::vector<RunSummary> SqliteReader::classHistory(std::string_view handle, std::size_t limit) {
+  StatementUse use(classHistory_);
+  use->bindText(1, handle);
+  use->bindSize(2, limit);
+  return summaries(classHistory_);
+}
+
+}  // namespace zelvor::site

@@ -1,0 +1,86 @@
+// The schema's steps, oldest first. A later change adds a step at the end and
+// leaves the earlier ones alone: databases out there have taken them.
+//
+// Only plain types (integer ids, text, bytes, integer Unix milliseconds, real)
+// so that a PostgreSQL backend can mirror each step.
+#include "site/sqlite_schema.hpp"
+
+#include <array>
+#include <string>
+
+#include "site/sqlite_statement.hpp"
+
+namespace zelvor::site {
+
+namespace {
+
+// Newest first means by id, the order of insertion: received_at_ms comes
+// from the clock, which can step back. The report is bytes (BLOB) since it
+// is stored exactly as posted, whatever its encoding.
+constexpr char runsTable[] = R"(
+CREATE TABLE runs (
+  id INTEGER PRIMARY KEY,
+  handle TEXT NOT NULL UNIQUE,
+  class_name TEXT NOT NULL,
+  received_at_ms INTEGER NOT NULL,
+  median_ms REAL,
+  host_count INTEGER NOT NULL,
+  sample_count INTEGER NOT NULL,
+  report BLOB NOT NULL
+);)";
+
+// A class's history walks back by id from one run.
+constexpr char classHistoryIndex[] = "CREATE INDEX runs_by_class ON runs (class_name, id);";
+
+constexpr std::array steps{runsTable, classHistoryIndex};
+static_assert(steps.size() == latestSchemaVersion);
+
+constexpr char readVersionText[] = "Could not read the schema version of";
+constexpr char readTablesText[] = "Could not read the tables of";
+constexpr char beginText[] = "Could not start a schema change in";
+constexpr char migrateText[] = "Could not bring up to date the schema of";
+constexpr char newerText[] = " was written by a newer program: schema version ";
+constexpr char foreignText[] = " holds tables of another program";
+
+int schemaVersion(SqliteConnection& connection) {
+  SqliteStatement read(connection, "PRAGMA user_version", readVersionText);
+  StatementUse use(read);
+  use->step();
+  return static_cast<int>(use->columnInteger(0));
+}
+
+}  // namespace
+
+void refuseUnknownSchema(SqliteConnection& connection) {
+  const int version = schemaVersion(connection);
+  if (version > latestSchemaVersion) {
+    throw "The database " + connection.path() + newerText + std::to_string(version) +
+        ", this one knows " + std::to_string(latestSchemaVersion);
+  }
+  if (version > 0) return;
+  SqliteStatement count(connection, "SELECT count(*) FROM sqlite_schema", readTablesText);
+  StatementUse use(count);
+  use->step();
+  if (use->columnInteger(0) != 0) throw "The database " + connection.path() + foreignText;
+}
+
+void migrateSchema(SqliteConnection& connection) {
+  for (int version = schemaVersion(connection); version < latestSchemaVersion; ++version) {
+    connection.execute("BEGIN IMMEDIATE", beginText);
+    try {
+      // Read again under the write lock: another process may have taken
+      // this step since.
+      if (schemaVersion(connection) == version) {
+        connection.execute(steps[static_cast<std::size_t>(version)], migrateText);
+        const std::string setVersion = "PRAGMA user_version = " + std::to_string(version + 1);
+        connection.execute(setVersion.c_str(), migrateText);
+      }
+      connection.execute("COMMIT", migrateText);
+    } catch (const std::string&) {
+      connection.rollback();
+      throw;
+    }
+  }
+}
+
+}  // namespace zelvor::site

@@ -1,0 +1,55 @@
+// The SQLite backend of the store: one writing thread with group commit and a
+// pool of readers over the same file, which write-ahead logging lets read
+// while a batch is being written.
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "site/sqlite_database.hpp"
+#include "site/sqlite_reader_pool.hpp"
+#include "site/sqlite_run_writer.hpp"
+#include "site/store.hpp"
+
+namespace zelvor::site {
+
+namespace {
+
+// Reads are short index look-ups; a few connections keep the cores busy,
+// and more would only hold more page caches.
+constexpr std::size_t maxReaders = 8;
+
+class SqliteStore final : public Store {
+ public:
+  SqliteStore(const std::string& path, HandleSource newHandle)
+      : writer_(openSiteDatabase(path), std::move(newHandle)), readers_(path, maxReaders) {}
+
+  std::string addRun(const NewRun& run) override { return writer_.add(run); }
+
+  std::optional<StoredRun> findRun(std::string_view handle) override {
+    return readers_.lease()->findRun(handle);
+  }
+
+  std::vector<RunSummary> recentRuns(std::size_t offset, std::size_t limit) override {
+    return readers_.lease()->recentRuns(offset, limit);
+  }
+
+  std::size_t runCount() override { return readers_.lease()->runCount(); }
+
+  std::vector<RunSummary> classHistory(std::string_view handle, std::size_t limit) override {
+    return readers_.lease()->classHistory(handle, limit);
+  }
+
+ private:
+  // The readers close first, so that the writer's connection is the last
+  // one and checkpoints the log into the file as it closes.
+  SqliteRunWriter writer_;
+  SqliteReaderPool readers_;
+};
+
+}  // namespace
+
+std::unique_ptr<Store> openSqliteStore(const std::string& path, HandleSource newHandle) {
+  return std::make_unique<SqliteStore>(path, std::move(newHandle));
+}
+
+}  // namespace zelvor::site

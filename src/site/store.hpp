@@ -1,0 +1,79 @@
+// The site's storage: every run that was posted, kept as the report text it
+// came in (the record every figure is computed from), with the few figures
+// that lists of runs show. An interface, so that one suite of tests runs
+// against every backend.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zelvor::site {
+
+// A run as the site hands it to the store: parsed and checked already.
+struct NewRun {
+  std::string className;
+  // The report exactly as it was posted.
+  std::string report;
+  // When the site received it, in milliseconds since the Unix epoch.
+  std::int64_t receivedAtMs = 0;
+  // stats::runMedian of the report; none when nothing answered.
+  std::optional<double> medianMs;
+  std::size_t hostCount = 0;
+  std::size_t sampleCount = 0;
+};
+
+// A stored run as lists of runs show it.
+struct RunSummary {
+  std::string handle;
+  std::string className;
+  std::int64_t receivedAtMs = 0;
+  std::optional<double> medianMs;
+  std::size_t hostCount = 0;
+  std::size_t sampleCount = 0;
+
+  bool operator==(const RunSummary&) const = default;
+};
+
+struct StoredRun {
+  RunSummary summary;
+  std::string report;
+};
+
+// Every operation may be called from many threads at once. Failures of the
+// storage itself are thrown as one-line texts.
+class Store {
+ public:
+  virtual ~Store() = default;
+
+  // Stores the run in one transaction under a new handle and returns the
+  // handle once the run is durable: from then on no crash of the site loses
+  // it. A handle is never given twice.
+  virtual std::string addRun(const NewRun& run) = 0;
+
+  // The run with exactly this handle.
+  virtual std::optional<StoredRun> findRun(std::string_view handle) = 0;
+
+  // Newest first: up to `limit` runs after the `offset` newest.
+  virtual std::vector<RunSummary> recentRuns(std::size_t offset, std::size_t limit) = 0;
+  virtual std::size_t runCount() = 0;
+
+  // Up to `limit` runs of the class of the run `handle`, the newest of them
+  // that run itself, oldest first; empty for an unknown handle.
+  virtual std::vector<RunSummary> classHistory(std::string_view handle, std::size_t limit) = 0;
+};
+
+// Gives a new candidate handle each call (site/handle.hpp's randomHandle in
+// the program; tests pass scripted ones).
+using HandleSource = std::function<std::string()>;
+
+// Opens the SQLite store at `path`, creating the file, and its folder, when
+// missing, and bringing an older schema up to date.
+std::unique_ptr<Store> openSqliteStore(const std::string& path, HandleSource newHandle);
+
+}  // namespace zelvor::site

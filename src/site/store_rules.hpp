@@ -1,0 +1,18 @@
+// What every store backend shares: how often it asks for another handle, and
+// the texts of the failures that are the store's own rather than its
+// database's.
+#pragma once
+
+#include <cstddef>
+
+namespace zelvor::site {
+
+// Candidates asked for one run before it fails. With 128 random bits even a
+// second candidate is never needed; a source that keeps repeating is broken.
+inline constexpr std::size_t handleTries = 4;
+
+inline constexpr char handlesExhaustedText[] =
+    "Could not store the run: every candidate handle was taken already";
+inline constexpr char storeClosingText[] = "Could not store the run: the store is closing";
+
+}  // namespace zelvor::site

@@ -1,0 +1,72 @@
+// The real zelvor-site, started for a test on 127.0.0.1 with a free port,
+// a list file and a data file in a folder of the test's own; its log is
+// collected while it runs.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zelvor::test {
+
+// A folder under $TMPDIR, removed with everything in it.
+class TemporaryFolder {
+ public:
+  TemporaryFolder();
+  ~TemporaryFolder();
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+  const std::string& path() const { return path_; }
+  // Writes `text` to the file `name` in the folder; its full path.
+  std::string write(const std::string& name, const std::string& text) const;
+
+ private:
+  std::string path_;
+};
+
+class SiteProcess {
+ public:
+  // Starts the site and waits until it listens; throws a text when it does
+  // not start (with its log).
+  SiteProcess(const std::string& listFile, const std::string& dataFile,
+              std::vector<std::string> extraArguments = {});
+  // Ends the site with SIGKILL if it still runs.
+  ~SiteProcess();
+  SiteProcess(const SiteProcess&) = delete;
+  SiteProcess& operator=(const SiteProcess&) = delete;
+
+  std::uint16_t port() const { return port_; }
+  void signal(int number) const;
+  // The exit status (or 128 + signal) once the site has ended, waiting at
+  // most `limit`; none when it still runs.
+  std::optional<int> waitForExit(std::chrono::milliseconds limit);
+  // True once the log holds `text`, waiting at most `limit`.
+  bool waitForLog(const std::string& text, std::chrono::milliseconds limit);
+  std::string log() const;
+
+  // Starts the program with `arguments` alone and returns its exit status
+  // and everything it wrote to stderr.
+  static std::pair<int, std::string> runToEnd(const std::vector<std::string>& arguments);
+
+ private:
+  void collectLog(int fd);
+
+  pid_t pid_ = -1;
+  std::uint16_t port_ = 0;
+  std::optional<int> status_;
+  mutable std::mutex mutex_;
+  std::condition_variable logGrew_;
+  std::string log_;
+  bool logEnded_ = false;
+  std::thread reader_;
+};
+
+}  // namespace zelvor::test

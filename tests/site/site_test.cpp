@@ -1,0 +1,403 @@
+// The real zelvor-site through the program's own HTTP client and raw
+// sockets: the list, reports in and results out with exact figures, every
+// kind of bad report refused with nothing stored, many posters at once, a
+// kill in the middle of posting, stalled clients, reloading the list and
+// stopping.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cmath>
+#include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/http_client.hpp"
+#include "net/socket.hpp"
+#include "site/handle.hpp"
+#include "site/store.hpp"
+#include "site_process.hpp"
+#include "support/owned_fd_posix.hpp"
+
+namespace {
+
+using namespace std::string_literals;
+using namespace std::chrono_literals;
+using zelvor::test::SiteProcess;
+using zelvor::test::TemporaryFolder;
+
+constexpr std::uint32_t clientTimeoutMs = 20000;
+
+const std::string listText =
+    "# test hosts\n"
+    "Near:198.18.1.1:80\r\n"
+    "\n"
+    "Far:198.18.3.1:80\n"
+    "Near:198.18.1.2:080 spare words\n";
+const std::string servedList = "Near:198.18.1.1:80\nFar:198.18.3.1:80\nNear:198.18.1.2:80\n";
+
+// The status line's code and the body of the whole reply to `request`, sent
+// as it is on a connection of its own.
+struct Reply {
+  int status = 0;
+  std::string body;
+};
+
+Reply exchange(std::uint16_t port, const std::string& request) {
+  kelvo::Socket socket("127.0.0.1", port, clientTimeoutMs);
+  socket.sendAll(request);
+  std::string reply;
+  char buffer[4096];
+  for (;;) {
+    const std::size_t got = socket.readSome(buffer, sizeof buffer);
+    if (got == 0) break;
+    reply.append(buffer, got);
+  }
+  Reply parsed;
+  if (reply.size() > 12) parsed.status = std::stoi(reply.substr(9, 3));
+  const std::size_t bodyStart = reply.find("\r\n\r\n");
+  if (bodyStart != std::string::npos) parsed.body = reply.substr(bodyStart + 4);
+  return parsed;
+}
+
+std::string postHead(std::size_t length) {
+  return "POST /zelvor HTTP/1.0\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n";
+}
+
+class SiteTest : public testing::Test {
+ protected:
+  void start(std::vector<std::string> arguments = {}) {
+    site.emplace(listFile, dataFile, std::move(arguments));
+  }
+  std::uint16_t port() const { return site->port(); }
+  std::string get(const std::string& path) {
+    return zelvor::httpGet("127.0.0.1", path, port(), clientTimeoutMs);
+  }
+  std::string post(const std::string& report) {
+    return zelvor::httpPost("127.0.0.1", "/zelvor", report, port(), clientTimeoutMs);
+  }
+  nlohmann::json results(const std::string& handle) {
+    return nlohmann::json::parse(get("/zelvor.json?handle=" + handle));
+  }
+  // Stops the site as an operator would and counts what it stored.
+  std::size_t storedRuns() {
+    site->signal(SIGTERM);
+    EXPECT_EQ(site->waitForExit(30s), 0) << site->log();
+    return zelvor::site::openSqliteStore(dataFile, zelvor::site::randomHandle)->runCount();
+  }
+
+  TemporaryFolder folder;
+  std::string listFile = folder.write("servers.list", listText);
+  std::string dataFile = folder.path() + "/data/runs.db";
+  std::optional<SiteProcess> site;
+};
+
+TEST_F(SiteTest, ServesTheListCanonicallyAndExactly) {
+  start();
+  EXPECT_EQ(get("/zv_fetch"), servedList);
+  EXPECT_TRUE(site->waitForLog(" GET /zv_fetch 200 " + std::to_string(servedList.size()) + " ", 5s))
+      << site->log();
+}
+
+// a.test: 10 lost 30 20 -> mean 20, median 20, stddev sqrt(200/3), jitter 15.
+// b.test never answered; c.test: 5 7 -> median 6. Page order: c, a, b.
+const std::string europeReport =
+    "Europe\n"
+    "a.test:10:\n"
+    "a.test::TIMEOUT\n"
+    "a.test:30:\n"
+    "a.test:20:\n"
+    "b.test::UNREACHABLE\n"
+    "b.test::UNREACHABLE\n"
+    "c.test:5:\n"
+    "c.test:7:\n"
+    "END\n";
+
+TEST_F(SiteTest, APostedReportReadsBackWithItsFigures) {
+  start();
+  const std::string handle = post(europeReport);
+  ASSERT_TRUE(zelvor::site::isHandleShape(handle)) << handle;
+
+  const nlohmann::json run = results(handle);
+  EXPECT_EQ(run["handle"], handle);
+  EXPECT_EQ(run["class"], "Europe");
+  ASSERT_EQ(run["hosts"].size(), 3u);
+  const nlohmann::json& a = run["hosts"][1];
+  EXPECT_EQ(run["hosts"][0]["host"], "c.test");
+  EXPECT_EQ(a["host"], "a.test");
+  EXPECT_EQ(run["hosts"][2]["host"], "b.test");
+  EXPECT_EQ(a["sent"], 4);
+  EXPECT_EQ(a["received"], 3);
+  EXPECT_EQ(a["loss_percent"], 25.0);
+  EXPECT_EQ(a["failures"]["TIMEOUT"], 1);
+  EXPECT_EQ(a["min_ms"], 10);
+  EXPECT_EQ(a["median_ms"], 20.0);
+  EXPECT_EQ(a["mean_ms"], 20.0);
+  EXPECT_EQ(a["max_ms"], 30);
+  EXPECT_DOUBLE_EQ(a["stddev_ms"].get<double>(), std::sqrt(200.0 / 3));
+  EXPECT_EQ(a["jitter_ms"], 15.0);
+  EXPECT_TRUE(a["p90_ms"].is_null());
+  EXPECT_EQ(a["samples"], nlohmann::json::parse(R"([10, "TIMEOUT", 30, 20])"));
+  EXPECT_EQ(run["hosts"][2]["failures"]["UNREACHABLE"], 2);
+  EXPECT_TRUE(run["hosts"][2]["median_ms"].is_null());
+  ASSERT_EQ(run["history"].size(), 1u);
+  EXPECT_EQ(run["history"][0]["median_ms"], 10.0);
+
+  EXPECT_EQ(get("/zelvor.csv?handle=" + handle),
+            "host,sent,received,loss_percent,BADADDRESS,SOCKERROR,TIMEOUT,EXPIRED,FOREIGN,"
+            "UNREACHABLE,BADHEADER,FAILURE,min_ms,median_ms,mean_ms,max_ms,stddev_ms,jitter_ms,"
+            "p90_ms,p95_ms\r\n"
+            "c.test,2,2,0.0,0,0,0,0,0,0,0,0,5,6.0,6.0,7,1.0,2.0,,\r\n"
+            "a.test,4,3,25.0,0,0,1,0,0,0,0,0,10,20.0,20.0,30,8.2,15.0,,\r\n"
+            "b.test,2,0,100.0,0,0,0,0,0,2,0,0,,,,,,,,\r\n");
+
+  const std::string page = get("/zelvor?handle=" + handle);
+  for (const std::string& expected :
+       {"Europe"s, "c.test"s, "a.test"s, "b.test"s, "/zelvor.json?handle=" + handle,
+        "/zelvor.csv?handle=" + handle, "<svg"s})
+    EXPECT_NE(page.find(expected), std::string::npos) << expected;
+  const std::string index = get("/");
+  EXPECT_NE(index.find("/zelvor?handle=" + handle), std::string::npos);
+}
+
+TEST_F(SiteTest, UnknownAndMisshapenHandlesAreNotFound) {
+  start();
+  post(europeReport);
+  for (const std::string& path :
+       {"/zelvor?handle=AAAAAAAAAAAAAAAAAAAAAA"s, "/zelvor?handle=x"s, "/zelvor"s,
+        "/zelvor.json?handle=AAAAAAAAAAAAAAAAAAAAAA"s, "/zelvor?handle=../../etc/passwd"s,
+        "/?page=2"s, "/?page=0"s, "/etc/passwd"s, "/../../etc/passwd"s, "/site.css/../x"s}) {
+    const Reply reply = exchange(port(), "GET " + path + " HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(reply.status, 404) << path;
+  }
+}
+
+struct BadReport {
+  const char* what;
+  std::string report;
+  std::string reason;
+};
+
+void PrintTo(const BadReport& bad, std::ostream* out) { *out << bad.what; }
+
+class SiteRefuses : public SiteTest, public testing::WithParamInterface<BadReport> {};
+
+TEST_P(SiteRefuses, WithStatus400AndTheLineAndStoresNothing) {
+  start();
+  const Reply reply = exchange(port(), postHead(GetParam().report.size()) + GetParam().report);
+  EXPECT_EQ(reply.status, 400);
+  EXPECT_EQ(reply.body, GetParam().reason + "\n");
+  EXPECT_EQ(storedRuns(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reports, SiteRefuses,
+    testing::Values(BadReport{"empty", "", "line 1: the report is empty"},
+                    BadReport{"no END", "A\nh:1:\n", "line 3: the report ends without END"},
+                    BadReport{"text after END", "A\nh:1:\nEND\nh:2:\n", "line 4: text after END"},
+                    BadReport{"unknown word", "A\nh::LOST\nEND\n", "line 2: unknown failure word"},
+                    BadReport{"CR LF", "A\r\nh:1:\r\nEND\r\n",
+                              "line 1: lines end with a line feed alone, not CR LF"},
+                    BadReport{"NUL", "A\nh\0:1:\nEND\n"s,
+                              "line 2: the line holds a control character"},
+                    BadReport{"128-byte host", "A\n" + std::string(128, 'h') + ":1:\nEND\n",
+                              "line 2: the host is longer than 127 bytes"},
+                    BadReport{"both fields", "A\nh:1:TIMEOUT\nEND\n",
+                              "line 2: a sample has either a round trip or a failure word"},
+                    BadReport{"padded time", "A\nh:01:\nEND\n",
+                              "line 2: the round trip is not a whole number of milliseconds"},
+                    BadReport{"missing field", "A\nh:1\nEND\n",
+                              "line 2: a sample line is host:rtt: or host::WORD"}));
+
+TEST_F(SiteTest, ABodyOverTheLimitOrOfUnknownLengthIsRefusedBeforeItIsRead) {
+  start({"--max-report-bytes", "100"});
+  // Only the head and ten bytes are ever sent: the answer must not wait
+  // for the rest.
+  const Reply declared = exchange(port(), postHead(100'000'000) + std::string(10, 'x'));
+  EXPECT_EQ(declared.status, 413);
+  EXPECT_EQ(declared.body, "The report is longer than the 100 bytes this site takes\n");
+  const Reply chunked = exchange(port(),
+                                 "POST /zelvor HTTP/1.1\r\nTransfer-Encoding: chunked\r\n"
+                                 "Connection: close\r\n\r\n"
+                                 "c8\r\n" +
+                                     std::string(200, 'x') + "\r\n0\r\n\r\n");
+  EXPECT_EQ(chunked.status, 411);
+  EXPECT_EQ(chunked.body, "A report must come with its Content-Length\n");
+  const std::string atLimit = "A\n" + std::string(90, 'h') + ":1:\nEND\n";
+  ASSERT_EQ(atLimit.size(), 100u);
+  EXPECT_TRUE(zelvor::site::isHandleShape(post(atLimit)));
+  EXPECT_EQ(storedRuns(), 1u);
+}
+
+// Fifty clients post twenty reports each at once; every report differs, and
+// every one reads back under its own handle with its own samples.
+TEST_F(SiteTest, ManyPostersAtOnceGetDistinctHandlesThatAllReadBack) {
+  start();
+  constexpr int clients = 50;
+  constexpr int reportsEach = 20;
+  std::mutex mutex;
+  std::map<std::string, std::pair<int, int>> posted;
+  std::atomic<int> failures = 0;
+  std::vector<std::thread> posters;
+  for (int client = 0; client < clients; ++client) {
+    posters.emplace_back([&, client] {
+      for (int i = 0; i < reportsEach; ++i) {
+        try {
+          const std::string handle =
+              post("Load\nc" + std::to_string(client) + ":" + std::to_string(i) + ":\nEND\n");
+          const std::lock_guard lock(mutex);
+          posted.emplace(handle, std::pair(client, i));
+        } catch (const std::string& failure) {
+          ADD_FAILURE() << failure;
+          ++failures;
+        }
+      }
+    });
+  }
+  for (std::thread& poster : posters) poster.join();
+  EXPECT_EQ(failures, 0);
+  ASSERT_EQ(posted.size(), std::size_t{clients * reportsEach});
+  for (const auto& [handle, origin] : posted) {
+    const nlohmann::json run = results(handle);
+    ASSERT_EQ(run["hosts"].size(), 1u) << handle;
+    EXPECT_EQ(run["hosts"][0]["host"], "c" + std::to_string(origin.first));
+    EXPECT_EQ(run["hosts"][0]["samples"], nlohmann::json::array({origin.second}));
+  }
+  EXPECT_EQ(storedRuns(), std::size_t{clients * reportsEach});
+}
+
+// Posters keep posting while the site is killed outright; after a restart
+// every report that was answered with a handle is there.
+TEST_F(SiteTest, EveryAnsweredReportSurvivesAKill) {
+  start();
+  std::mutex mutex;
+  std::map<std::string, int> answered;
+  std::atomic<bool> killed = false;
+  std::atomic<int> next = 0;
+  std::vector<std::thread> posters;
+  for (int poster = 0; poster < 8; ++poster) {
+    posters.emplace_back([&] {
+      // Bounded: each poster stops at the kill, or after 2000 posts.
+      for (int i = 0; i < 2000 && !killed; ++i) {
+        const int value = next++;
+        try {
+          const std::string handle = post("Kill\nh:" + std::to_string(value) + ":\nEND\n");
+          const std::lock_guard lock(mutex);
+          answered.emplace(handle, value);
+        } catch (const std::string&) {
+        }
+      }
+    });
+  }
+  // Kill once a good number of reports have been answered.
+  for (int i = 0; i < 1000; ++i) {
+    {
+      const std::lock_guard lock(mutex);
+      if (answered.size() >= 200) break;
+    }
+    std::this_thread::sleep_for(10ms);
+  }
+  site->signal(SIGKILL);
+  killed = true;
+  for (std::thread& poster : posters) poster.join();
+  ASSERT_EQ(site->waitForExit(10s), 128 + SIGKILL);
+  ASSERT_GE(answered.size(), 200u);
+
+  start();
+  for (const auto& [handle, value] : answered) {
+    const nlohmann::json run = results(handle);
+    EXPECT_EQ(run["hosts"][0]["samples"], nlohmann::json::array({value})) << handle;
+  }
+}
+
+// Clients that send part of a request and stall, more of them than there
+// are workers, do not keep the site from answering another client; and one
+// that trickles its request a byte at a time is dropped at the deadline.
+TEST_F(SiteTest, StalledAndTricklingClientsDoNotHoldUpOthers) {
+  start({"--workers", "2", "--request-timeout", "3"});
+  std::vector<std::unique_ptr<kelvo::Socket>> stalled;
+  for (int i = 0; i < 6; ++i) {
+    stalled.push_back(std::make_unique<kelvo::Socket>("127.0.0.1", port(), clientTimeoutMs));
+    stalled.back()->sendAll(i % 2 == 0 ? "GET /zv_fetch HTTP/1.1\r\nHost: a\r\n"
+                                       : postHead(50) + "Near\n");
+  }
+  EXPECT_EQ(get("/zv_fetch"), servedList);
+  EXPECT_TRUE(zelvor::site::isHandleShape(post(europeReport)));
+
+  const kelvo::OwnedFd trickling(::socket(AF_INET, SOCK_STREAM, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port());
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(trickling.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::string request = "GET /zv_fetch HTTP/1.0\r\nX-Padding: " + std::string(60, 'x');
+  const auto began = std::chrono::steady_clock::now();
+  bool dropped = false;
+  for (std::size_t i = 0; i < request.size() && !dropped; ++i) {
+    if (::send(trickling.get(), &request[i], 1, MSG_NOSIGNAL) != 1) break;
+    pollfd watched{trickling.get(), POLLIN, 0};
+    char byte;
+    dropped = ::poll(&watched, 1, 200) == 1 && ::recv(trickling.get(), &byte, 1, 0) <= 0;
+  }
+  EXPECT_TRUE(dropped);
+  // Three seconds of the request's time, and the watcher's second of
+  // granularity; never the twelve seconds the whole request would take.
+  EXPECT_LT(std::chrono::steady_clock::now() - began, 8s);
+}
+
+TEST_F(SiteTest, ReloadsTheListOnHangupAndKeepsItWhenTheNewOneIsBad) {
+  start();
+  folder.write("servers.list", "Other:198.18.2.1:80\n");
+  site->signal(SIGHUP);
+  ASSERT_TRUE(site->waitForLog("reloaded " + listFile + ": 1 servers in 1 classes", 10s))
+      << site->log();
+  EXPECT_EQ(get("/zv_fetch"), "Other:198.18.2.1:80\n");
+
+  folder.write("servers.list", "Other:198.18.2.1:80\nOther:198.18.2.2:8080\n");
+  site->signal(SIGHUP);
+  ASSERT_TRUE(site->waitForLog("keeping the list served so far: " + listFile +
+                                   ":2: the program would skip this line; write class:host:80",
+                               10s))
+      << site->log();
+  EXPECT_EQ(get("/zv_fetch"), "Other:198.18.2.1:80\n");
+}
+
+TEST_F(SiteTest, DoesNotStartWithABadListAndSaysWhere) {
+  const std::string bad = folder.write("bad.list", "A:h:80\n# fine\nA:h\n");
+  const auto [status, output] =
+      SiteProcess::runToEnd({"--listen", "127.0.0.1:0", "--servers", bad, "--data", dataFile});
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(output.find("zelvor-site: " + bad +
+                        ":3: the program would skip this line; write class:host:80"),
+            std::string::npos)
+      << output;
+}
+
+// A report half sent when SIGTERM comes is still answered and stored; then
+// the site closes its store and exits 0.
+TEST_F(SiteTest, TerminationAnswersTheRequestInFlight) {
+  start();
+  kelvo::Socket client("127.0.0.1", port(), clientTimeoutMs);
+  client.sendAll(postHead(europeReport.size()) + europeReport.substr(0, 20));
+  // The request must have begun to arrive when the signal comes.
+  std::this_thread::sleep_for(300ms);
+  site->signal(SIGTERM);
+  ASSERT_TRUE(site->waitForLog("stopping", 10s));
+  client.sendAll(europeReport.substr(20));
+  const std::string handle = zelvor::readResponse(client);
+  EXPECT_TRUE(zelvor::site::isHandleShape(handle)) << handle;
+  EXPECT_EQ(site->waitForExit(30s), 0) << site->log();
+  auto store = zelvor::site::openSqliteStore(dataFile, zelvor::site::randomHandle);
+  ASSERT_TRUE(store->findRun(handle));
+  EXPECT_EQ(store->findRun(handle)->report, europeReport);
+}
+
+}  // namespace

@@ -1,0 +1,169 @@
+// The site's small rules: the handle's text and shape, the list file's
+// checks, the listen address and the request log line.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <set>
+#include <string>
+
+#include "site/handle.hpp"
+#include "site/request_framing.hpp"
+#include "site/request_log.hpp"
+#include "site/server_list.hpp"
+#include "site/site_options.hpp"
+
+namespace {
+
+using namespace std::string_literals;
+namespace site = zelvor::site;
+
+TEST(Handle, IsUrlSafeBase64OfTheSixteenBytesWithoutPadding) {
+  const unsigned char zeros[16] = {};
+  unsigned char ones[16];
+  unsigned char counting[16];
+  unsigned char high[16];
+  for (int i = 0; i < 16; ++i) {
+    ones[i] = 0xFF;
+    counting[i] = static_cast<unsigned char>(i);
+    high[i] = static_cast<unsigned char>(0xF0 + i);
+  }
+  EXPECT_EQ(site::encodeHandle(zeros), "AAAAAAAAAAAAAAAAAAAAAA");
+  EXPECT_EQ(site::encodeHandle(ones), "_____________________w");
+  EXPECT_EQ(site::encodeHandle(counting), "AAECAwQFBgcICQoLDA0ODw");
+  EXPECT_EQ(site::encodeHandle(high), "8PHy8_T19vf4-fr7_P3-_w");
+}
+
+TEST(Handle, ShapeIsExactlyWhatTheEncoderWrites) {
+  EXPECT_TRUE(site::isHandleShape("AAECAwQFBgcICQoLDA0ODw"));
+  EXPECT_TRUE(site::isHandleShape("_____________________w"));
+  for (const std::string& bad :
+       {""s, "AAECAwQFBgcICQoLDA0OD"s, "AAECAwQFBgcICQoLDA0ODwA"s,
+        // The last character holds two bits: 'x' sets some of the four
+        // that must be zero.
+        "AAECAwQFBgcICQoLDA0ODx"s, "AAECAwQFBgcICQoLDA0O=w"s, "AAECAwQFBgcICQoLDA0O+w"s,
+        "AAECAwQFBgcICQoLDA0O/w"s, "AAECAwQFBgcICQoLDA0O\0w"s, "../../etc/passwd000000"s,
+        "AAECAwQFBgcICQoLDA0O w"s})
+    EXPECT_FALSE(site::isHandleShape(bad)) << bad;
+}
+
+TEST(Handle, RandomHandlesHaveTheShapeAndDiffer) {
+  std::set<std::string> seen;
+  for (int i = 0; i < 1000; ++i) {
+    const std::string handle = site::randomHandle();
+    EXPECT_TRUE(site::isHandleShape(handle)) << handle;
+    seen.insert(handle);
+  }
+  EXPECT_EQ(seen.size(), 1000u);
+}
+
+TEST(ServerListFile, ServesCanonicalLinesAndSkipsCommentsAndBlanks) {
+  const auto list = site::parseServerListFile(
+      "# comment\n"
+      "A:h1:80\n"
+      "\n"
+      "  \t\r\n"
+      "B:h2:080\r\n"
+      " A:h3:+80 trailing words\n"
+      "A:h4:80",
+      "list");
+  EXPECT_EQ(list.body, "A:h1:80\nB:h2:80\n A:h3:80\nA:h4:80\n");
+  EXPECT_EQ(list.serverCount, 4u);
+  EXPECT_EQ(list.classCount, 3u);
+}
+
+struct BadList {
+  std::string text;
+  std::string failure;
+};
+
+class ServerListFileRefuses : public testing::TestWithParam<BadList> {};
+
+TEST_P(ServerListFileRefuses, NamingTheFileAndLine) {
+  try {
+    site::parseServerListFile(GetParam().text, "servers.list");
+    FAIL() << "accepted";
+  } catch (const std::string& failure) {
+    EXPECT_EQ(failure, GetParam().failure);
+  }
+}
+
+const char skipped[] = ": the program would skip this line; write class:host:80";
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ServerListFileRefuses,
+    testing::Values(BadList{"A:h1:80\nA:h2:81\n", "servers.list:2"s + skipped},
+                    BadList{"A:h1\n", "servers.list:1"s + skipped},
+                    BadList{"#c\n:h1:80\n", "servers.list:2"s + skipped},
+                    BadList{"A::80\n", "servers.list:1"s + skipped},
+                    BadList{"A:" + std::string(128, 'h') + ":80\n", "servers.list:1"s + skipped},
+                    BadList{"A\tB:h:80\n",
+                            "servers.list:1: the class name holds a control character"},
+                    BadList{"A:h\x01:80\n", "servers.list:1: the host holds a control character"},
+                    BadList{"# only comments\n\n", "servers.list: the list names no servers"},
+                    BadList{"", "servers.list: the list names no servers"}));
+
+TEST(ServerListFile, AMissingFileIsNamed) {
+  try {
+    site::readServerListFile("/nonexistent/servers.list");
+    FAIL() << "read";
+  } catch (const std::string& failure) {
+    EXPECT_EQ(failure, "/nonexistent/servers.list: cannot be read");
+  }
+}
+
+TEST(ListenAddress, ReadsHostAndPortOrRefuses) {
+  using Address = site::ListenAddress;
+  EXPECT_EQ(site::parseListenAddress("127.0.0.1:80"), (Address{"127.0.0.1", 80}));
+  EXPECT_EQ(site::parseListenAddress("0.0.0.0:0"), (Address{"0.0.0.0", 0}));
+  EXPECT_EQ(site::parseListenAddress("localhost:65535"), (Address{"localhost", 65535}));
+  EXPECT_EQ(site::parseListenAddress("[::1]:8080"), (Address{"::1", 8080}));
+  for (const char* bad : {"127.0.0.1", "127.0.0.1:", ":80", "h:65536", "h:-1", "h:+80", "h:8x",
+                          "::1:80", "[::1:80", "[]:80"})
+    EXPECT_FALSE(site::parseListenAddress(bad)) << bad;
+}
+
+struct FramingCase {
+  const char* what;
+  std::string received;
+  bool ready;
+};
+
+void PrintTo(const FramingCase& framing, std::ostream* out) { *out << framing.what; }
+
+class ReadyToServe : public testing::TestWithParam<FramingCase> {};
+
+TEST_P(ReadyToServe, OnceTheHeadAndASmallDeclaredBodyHaveArrived) {
+  const site::Gathering limits{64, 10};
+  EXPECT_EQ(site::readyToServe(GetParam().received, limits), GetParam().ready);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, ReadyToServe,
+    testing::Values(
+        FramingCase{"nothing", "", false},
+        FramingCase{"part of the head", "GET / HTTP/1.1\r\nHost: a\r\n", false},
+        FramingCase{"a head", "GET / HTTP/1.1\r\nHost: a\r\n\r\n", true},
+        FramingCase{"a request line alone", "GET / HTTP/1.0\r\n\r\n", true},
+        FramingCase{"a head too long to wait for", std::string(64, 'x'), true},
+        FramingCase{"part of a body", "POST / HTTP/1.0\r\nContent-length: 5\r\n\r\nEND", false},
+        FramingCase{"a body", "POST / HTTP/1.0\r\ncontent-LENGTH:  5 \r\n\r\nEND\n\n", true},
+        FramingCase{"a body and the next request", "POST / HTTP/1.0\r\nContent-Length: 1\r\n\r\n12",
+                    true},
+        FramingCase{"a body over the limit", "POST / HTTP/1.0\r\nContent-Length: 11\r\n\r\n", true},
+        FramingCase{"a length that does not read", "POST / HTTP/1.0\r\nContent-Length: 5x\r\n\r\n",
+                    true},
+        FramingCase{"two lengths",
+                    "POST / HTTP/1.0\r\nContent-Length: 1\r\nContent-Length: 1\r\n\r\n", true},
+        FramingCase{"a chunked body", "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n",
+                    true}));
+
+TEST(RequestLog, OneLineWithTimeMethodPathStatusBytesAndMilliseconds) {
+  // 2026-12-07T18:05:01.123Z
+  const std::int64_t at = 1796666701123;
+  EXPECT_EQ(site::requestLine(at, "GET", "/zelvor", 200, 5123, std::chrono::microseconds(1449)),
+            "2026-12-07T18:05:01.123Z GET /zelvor 200 5123 1.4ms");
+  EXPECT_EQ(site::requestLine(at, "POST", "/a b\n%\xff", 413, 0, std::chrono::microseconds(50)),
+            "2026-12-07T18:05:01.123Z POST /a%20b%0A%25%FF 413 0 0.1ms");
+}
+
+}  // namespace

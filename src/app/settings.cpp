@@ -27,6 +27,10 @@ void applyLine(std::string_view line, Settings& settings) {
   const std::size_t equals = line.find('=');
   if (equals == std::string_view::npos) return;
   const std::string_view name = line.substr(0, equals);
+  if (name == siteSettingName) {
+    settings.site = std::string(line.substr(equals + 1));
+    return;
+  }
   std::int32_t value = 0;
   if (!parseInt32(line.substr(equals + 1), value)) return;
   for (const SettingsField& field : settingsFields) {
@@ -54,6 +58,12 @@ std::string formatSettingsText(const Settings& settings) {
     text += field.name;
     text += '=';
     text += std::to_string(settings.*field.member);
+    text += '\n';
+  }
+  if (settings.site) {
+    text += siteSettingName;
+    text += '=';
+    text += *settings.site;
     text += '\n';
   }
   return text;

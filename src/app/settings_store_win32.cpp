@@ -1,9 +1,11 @@
-// The settings in the registry on Windows: one REG_DWORD value per setting
-// under the machine's key for the program.
+// The settings in the registry on Windows: one REG_DWORD value per number
+// and a REG_SZ for the site, under the machine's key for the program.
 #include <windows.h>
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "app/settings.hpp"
 #include "support/error.hpp"
@@ -30,6 +32,27 @@ class RegistryKey {
   HKEY key_;
 };
 
+// The site's text as stored, up to its first NUL (a REG_SZ need not end
+// with one). Nothing when it is missing or not a REG_SZ: such a value is
+// left alone, since a save writes the site only when there is one.
+std::optional<std::string> readSite(HKEY key) {
+  DWORD type = REG_NONE;
+  DWORD size = 0;
+  if (RegQueryValueExA(key, siteSettingName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return std::nullopt;
+  }
+  std::string text(size, '\0');
+  if (RegQueryValueExA(key, siteSettingName, nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
+                       &size) != ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return std::nullopt;
+  }
+  text.resize(size);
+  if (const std::size_t end = text.find('\0'); end != std::string::npos) text.resize(end);
+  return text;
+}
+
 class RegistrySettingsStore final : public SettingsStore {
  public:
   Settings load() override {
@@ -52,6 +75,7 @@ class RegistrySettingsStore final : public SettingsStore {
         settings.*field.member = static_cast<std::int32_t>(value);
       }
     }
+    settings.site = readSite(key.get());
     return settings;
   }
 
@@ -66,6 +90,11 @@ class RegistrySettingsStore final : public SettingsStore {
       const DWORD value = static_cast<DWORD>(settings.*field.member);
       RegSetValueExA(key.get(), field.name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                      sizeof value);
+    }
+    if (settings.site) {
+      RegSetValueExA(key.get(), siteSettingName, 0, REG_SZ,
+                     reinterpret_cast<const BYTE*>(settings.site->c_str()),
+                     static_cast<DWORD>(settings.site->size() + 1));
     }
   }
 };

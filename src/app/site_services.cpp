@@ -15,12 +15,11 @@ namespace zelvor {
 
 WorkflowServices siteServices(RunState& runState) {
   WorkflowServices services;
-  services.fetch = [](const std::string& host, const std::string& path) {
-    return httpGet(host, path, sitePort);
+  services.fetch = [](const std::string& host, const std::string& path, std::uint16_t port) {
+    return httpGet(host, path, port);
   };
-  services.post = [](const std::string& host, const std::string& path, const std::string& body) {
-    return httpPost(host, path, body, sitePort);
-  };
+  services.post = [](const std::string& host, const std::string& path, const std::string& body,
+                     std::uint16_t port) { return httpPost(host, path, body, port); };
   // The settings are passed on as stored, negative values included: each
   // engine makes of them what it makes of them.
   services.ping = [&runState](std::vector<ServerEntry>& servers, const Settings& measuring) {

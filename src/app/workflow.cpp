@@ -7,12 +7,13 @@
 namespace zelvor {
 
 Workflow::Workflow(View& view, StatusArea& status, kelvo::Event& stop, const Settings& settings,
-                   WorkflowServices services)
+                   WorkflowServices services, std::optional<SiteAddress> site)
     : view_(view),
       status_(status),
       stop_(stop),
       settings_(settings),
-      services_(std::move(services)) {}
+      services_(std::move(services)),
+      site_(std::move(site)) {}
 
 void Workflow::requestShutdown() {
   stop_.set();
@@ -49,13 +50,15 @@ void Workflow::fetchJob() {
   status_.showBusy();
   if (stop_.isSet()) return;
   view_.clearClasses();
-  std::string host;
+  std::string shownSite;
   // Whatever ends the fetch, out of memory included, the user gets the same
   // box and the job its normal end.
   try {
-    host = services_.text(text::siteHost);
+    const SiteAddress site = siteInUse();
+    shownSite = siteAuthority(site);
     if (!stop_.isSet()) {
-      const std::string body = services_.fetch(host, services_.text(text::listPath));
+      const std::string body =
+          services_.fetch(site.host, services_.text(text::listPath), site.port);
       if (!stop_.isSet()) {
         catalogue_ = parseServerList(body);
         std::vector<std::string> names;
@@ -67,7 +70,7 @@ void Workflow::fetchJob() {
       }
     }
   } catch (...) {
-    showError(services_.text(text::connectError) + host, false);
+    showError(services_.text(text::connectError) + shownSite, false);
     if (!stop_.isSet()) view_.setBusyCursor(false);
   }
   status_.setJobStatus("", 0);
@@ -107,9 +110,10 @@ void Workflow::postAndOpen(const std::string& report) {
   // user can simply run the test again.
   try {
     status_.setJobStatus(services_.text(text::posting), 0);
+    const SiteAddress site = siteInUse();
     const std::string handle =
-        services_.post(services_.text(text::siteHost), services_.text(text::resultsPath), report);
-    const std::string address = services_.text(text::resultsAddress) + handle;
+        services_.post(site.host, services_.text(text::resultsPath), report, site.port);
+    const std::string address = resultsAddress() + handle;
     if (services_.openBrowser(address)) {
       services_.sleep(afterLaunchMs);
     } else {
@@ -117,6 +121,18 @@ void Workflow::postAndOpen(const std::string& report) {
     }
   } catch (...) {
   }
+}
+
+SiteAddress Workflow::siteInUse() const {
+  if (site_) return *site_;
+  return {services_.text(text::siteHost), defaultSitePort};
+}
+
+// The compiled-in site keeps the address of its own string, which the
+// build writes beside its host.
+std::string Workflow::resultsAddress() const {
+  if (!site_) return services_.text(text::resultsAddress);
+  return resultsAddressOf(*site_, services_.text(text::resultsPath));
 }
 
 }  // namespace zelvor

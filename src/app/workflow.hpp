@@ -6,10 +6,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/settings.hpp"
+#include "app/site_address.hpp"
 #include "app/status_area.hpp"
 #include "app/view.hpp"
 #include "catalogue/catalogue.hpp"
@@ -19,10 +21,11 @@ namespace zelvor {
 
 // What the jobs need beyond the window, replaced by scripted parts in tests.
 struct WorkflowServices {
-  // The exchanges with the site (port 80 in the program). Both throw texts.
-  std::function<std::string(const std::string& host, const std::string& path)> fetch;
+  // The exchanges with the site. Both throw texts.
+  std::function<std::string(const std::string& host, const std::string& path, std::uint16_t port)>
+      fetch;
   std::function<std::string(const std::string& host, const std::string& path,
-                            const std::string& body)>
+                            const std::string& body, std::uint16_t port)>
       post;
   // Measures `servers` with the four measuring settings; throws a text when
   // no echo succeeded.
@@ -42,8 +45,9 @@ class Workflow {
   // showing, so that the user sees what happened.
   static constexpr std::uint32_t afterLaunchMs = 1500;
 
+  // Without a `site`, the jobs talk to the compiled-in host on port 80.
   Workflow(View& view, StatusArea& status, kelvo::Event& stop, const Settings& settings,
-           WorkflowServices services);
+           WorkflowServices services, std::optional<SiteAddress> site);
   Workflow(const Workflow&) = delete;
   Workflow& operator=(const Workflow&) = delete;
 
@@ -73,12 +77,15 @@ class Workflow {
   // Ends with false when the stop event came.
   bool measureAndReport(std::string& report);
   void postAndOpen(const std::string& report);
+  SiteAddress siteInUse() const;
+  std::string resultsAddress() const;
 
   View& view_;
   StatusArea& status_;
   kelvo::Event& stop_;
   const Settings& settings_;
   WorkflowServices services_;
+  const std::optional<SiteAddress> site_;
   kelvo::Mutex jobLock_;
   ServerCatalogue catalogue_;
 };

@@ -3,6 +3,7 @@
 
   gui_case.py CASE --program ZELVOR --close-request PROGRAM
               --alert-sample PROGRAM --suppressions FILE --artifacts DIR
+              [--site-program ZELVOR_SITE]
 
 Exits 0 when the case passed, 1 when it failed, and 77 (skipped) when a tool
 it needs is not installed. Screenshots of each phase go to DIR.
@@ -31,6 +32,7 @@ def parse_options(arguments):
     parser.add_argument("--alert-sample", required=True)
     parser.add_argument("--suppressions", required=True)
     parser.add_argument("--artifacts", required=True)
+    parser.add_argument("--site-program", help="the real zelvor-site, for the end-to-end case")
     return parser.parse_args(arguments)
 
 

@@ -1,6 +1,7 @@
 """The cases in which zelvor measures: a run started with Alt+G and one with
 the mouse, a run in which no host answers, a browser that does not start,
-and a window closed in the middle of a run.
+a window closed in the middle of a run, and a whole run against the real
+site.
 """
 
 import time
@@ -162,5 +163,46 @@ def close_during_run(scene):
     scene.expect_saved_position(60, 40)
 
 
+def real_site_run(scene):
+    """The whole loop against the real zelvor-site on a port of its own,
+    which the window is pointed at with --site: the list it serves, Go, the
+    report stored, and the address the browser is given serving the run."""
+    site = scene.serve_real_site(server_list(("Near", fast(1)), ("Near", silent(1)),
+                                             ("Far", slow(1)), ("Near", fast(2))))
+    scene.make_sandbox(loops=3, timeout_new=1000)
+    authority = f"localhost:{site.port}"
+    zelvor = scene.start_zelvor("--site", authority)
+    window = ready_window(scene)
+    window.press("alt+g")
+    starts = wait_until(scene.sandbox.browser_starts, RUN_SECONDS, "the browser start")
+    expect_equal(len(starts), 1, "the browser starts")
+    prefix = f"http://{authority}/zelvor?handle="
+    address = starts[0][0]
+    expect(address.startswith(prefix), f"the results address {address!r} starts with {prefix!r}")
+    handle = address[len(prefix):]
+    scene.shot("browser-started")
+
+    run = site.results(handle)
+    expect_equal(run["class"], "Near", "the stored run's class")
+    hosts = run["hosts"]
+    expect_equal(sorted((host["host"], host["sent"], host["received"]) for host in hosts[:2]),
+                 [(fast(1), 3, 3), (fast(2), 3, 3)], "the answering hosts, first on the page")
+    for host in hosts[:2]:
+        expect(FAST_DELAY_MS <= host["min_ms"] <= host["max_ms"] <= 1000,
+               f"round trips of {host['host']} within {FAST_DELAY_MS} to 1000 ms: {host}")
+    expect_equal((hosts[2]["host"], hosts[2]["received"], hosts[2]["failures"]["TIMEOUT"]),
+                 (silent(1), 0, 3), "the silent host, last")
+    # What the browser was sent to: the same run, as a page.
+    page = site.get(address[len(f"http://{authority}"):])
+    for text in ("Near", fast(1), fast(2), silent(1), f"/zelvor.json?handle={handle}"):
+        expect(text in page, f"the results page shows {text!r}")
+    expect_ready_again(scene, window, zelvor)
+
+    window.press("alt+x")
+    scene.expect_exit(zelvor, 1)
+    site.stop()
+
+
 CASES = {case.__name__: case for case in (start_and_keyboard_run, click_run_of_second_class,
-                                          no_replies, browser_failure, close_during_run)}
+                                          no_replies, browser_failure, close_during_run,
+                                          real_site_run)}

@@ -9,6 +9,7 @@ import subprocess
 import tempfile
 
 from checks import GuiTestFailure, expect_equal, wait_until
+from real_site import RealSite
 from scripted_site import ScriptedSite
 from x_display import VirtualDisplay
 from zelvor_run import Sandbox, ZelvorProcess, settings_text
@@ -54,16 +55,25 @@ class Scene:
         self.close()
 
     def close(self):
-        for process in self._processes:
-            process.stop()
-        if self.site is not None:
-            self.site.stop()
-        self.display.stop()
-        shutil.rmtree(self._work, ignore_errors=True)
+        try:
+            for process in self._processes:
+                process.stop()
+            if self.site is not None:
+                self.site.stop()
+        finally:
+            self.display.stop()
+            shutil.rmtree(self._work, ignore_errors=True)
 
     def serve_site(self, server_list, handle, hold_list=False):
         self.site = ScriptedSite(server_list, handle, hold_list)
         self.site.start()
+        return self.site
+
+    def serve_real_site(self, server_list):
+        if not self._options.site_program:
+            raise GuiTestFailure("this case needs --site-program")
+        self.site = RealSite(self._options.site_program, os.path.join(self._work, "site"),
+                             server_list)
         return self.site
 
     def make_sandbox(self, browser_status=0, **settings):
@@ -72,8 +82,8 @@ class Scene:
                                self.settings, browser_status, self._options.suppressions)
         return self.sandbox
 
-    def start_zelvor(self):
-        process = ZelvorProcess(self._options.program, self.sandbox,
+    def start_zelvor(self, *arguments):
+        process = ZelvorProcess(self._options.program, arguments, self.sandbox,
                                 f"zelvor-{len(self._processes) + 1}.log")
         self._processes.append(process)
         return process
@@ -91,6 +101,7 @@ class Scene:
         expect_equal(self.sandbox.settings_file(), settings_text(expected), "the settings file")
 
     def site_requests(self):
+        """What the scripted site received."""
         return self.site.requests() if self.site is not None else []
 
     def shot(self, phase):
@@ -143,3 +154,5 @@ class Scene:
             pass
         for process in self._processes:
             print(f"--- {process.log_name} ---\n{process.log()}")
+        if isinstance(self.site, RealSite):
+            print(f"--- zelvor-site ---\n{self.site.log()}")

@@ -77,11 +77,11 @@ class Sandbox:
 class ZelvorProcess:
     """One started zelvor, ended (killed if need be) by stop()."""
 
-    def __init__(self, program, sandbox, log_name):
+    def __init__(self, program, arguments, sandbox, log_name):
         self.log_name = log_name
         self._log_path = os.path.join(sandbox.directory, log_name)
         with open(self._log_path, "wb") as log:
-            self._process = subprocess.Popen([program], env=sandbox.environment,
+            self._process = subprocess.Popen([program, *arguments], env=sandbox.environment,
                                              cwd=sandbox.directory, stdin=subprocess.DEVNULL,
                                              stdout=log, stderr=log, start_new_session=True)
 

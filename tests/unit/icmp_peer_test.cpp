@@ -4,6 +4,7 @@
 // the header layouts, so a wrong field or checksum shows as a wrong byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -18,6 +19,7 @@ using zelvor::test::Behaviour;
 using zelvor::test::behaviourFor;
 using zelvor::test::buildEchoReply;
 using zelvor::test::buildIpPacket;
+using zelvor::test::drawBehaviour;
 using zelvor::test::Bytes;
 using zelvor::test::EchoRequest;
 using zelvor::test::formatIpv4;
@@ -31,6 +33,7 @@ using zelvor::test::parseHostRule;
 using zelvor::test::parseIpv4;
 using zelvor::test::parsePeerArguments;
 using zelvor::test::PeerPlan;
+using zelvor::test::PeerRandom;
 using zelvor::test::PlanError;
 
 constexpr std::uint32_t client = 0xC6120001;  // 198.18.0.1
@@ -286,13 +289,19 @@ TEST(ParseBehaviour, ReadsEveryBehaviour) {
   EXPECT_EQ(parseBehaviour("unreachable"), (Behaviour{Action::unreachable, 0, 0}));
   EXPECT_EQ(parseBehaviour("expired:198.18.255.254"), (Behaviour{Action::expired, 0, router}));
   EXPECT_EQ(parseBehaviour("options:600000"), (Behaviour{Action::options, 600000, 0}));
+  EXPECT_EQ(parseBehaviour("far:250:40:3"), (Behaviour{Action::far, 250, 0, 40, 3}));
+  EXPECT_EQ(parseBehaviour("far:0:0:0"), (Behaviour{Action::far, 0, 0, 0, 0}));
+  EXPECT_EQ(parseBehaviour("far:599000:1000:100"), (Behaviour{Action::far, 599000, 0, 1000, 100}));
 }
 
 TEST(ParseBehaviour, RefusesWhatItCannotFollow) {
   for (const char* bad :
        {"", "reply", "reply:", "reply:-1", "reply:1.5", "reply:20ms", "reply:600001",
         "reply:99999999999", "Reply:5", "drop:5", "unreachable:1", "expired",
-        "expired:", "expired:10.0.0.1", "expired:198.20.0.1", "twice", "pong:5"}) {
+        "expired:", "expired:10.0.0.1", "expired:198.20.0.1", "twice", "pong:5", "far",
+        "far:20", "far:20:5", "far:20:5:", "far::5:3", "far:20::3", "far:20:5:101",
+        "far:20:5:-1", "far:20:5:3:1", "far:20:5:3%", "far:600000:1:0", "far:599000:1001:0",
+        "far:600001:0:0", "Far:20:5:3"}) {
     EXPECT_THROW(parseBehaviour(bad), PlanError) << bad;
   }
 }
@@ -320,16 +329,19 @@ TEST(ParsePeerArguments, DefaultsToKernelLikeRepliesForSixtySeconds) {
   EXPECT_TRUE(plan.hosts.empty());
   EXPECT_EQ(plan.fallback, (Behaviour{Action::reply, 0, 0}));
   EXPECT_EQ(plan.lifetimeSeconds, 60u);
+  EXPECT_EQ(plan.seed, 1u);
 }
 
 TEST(ParsePeerArguments, TakesValuesAfterASpaceOrAnEqualsSign) {
   const PeerPlan plan = planOf({"--host", "198.18.1.1=reply:20", "--host=198.18.1.2=drop",
-                                "--default=unreachable", "--lifetime", "5"});
+                                "--default=unreachable", "--lifetime", "5", "--seed=4294967295"});
   ASSERT_EQ(plan.hosts.size(), 2u);
   EXPECT_EQ(plan.hosts[0], (HostRule{host, host, Behaviour{Action::reply, 20, 0}}));
   EXPECT_EQ(plan.hosts[1], (HostRule{host + 1, host + 1, Behaviour{Action::drop, 0, 0}}));
   EXPECT_EQ(plan.fallback, (Behaviour{Action::unreachable, 0, 0}));
   EXPECT_EQ(plan.lifetimeSeconds, 5u);
+  EXPECT_EQ(plan.seed, 4294967295u);
+  EXPECT_EQ(planOf({"--seed", "0"}).seed, 0u);
 }
 
 TEST(ParsePeerArguments, RefusesUnknownOptionsMissingValuesAndUnboundedLifetimes) {
@@ -340,6 +352,10 @@ TEST(ParsePeerArguments, RefusesUnknownOptionsMissingValuesAndUnboundedLifetimes
                                                           {"--lifetime", "3601"},
                                                           {"--lifetime=-1"},
                                                           {"--lifetime", "1m"},
+                                                          {"--seed"},
+                                                          {"--seed", "-1"},
+                                                          {"--seed", "4294967296"},
+                                                          {"--seed=x"},
                                                           {"--verbose"},
                                                           {"198.18.1.1=reply:0"},
                                                           {"--host", "198.18.1.1=nope"}};
@@ -375,6 +391,99 @@ TEST(BehaviourFor, AnEarlierRuleStillAppliesWhereNoLaterOneReaches) {
   EXPECT_EQ(behaviourFor(plan, 0xC6120304)->action, Action::foreign);
   EXPECT_EQ(behaviourFor(plan, 0xC6120305)->action, Action::options);
   EXPECT_EQ(behaviourFor(plan, 0xC6120307)->action, Action::foreign);
+}
+
+// --- drawing "far" ---------------------------------------------------------------
+
+constexpr int draws = 20000;
+
+// What `draws` requests met under `behaviour`, with the generator seeded 1.
+struct Drawn {
+  int drops = 0;
+  std::vector<std::uint32_t> delays;  // of the replies, sorted
+};
+
+Drawn drawMany(const Behaviour& behaviour) {
+  PeerRandom random(1);
+  Drawn drawn;
+  for (int i = 0; i < draws; ++i) {
+    const Behaviour met = drawBehaviour(behaviour, random);
+    if (met.action == Action::drop) {
+      EXPECT_EQ(met, (Behaviour{Action::drop, 0, 0}));
+      ++drawn.drops;
+    } else {
+      EXPECT_EQ(met.action, Action::reply);
+      EXPECT_EQ(met.spreadMs + met.lossPercent + met.router, 0u);
+      drawn.delays.push_back(met.delayMs);
+    }
+  }
+  std::sort(drawn.delays.begin(), drawn.delays.end());
+  return drawn;
+}
+
+TEST(DrawBehaviour, FarStaysInsideItsSpreadAndLosesItsShare) {
+  struct Case {
+    const char* far;
+    int fewestDrops, mostDrops;  // of `draws`
+    std::uint32_t medianLow, medianHigh;
+  };
+  // The median of the replies lies a quarter into the spread; the bounds
+  // leave about four standard deviations either side for both figures.
+  const Case cases[] = {
+      {"far:20:0:0", 0, 0, 20, 20},
+      {"far:250:40:3", 500, 700, 258, 262},
+      {"far:0:1000:0", 0, 0, 235, 265},
+      {"far:80:12:50", 9700, 10300, 82, 84},
+      {"far:100:10:100", draws, draws, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.far);
+    const Behaviour far = parseBehaviour(c.far);
+    const Drawn drawn = drawMany(far);
+    EXPECT_GE(drawn.drops, c.fewestDrops);
+    EXPECT_LE(drawn.drops, c.mostDrops);
+    if (drawn.delays.empty()) continue;
+    // Both ends of the spread are met, and nothing beyond them.
+    EXPECT_EQ(drawn.delays.front(), far.delayMs);
+    EXPECT_EQ(drawn.delays.back(), far.delayMs + far.spreadMs);
+    const std::uint32_t median = drawn.delays[drawn.delays.size() / 2];
+    EXPECT_GE(median, c.medianLow);
+    EXPECT_LE(median, c.medianHigh);
+  }
+}
+
+TEST(DrawBehaviour, EveryOtherBehaviourPassesThroughWithoutADraw) {
+  const Behaviour fixed[] = {{Action::reply, 20, 0},      {Action::drop, 0, 0},
+                             {Action::foreign, 5, 0},     {Action::twice, 30, 0},
+                             {Action::unreachable, 0, 0}, {Action::expired, 0, router},
+                             {Action::options, 12, 0}};
+  PeerRandom random(1);
+  const PeerRandom untouched = random;
+  for (const Behaviour& behaviour : fixed) {
+    EXPECT_EQ(drawBehaviour(behaviour, random), behaviour);
+  }
+  EXPECT_EQ(random, untouched);
+}
+
+TEST(DrawBehaviour, TheSameSeedDrawsTheSameRun) {
+  const Behaviour far = parseBehaviour("far:120:30:10");
+  const auto run = [&](std::uint32_t seed) {
+    PeerRandom random(seed);
+    std::vector<Behaviour> met;
+    for (int i = 0; i < 200; ++i) met.push_back(drawBehaviour(far, random));
+    return met;
+  };
+  EXPECT_EQ(run(7), run(7));
+  EXPECT_NE(run(7), run(8));
+}
+
+TEST(AnswerRequest, ADrawnFarReplyIsAPlainReplyAfterTheDrawnDelay) {
+  PeerRandom random(1);
+  const Behaviour met = drawBehaviour(parseBehaviour("far:20:0:0"), random);
+  const OutgoingPacket got = onlyPacket(answerRequest(met, parsed(request), 7));
+  EXPECT_EQ(got.delayMs, 20u);
+  EXPECT_EQ(got.destination, client);
+  EXPECT_EQ(got.bytes, reply);
 }
 
 }  // namespace

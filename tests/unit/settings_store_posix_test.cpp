@@ -137,6 +137,30 @@ TEST_F(SettingsFile, SaveWritesTheExactTextAndLoadReadsItBack) {
   EXPECT_EQ(entries(dir_), std::vector<std::string>{"Zelvor.conf"});
 }
 
+// The site goes back as it was stored, even when it is not an address.
+TEST_F(SettingsFile, SiteIsSavedBackAsItWasLoaded) {
+  struct Case {
+    std::string stored, saved;
+  };
+  const Case cases[] = {
+      {"site=example.test:8080\nloops=5\n",
+       "loops=5\ntimeout_new=2000\nairborne_new=16\nthreads=4\nwinx=100\nwiny=100\n"
+       "site=example.test:8080\n"},
+      {"site=h:0\r\nwinx=7\r\n",
+       "loops=3\ntimeout_new=2000\nairborne_new=16\nthreads=4\nwinx=7\nwiny=100\nsite=h:0\n"},
+      {"# no site\nthreads=2\n",
+       "loops=3\ntimeout_new=2000\nairborne_new=16\nthreads=2\nwinx=100\nwiny=100\n"},
+  };
+  const fs::path path = dir_ / "Zelvor.conf";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stored);
+    writeFile(path, c.stored);
+    FileSettingsStore store(path.string());
+    store.save(store.load());
+    EXPECT_EQ(readFile(path), c.saved);
+  }
+}
+
 TEST_F(SettingsFile, SaveMakesTheMissingDirectoriesForItsOwnerOnly) {
   const mode_t oldMask = ::umask(022);
   FileSettingsStore store((dir_ / "config/Kivrel/Zelvor.conf").string());

@@ -1,5 +1,6 @@
 // The settings in the registry, under Wine: values of the wrong shape are
-// passed over, and a save rewrites all six as REG_DWORD.
+// passed over, a save rewrites all six as REG_DWORD, and the site is a
+// REG_SZ written back as it was read.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -45,6 +46,17 @@ std::optional<std::uint32_t> readDword(const char* name) {
     return std::nullopt;
   }
   return value;
+}
+
+// A REG_SZ value as stored; nothing when it is missing or of another type.
+std::optional<std::string> readString(const char* name) {
+  char text[64] = {};
+  DWORD size = sizeof text;
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, settingsKeyPath, name, RRF_RT_REG_SZ, nullptr, text,
+                   &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return std::string(text);
 }
 
 // The store's key is fixed, so every case starts and ends without it. The
@@ -138,6 +150,52 @@ TEST_F(RegistrySettings, SaveFailsWithTheCodeOfTheRefusedKey) {
   }
   EXPECT_EQ(failure, "Windows error 1021");
   EXPECT_EQ(readDword("loops"), std::nullopt);
+}
+
+TEST_F(RegistrySettings, SiteIsAStringSavedOnlyWhenThereIsOne) {
+  zelvor::systemSettingsStore()->save(Settings{.winx = 5, .site = "site.test:8080"});
+  EXPECT_EQ(readString("site"), "site.test:8080");
+  EXPECT_EQ(zelvor::systemSettingsStore()->load(), (Settings{.winx = 5, .site = "site.test:8080"}));
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, parentKeyPath);
+  zelvor::systemSettingsStore()->save(Settings{});
+  EXPECT_EQ(readString("site"), std::nullopt);
+  EXPECT_EQ(readDword("winy"), 100u);
+}
+
+// A value the program cannot use is kept for the user to correct: a string
+// goes back as read, a value of another type stays as it was.
+TEST_F(RegistrySettings, StoredSiteSurvivesALoadAndSave) {
+  struct Case {
+    const char* what;
+    DWORD type;
+    std::vector<BYTE> bytes;
+    std::optional<std::string> loaded;
+  };
+  const Case cases[] = {
+      {"not an address", REG_SZ, {'h', ':', '0', 0}, "h:0"},
+      {"without its NUL", REG_SZ, {'h', ':', '1'}, "h:1"},
+      {"text after a NUL", REG_SZ, {'h', 0, 'x', 0}, "h"},
+      {"expandable string", REG_EXPAND_SZ, {'h', 0}, std::nullopt},
+      {"number", REG_DWORD, {80, 0, 0, 0}, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    writeValue("site", c.type, c.bytes);
+    const Settings loaded = zelvor::systemSettingsStore()->load();
+    EXPECT_EQ(loaded.site, c.loaded);
+    zelvor::systemSettingsStore()->save(loaded);
+    EXPECT_EQ(zelvor::systemSettingsStore()->load(), loaded);
+    DWORD type = REG_NONE;
+    std::vector<BYTE> stored(16);
+    DWORD size = static_cast<DWORD>(stored.size());
+    RegGetValueA(HKEY_LOCAL_MACHINE, settingsKeyPath, "site", RRF_RT_ANY | RRF_NOEXPAND, &type,
+                 stored.data(), &size);
+    stored.resize(size);
+    EXPECT_EQ(type, c.type);
+    if (!c.loaded) {
+      EXPECT_EQ(stored, c.bytes);
+    }
+  }
 }
 
 }  // namespace

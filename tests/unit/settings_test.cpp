@@ -11,12 +11,13 @@
 
 namespace zelvor {
 
-// Failure messages show the six values by name. The platform store tests
-// use it too.
+// Failure messages show the values by name. The platform store tests use
+// it too.
 void PrintTo(const Settings& settings, std::ostream* out) {
   for (const SettingsField& field : settingsFields) {
     *out << field.name << '=' << settings.*field.member << ' ';
   }
+  if (settings.site) *out << siteSettingName << "=\"" << *settings.site << '"';
 }
 
 }  // namespace zelvor

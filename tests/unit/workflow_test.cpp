@@ -31,6 +31,11 @@ const std::map<std::uint32_t, std::string> texts = {
     {222, "Bad network configuration"},
 };
 
+// The port shows only when it is not 80, as in an address.
+std::string hostAndPort(const std::string& host, std::uint16_t port) {
+  return port == 80 ? host : host + ":" + std::to_string(port);
+}
+
 const Calls busy = {"busy:1", "list:0", "go:0"};
 const Calls ready = {"busy:0", "list:1", "go:1"};
 
@@ -43,14 +48,15 @@ Calls join(std::initializer_list<Calls> parts) {
 class WorkflowTest : public testing::Test {
  protected:
   WorkflowTest() {
-    services.fetch = [this](const std::string& host, const std::string& path) {
-      fetched.push_back(host + path);
+    services.fetch = [this](const std::string& host, const std::string& path,
+                            std::uint16_t port) {
+      fetched.push_back(hostAndPort(host, port) + path);
       if (fetchFailure) fetchFailure();
       return list;
     };
     services.post = [this](const std::string& host, const std::string& path,
-                           const std::string& body) {
-      posted.push_back(host + path + "|" + body);
+                           const std::string& body, std::uint16_t port) {
+      posted.push_back(hostAndPort(host, port) + path + "|" + body);
       if (postFailure) postFailure();
       return handle;
     };
@@ -69,7 +75,7 @@ class WorkflowTest : public testing::Test {
   }
 
   zelvor::Workflow& workflow() {
-    if (!workflow_) workflow_.emplace(view, status, stop, settings, services);
+    if (!workflow_) workflow_.emplace(view, status, stop, settings, services, std::nullopt);
     return *workflow_;
   }
 
@@ -119,6 +125,40 @@ TEST_F(WorkflowTest, FailedFetchShowsTheHostAndLeavesTheControlsDisabled) {
                                   {"clear", "error:Error connecting to site.test", "busy:0",
                                    "status:"}}));
     EXPECT_TRUE(workflow().jobLock().isFree());
+  }
+}
+
+// The compiled-in host (site.test in these texts) must appear nowhere.
+TEST_F(WorkflowTest, SiteOverrideIsFetchedPostedOpenedAndNamedInTheBox) {
+  struct Case {
+    zelvor::SiteAddress site;
+    std::string fetched, posted, opened, box;
+  };
+  const Case cases[] = {
+      {{"other.test", 8080}, "other.test:8080/zv_fetch", "other.test:8080/zelvor",
+       "http://other.test:8080/zelvor?handle=H42", "Error connecting to other.test:8080"},
+      {{"192.0.2.7", 80}, "192.0.2.7/zv_fetch", "192.0.2.7/zelvor",
+       "http://192.0.2.7/zelvor?handle=H42", "Error connecting to 192.0.2.7"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fetched);
+    fetched.clear();
+    posted.clear();
+    opened.clear();
+    zelvor::Workflow flow(view, status, stop, settings, services, c.site);
+    flow.fetchJob();
+    view.setSelection(1);
+    flow.testJob();
+    EXPECT_EQ(fetched, std::vector<std::string>{c.fetched});
+    EXPECT_EQ(posted, std::vector<std::string>{c.posted + "|B\nh2:7:\nh2::TIMEOUT\nEND\n"});
+    EXPECT_EQ(opened, std::vector<std::string>{c.opened});
+
+    fetchFailure = [] { throw "Socket error 111"s; };
+    view.clearCalls();
+    flow.fetchJob();
+    fetchFailure = nullptr;
+    EXPECT_EQ(view.calls(), join({{"status:Fetching data from Quorvane"}, busy,
+                                  {"clear", "error:" + c.box, "busy:0", "status:"}}));
   }
 }
 

@@ -1,5 +1,6 @@
-// Zelvor on Linux from start to end: one instance a user, the settings, the
-// window and its loop, and an exit that stays safe with a job still running.
+// Zelvor on Linux from start to end: the command line, one instance a user,
+// the settings, the window and its loop, and an exit that stays safe with a
+// job still running.
 //
 // Threading: main() is the window's thread. It calls Fl::lock() before the
 // first job starts; the jobs reach the window only through FltkView.
@@ -10,21 +11,25 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
 #include <tuple>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "app/bmp_image.hpp"
 #include "app/failure_text.hpp"
+#include "app/fltk/command_line.hpp"
 #include "app/fltk/embedded_files.hpp"
 #include "app/fltk/fltk_view.hpp"
 #include "app/fltk/main_window.hpp"
 #include "app/fltk/single_instance.hpp"
 #include "app/program_state.hpp"
 #include "app/settings.hpp"
+#include "app/site_address.hpp"
 #include "app/site_services.hpp"
 #include "app/status_area.hpp"
 #include "app/workflow.hpp"
@@ -54,6 +59,16 @@ constexpr int measuringNice = -10;
 // On Linux, PRIO_PROCESS with id 0 sets the calling thread alone.
 void raisePriority(int nice) { static_cast<void>(::setpriority(PRIO_PROCESS, 0, nice)); }
 
+constexpr const char* refusedSiteSetting =
+    "zelvor: the setting site=%s is not HOST[:PORT]; using %s\n";
+
+// Without this line the user could only wonder why their setting made no
+// difference.
+void reportRefusedSetting(const std::string& stored) {
+  std::fprintf(stderr, refusedSiteSetting, stored.c_str(),
+               kelvo::resourceString(text::siteHost).c_str());
+}
+
 void showErrorBox(const std::string& text) {
   fl_message_title("Error");
   fl_alert("%s", text.c_str());
@@ -62,13 +77,14 @@ void showErrorBox(const std::string& text) {
 // Everything the jobs share with the window.
 class Program final : public ProgramState {
  public:
-  Program(const Settings& loaded, DecodedImage picture, DecodedImage icon)
+  Program(const Settings& loaded, std::optional<SiteAddress> site, DecodedImage picture,
+          DecodedImage icon)
       : ProgramState(loaded),
         window(loaded.winx, loaded.winy, kelvo::resourceString(titleText), std::move(picture),
                std::move(icon), handlers()),
         view(window),
         status(view, stop, progress),
-        workflow(view, status, stop, settings, services()) {}
+        workflow(view, status, stop, settings, services(), std::move(site)) {}
 
   MainWindow window;
   FltkView view;
@@ -113,7 +129,11 @@ class Program final : public ProgramState {
 // destruction too. Held here so that leak checkers see it as reachable.
 Program* program = nullptr;
 
-int run() {
+int run(int argc, const char* const* argv) {
+  const std::variant<CommandLine, int> parsed = parseCommandLine(argc, argv, std::cout, std::cerr);
+  if (const int* exitCode = std::get_if<int>(&parsed)) return *exitCode;
+  const CommandLine& commandLine = std::get<CommandLine>(parsed);
+
   SingleInstance instance;
   if (instance.role() == SingleInstance::Role::other) return 0;
 
@@ -121,11 +141,13 @@ int run() {
   try {
     store = systemSettingsStore();
     const Settings settings = store->load();
+    SiteChoice site = chooseSite(commandLine.site, settings.site);
+    if (site.settingRefused) reportRefusedSetting(*settings.site);
     DecodedImage picture = decodeBmp(embedded::backdropBitmap());
     DecodedImage icon = decodeIcon(embedded::iconFile(), iconSide);
     // The dialog grey the picture is drawn to melt into.
     Fl::background(212, 208, 200);
-    program = new Program(settings, std::move(picture), std::move(icon));
+    program = new Program(settings, std::move(site.site), std::move(picture), std::move(icon));
     raisePriority(windowNice);
     Fl::lock();
     instance.serve([] {
@@ -182,4 +204,4 @@ int run() {
 
 }  // namespace zelvor
 
-int main() { return zelvor::run(); }
+int main(int argc, char** argv) { return zelvor::run(argc, argv); }

@@ -14,6 +14,7 @@
 #include "app/failure_text.hpp"
 #include "app/program_state.hpp"
 #include "app/settings.hpp"
+#include "app/site_address.hpp"
 #include "app/site_services.hpp"
 #include "app/status_area.hpp"
 #include "app/win32/main_window.hpp"
@@ -36,11 +37,14 @@ constexpr std::uint32_t exitWaitMs = 10000;
 // Everything the jobs share with the window.
 class Program final : public ProgramState, public MainWindow::Listener {
  public:
+  // A stored site that is not an address counts as none: the program
+  // writes no log to say so, and the value is saved back as it was.
   Program(HINSTANCE module, const std::string& title, const Settings& loaded)
       : ProgramState(loaded),
         window(module, title, loaded.winx, loaded.winy, *this, stop),
         status(window.jobView(), stop, progress),
-        workflow(window.jobView(), status, stop, settings, services()) {}
+        workflow(window.jobView(), status, stop, settings, services(),
+                 chooseSite(std::nullopt, loaded.site).site) {}
 
   MainWindow window;
   StatusArea status;

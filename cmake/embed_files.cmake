@@ -1,8 +1,8 @@
 # Turns files into C++ byte arrays compiled into the program, each behind a
 # function that gives its bytes, so the program needs no file beside it.
 #   cmake "-DENTRIES=function=file|function=file" -DOUTPUT=files.cpp
-#         -P embed_files.cmake
-# The functions are declared in app/fltk/embedded_files.hpp.
+#         -DHEADER=module/embedded_files.hpp -P embed_files.cmake
+# The functions are declared in HEADER, in the namespace zelvor::embedded.
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -29,13 +29,16 @@ foreach(entry IN LISTS entries)
          "std::span<const std::uint8_t> ${name}() { return ${name}Bytes; }\n")
 endforeach()
 
+if(NOT HEADER)
+  message(FATAL_ERROR "embed_files: HEADER names the header that declares the functions")
+endif()
 if(arrays STREQUAL "")
   message(FATAL_ERROR "embed_files: no files given")
 endif()
 
 file(WRITE "${OUTPUT}.tmp"
 "// Generated at build time from the program's picture files; do not edit.
-#include \"app/fltk/embedded_files.hpp\"
+#include \"${HEADER}\"
 
 namespace zelvor::embedded {
 

@@ -80,6 +80,17 @@ void appendCross(std::string& svg, const char* cssClass, double x, double y, dou
 void appendHostLane(std::string& svg, const HostRow& row, const Axis& axis, double top) {
   svg += "<text class=\"lane-name\" x=\"" + num(plotLeft) + "\" y=\"" + num(top + 17) + "\">" +
          escapeHtml(row.host) + "</text>\n";
+  // The median first, so that the samples lie over it: a lone answer sits
+  // right on its own median.
+  if (row.figures.median) {
+    const std::string x = num(sampleX(axis, *row.figures.median));
+    svg += "<line class=\"median\" x1=\"" + x + "\" x2=\"" + x + "\" y1=\"" + num(top + 24) +
+           "\" y2=\"" + num(top + 46) + "\"><title>median " +
+           formatOneDecimal(*row.figures.median) + " ms</title></line>\n";
+  } else {
+    svg += "<text class=\"lane-note\" x=\"" + num(plotLeft) + "\" y=\"" + num(top + 40) +
+           "\">no reply</text>\n";
+  }
   std::size_t losses = 0;
   for (std::size_t i = 0; i < row.samples.size(); ++i) {
     const EchoSample& sample = row.samples[i];
@@ -96,15 +107,6 @@ void appendHostLane(std::string& svg, const HostRow& row, const Axis& axis, doub
     appendCross(svg, "loss", x, y, 2.5);
     svg += "<title>" + escapeHtml(sample.failure) + ", " + order + "</title></path>\n";
     ++losses;
-  }
-  if (row.figures.median) {
-    const std::string x = num(sampleX(axis, *row.figures.median));
-    svg += "<line class=\"median\" x1=\"" + x + "\" x2=\"" + x + "\" y1=\"" + num(top + 24) +
-           "\" y2=\"" + num(top + 46) + "\"><title>median " +
-           formatOneDecimal(*row.figures.median) + " ms</title></line>\n";
-  } else {
-    svg += "<text class=\"lane-note\" x=\"" + num(plotLeft) + "\" y=\"" + num(top + 40) +
-           "\">no reply</text>\n";
   }
 }
 

@@ -56,8 +56,7 @@ std::string indexPage(const IndexView& index) {
   }
 
   page += "<nav class=\"pager\">";
-  // A page past the end links back to the last page that has runs.
-  if (index.page > 1) page += pageLink(std::min(index.page - 1, index.pageCount), "prev", "Newer");
+  if (index.page > 1) page += pageLink(index.page - 1, "prev", "Newer");
   page += " <span class=\"page-of\">page " + formatWhole(static_cast<std::int64_t>(index.page)) +
           " of " + formatWhole(static_cast<std::int64_t>(index.pageCount)) + "</span> ";
   if (index.page < index.pageCount) page += pageLink(index.page + 1, "next", "Older");

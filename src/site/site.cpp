@@ -9,6 +9,7 @@
 #include <string>
 
 #include "catalogue/report.hpp"
+#include "site/embedded_files.hpp"
 #include "site/handle.hpp"
 #include "site/http_server.hpp"
 #include "site/pages.hpp"
@@ -146,6 +147,13 @@ void Site::install(httplib::Server& server, std::size_t maxBodyBytes) {
   server.Get("/", [this](const auto& request, auto& response) { showIndex(request, response); });
   server.Get(std::string(styleSheetPath), [](const auto&, auto& response) {
     response.set_content(std::string(styleSheet()), cssType);
+  });
+  // Browsers ask for it on their own; without it every page view logs a
+  // failed request in the browser.
+  server.Get("/favicon.ico", [](const auto&, auto& response) {
+    const auto icon = embedded::siteIcon();
+    response.set_header("Cache-Control", "max-age=86400");
+    response.set_content(std::string(icon.begin(), icon.end()), "image/x-icon");
   });
 }
 

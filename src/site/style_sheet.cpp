@@ -27,7 +27,10 @@ main { max-width: 76rem; margin: 0 auto; padding: 1rem; }
 h1 { font-size: 1.5rem; line-height: 1.25; margin: 0.5rem 0; overflow-wrap: anywhere; }
 .run-facts { color: #57606a; margin: 0 0 1rem; }
 .empty { padding: 1rem; background: #fff; border: 1px solid #d8dee4; border-radius: 6px; }
-.class-name, .host { overflow-wrap: anywhere; }
+.class-name { overflow-wrap: anywhere; }
+/* Only a name longer than its column breaks, and then anywhere: "anywhere"
+   would let the table squeeze the column down to one letter. */
+.host { overflow-wrap: break-word; min-width: 8em; }
 
 .table-wrap { overflow-x: auto; margin-bottom: 1.5rem; }
 table {

@@ -19,8 +19,8 @@ using zelvor::test::Behaviour;
 using zelvor::test::behaviourFor;
 using zelvor::test::buildEchoReply;
 using zelvor::test::buildIpPacket;
-using zelvor::test::drawBehaviour;
 using zelvor::test::Bytes;
+using zelvor::test::drawBehaviour;
 using zelvor::test::EchoRequest;
 using zelvor::test::formatIpv4;
 using zelvor::test::HostRule;
@@ -298,10 +298,13 @@ TEST(ParseBehaviour, RefusesWhatItCannotFollow) {
   for (const char* bad :
        {"", "reply", "reply:", "reply:-1", "reply:1.5", "reply:20ms", "reply:600001",
         "reply:99999999999", "Reply:5", "drop:5", "unreachable:1", "expired",
-        "expired:", "expired:10.0.0.1", "expired:198.20.0.1", "twice", "pong:5", "far",
-        "far:20", "far:20:5", "far:20:5:", "far::5:3", "far:20::3", "far:20:5:101",
-        "far:20:5:-1", "far:20:5:3:1", "far:20:5:3%", "far:600000:1:0", "far:599000:1001:0",
-        "far:600001:0:0", "Far:20:5:3"}) {
+        "expired:", "expired:10.0.0.1", "expired:198.20.0.1", "twice", "pong:5"}) {
+    EXPECT_THROW(parseBehaviour(bad), PlanError) << bad;
+  }
+  // far: three numbers, delay and spread within the ceiling together, loss a percentage.
+  for (const char* bad : {"far", "far:20", "far:20:5", "far:20:5:", "far::5:3", "far:20::3",
+                          "far:20:5:101", "far:20:5:-1", "far:20:5:3:1", "far:20:5:3%",
+                          "far:600000:1:0", "far:599000:1001:0", "far:600001:0:0", "Far:20:5:3"}) {
     EXPECT_THROW(parseBehaviour(bad), PlanError) << bad;
   }
 }
@@ -430,10 +433,8 @@ TEST(DrawBehaviour, FarStaysInsideItsSpreadAndLosesItsShare) {
   // The median of the replies lies a quarter into the spread; the bounds
   // leave about four standard deviations either side for both figures.
   const Case cases[] = {
-      {"far:20:0:0", 0, 0, 20, 20},
-      {"far:250:40:3", 500, 700, 258, 262},
-      {"far:0:1000:0", 0, 0, 235, 265},
-      {"far:80:12:50", 9700, 10300, 82, 84},
+      {"far:20:0:0", 0, 0, 20, 20},           {"far:250:40:3", 500, 700, 258, 262},
+      {"far:0:1000:0", 0, 0, 235, 265},       {"far:80:12:50", 9700, 10300, 82, 84},
       {"far:100:10:100", draws, draws, 0, 0},
   };
   for (const Case& c : cases) {

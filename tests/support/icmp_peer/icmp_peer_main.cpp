@@ -56,10 +56,12 @@ constexpr int receiveBufferBytes = 4 << 20;
 
 constexpr std::string_view usage =
     "usage: zelvor_icmp_peer [--host ADDR=BEHAVIOUR]... [--default BEHAVIOUR] "
-    "[--lifetime SECONDS]\n"
+    "[--lifetime SECONDS] [--seed NUMBER]\n"
     "  ADDR: 198.18.x.y or a last-octet range 198.18.x.y-z, inside 198.18.0.0/15\n"
     "  BEHAVIOUR: reply:MS late:MS drop foreign:MS twice:MS unreachable\n"
-    "             expired:ROUTER options:MS\n"
+    "             expired:ROUTER options:MS far:MS:SPREAD:LOSSPERCENT\n"
+    "  far: each request is lost LOSSPERCENT times in 100, else answered after MS\n"
+    "  plus 0 to SPREAD ms, mostly little, as drawn from --seed (default 1).\n"
     "  --default applies to 198.18.1.0-198.18.3.255 when no --host matches "
     "(default reply:0);\n"
     "  the last matching --host wins. --lifetime defaults to 60 (at most 3600).\n"
@@ -221,7 +223,8 @@ class Peer {
       const Behaviour* behaviour = behaviourFor(plan_, request->destination);
       if (behaviour == nullptr) continue;
       ++requests_;
-      for (OutgoingPacket& packet : answerRequest(*behaviour, *request, nextIdentification())) {
+      for (OutgoingPacket& packet :
+           answerRequest(drawBehaviour(*behaviour, random_), *request, nextIdentification())) {
         if (scheduled_ >= maxPacketsPerRun) {
           budgetSpent_ = true;
           break;
@@ -300,6 +303,7 @@ class Peer {
   FileDescriptor receiver_ = openReceiver();
   FileDescriptor sender_ = openSender();
   ReplyQueue queue_;
+  PeerRandom random_{plan_.seed};
   std::uint16_t identification_ = 0;
   std::uint64_t requests_ = 0;
   std::uint64_t scheduled_ = 0;

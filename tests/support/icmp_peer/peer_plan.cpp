@@ -2,6 +2,7 @@
 // ceiling, so that no plan can keep the peer busy beyond its lifetime.
 #include "peer_plan.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <optional>
 #include <string>
@@ -44,6 +45,30 @@ std::uint32_t parseDelay(std::string_view text, std::string_view behaviour) {
   return *ms;
 }
 
+// "MS:SPREAD:LOSSPERCENT", the value of "far" in `behaviour`.
+Behaviour parseFar(std::string_view value, std::string_view behaviour) {
+  const std::size_t first = value.find(':');
+  const std::size_t second = first == std::string_view::npos ? first : value.find(':', first + 1);
+  if (second == std::string_view::npos) {
+    throw PlanError("'" + std::string(behaviour) +
+                    "' needs a delay, a spread and a loss, e.g. far:120:15:2");
+  }
+  Behaviour far{Action::far, parseDelay(value.substr(0, first), behaviour), 0};
+  const std::optional<std::uint32_t> spread =
+      parseNumber(value.substr(first + 1, second - first - 1));
+  if (!spread || *spread > maxDelayMs - far.delayMs) {
+    throw PlanError("'" + std::string(behaviour) + "': delay and spread together must be at most " +
+                    std::to_string(maxDelayMs) + " milliseconds");
+  }
+  const std::optional<std::uint32_t> loss = parseNumber(value.substr(second + 1));
+  if (!loss || *loss > 100) {
+    throw PlanError("'" + std::string(behaviour) + "': the loss must be 0 to 100 percent");
+  }
+  far.spreadMs = *spread;
+  far.lossPercent = *loss;
+  return far;
+}
+
 }  // namespace
 
 bool inTestNetwork(Ipv4 address) { return (address & testNetworkMask) == testNetwork; }
@@ -83,9 +108,10 @@ Behaviour parseBehaviour(std::string_view text) {
     }
     return Behaviour{Action::expired, 0, parseTestAddress(value, text)};
   }
+  if (name == "far") return parseFar(value, text);
   throw PlanError("unknown behaviour '" + std::string(text) +
                   "' (reply:MS, late:MS, drop, foreign:MS, twice:MS, unreachable, "
-                  "expired:ROUTER, options:MS)");
+                  "expired:ROUTER, options:MS, far:MS:SPREAD:LOSSPERCENT)");
 }
 
 HostRule parseHostRule(std::string_view text) {
@@ -120,7 +146,8 @@ PeerPlan parsePeerArguments(std::span<const std::string_view> arguments) {
         option.starts_with("--") && equals != std::string_view::npos) {
       value = option.substr(equals + 1);
       option = option.substr(0, equals);
-    } else if (option == "--host" || option == "--default" || option == "--lifetime") {
+    } else if (option == "--host" || option == "--default" || option == "--lifetime" ||
+               option == "--seed") {
       if (at + 1 == arguments.size()) throw PlanError(std::string(option) + " needs a value");
       value = arguments[++at];
     }
@@ -136,6 +163,13 @@ PeerPlan parsePeerArguments(std::span<const std::string_view> arguments) {
                         " seconds, not '" + std::string(value) + "'");
       }
       plan.lifetimeSeconds = *seconds;
+    } else if (option == "--seed") {
+      const std::optional<std::uint32_t> seed = parseNumber(value);
+      if (!seed) {
+        throw PlanError("--seed must be a whole number from 0 to 4294967295, not '" +
+                        std::string(value) + "'");
+      }
+      plan.seed = *seed;
     } else {
       throw PlanError("unknown argument '" + std::string(arguments[at]) + "'");
     }
@@ -148,6 +182,17 @@ const Behaviour* behaviourFor(const PeerPlan& plan, Ipv4 destination) {
     if (destination >= rule->first && destination <= rule->last) return &rule->behaviour;
   }
   return inTestHostRanges(destination) ? &plan.fallback : nullptr;
+}
+
+Behaviour drawBehaviour(const Behaviour& behaviour, PeerRandom& random) {
+  if (behaviour.action != Action::far) return behaviour;
+  if (std::uniform_int_distribution<std::uint32_t>(0, 99)(random) < behaviour.lossPercent) {
+    return Behaviour{Action::drop, 0, 0};
+  }
+  const double even = std::uniform_real_distribution<double>(0.0, 1.0)(random);
+  // Some library versions can round the draw up to 1.0, past the spread.
+  const auto share = static_cast<std::uint32_t>(even * even * (behaviour.spreadMs + 1.0));
+  return Behaviour{Action::reply, behaviour.delayMs + std::min(share, behaviour.spreadMs), 0};
 }
 
 std::vector<OutgoingPacket> answerRequest(const Behaviour& behaviour, const EchoRequest& request,
@@ -170,6 +215,7 @@ std::vector<OutgoingPacket> answerRequest(const Behaviour& behaviour, const Echo
   const std::uint32_t ms = behaviour.delayMs;
   switch (behaviour.action) {
     case Action::reply:
+    case Action::far:
       return {{ms, request.source, echo(request.identifier)}};
     case Action::drop:
       return {};

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <span>
 #include <stdexcept>
 #include <string_view>
@@ -20,12 +21,15 @@ enum class Action {
   unreachable,  // host unreachable from the target's own address, at once
   expired,      // time exceeded from `router`, at once
   options,      // echo reply after delayMs whose IP header carries options
+  far,          // a distant host: each request drawn into a reply or a drop (drawBehaviour)
 };
 
 struct Behaviour {
   Action action = Action::reply;
   std::uint32_t delayMs = 0;
-  Ipv4 router = 0;  // expired only
+  Ipv4 router = 0;                // expired only
+  std::uint32_t spreadMs = 0;     // far only: the most a reply comes after delayMs
+  std::uint32_t lossPercent = 0;  // far only: the chance of a drop, 0 to 100
   bool operator==(const Behaviour&) const = default;
 };
 
@@ -40,11 +44,13 @@ struct HostRule {
 inline constexpr std::uint32_t maxDelayMs = 600'000;
 inline constexpr std::uint32_t maxLifetimeSeconds = 3600;
 inline constexpr std::uint32_t defaultLifetimeSeconds = 60;
+inline constexpr std::uint32_t defaultSeed = 1;
 
 struct PeerPlan {
   std::vector<HostRule> hosts;  // in command-line order; the last match wins
   Behaviour fallback;           // for the test host ranges; like a kernel: reply:0
   std::uint32_t lifetimeSeconds = defaultLifetimeSeconds;
+  std::uint32_t seed = defaultSeed;  // of the draws of "far", so that a run can be repeated
 };
 
 // A command line the peer cannot follow; what() says why, naming the argument.
@@ -60,18 +66,30 @@ bool inTestNetwork(Ipv4 address);
 bool inTestHostRanges(Ipv4 address);
 
 // "reply:MS", "late:MS", "drop", "foreign:MS", "twice:MS", "unreachable",
-// "expired:ROUTER" or "options:MS". Throws PlanError.
+// "expired:ROUTER", "options:MS" or "far:MS:SPREAD:LOSSPERCENT". Throws
+// PlanError.
 Behaviour parseBehaviour(std::string_view text);
 // "ADDR=BEHAVIOUR" where ADDR is one address or a last-octet range such as
 // "198.18.2.1-200", inside the test network. Throws PlanError.
 HostRule parseHostRule(std::string_view text);
 // The arguments after the program name: --host RULE (repeatable), --default
-// BEHAVIOUR, --lifetime SECONDS, each also as --name=value. Throws PlanError.
+// BEHAVIOUR, --lifetime SECONDS, --seed NUMBER, each also as --name=value.
+// Throws PlanError.
 PeerPlan parsePeerArguments(std::span<const std::string_view> arguments);
 
 // What the plan says for requests to `destination`, or null when the peer
 // stays silent because the address is neither listed nor a test host.
 const Behaviour* behaviourFor(const PeerPlan& plan, Ipv4 destination);
+
+// The generator of the peer's draws, seeded from the plan.
+using PeerRandom = std::mt19937;
+
+// What one request meets: "far" becomes a drop lossPercent times in a hundred,
+// and otherwise a reply after delayMs plus a share of spreadMs. The share is
+// the square of an even draw, so half the replies come within a quarter of the
+// spread and a few near its end, as on a path where queues are mostly short.
+// Every other behaviour is returned as it is, and draws nothing.
+Behaviour drawBehaviour(const Behaviour& behaviour, PeerRandom& random);
 
 // One packet to send, ready for a raw socket that takes the IP header.
 struct OutgoingPacket {
@@ -82,7 +100,8 @@ struct OutgoingPacket {
 
 // The packets that answer `request` under `behaviour`, in the order they are
 // due. `identification` goes into the IP header of each, so that the two
-// copies of "twice" are alike to the byte.
+// copies of "twice" are alike to the byte. "far" is meant to be drawn first;
+// undrawn, it answers like "reply" after its least delay.
 std::vector<OutgoingPacket> answerRequest(const Behaviour& behaviour, const EchoRequest& request,
                                           std::uint16_t identification);
 

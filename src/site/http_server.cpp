@@ -40,6 +40,12 @@ HttpServer::HttpServer(const ServerLimits& limits)
           [this](std::unique_ptr<Connection> connection) { workers_->post(std::move(connection)); },
           limits.gathering, limits.requestTimeout)) {
   new_task_queue = [] { return new HandOnQueue; };
+  // cpp-httplib's default also sets SO_REUSEPORT, which would let a second
+  // site share the port and take half the requests into its own store.
+  set_socket_options([](socket_t sock) {
+    const int on = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  });
   set_payload_max_length(limits.maxBodyBytes);
   // Only for the Keep-Alive header's figures: the connections are ours.
   set_keep_alive_max_count(limits.maxRequestsPerConnection);

@@ -381,6 +381,18 @@ TEST_F(SiteTest, DoesNotStartWithABadListAndSaysWhere) {
       << output;
 }
 
+TEST_F(SiteTest, ASecondSiteOnTheSamePortIsRefused) {
+  start();
+  const std::string address = "127.0.0.1:" + std::to_string(port());
+  const auto [status, output] = SiteProcess::runToEnd(
+      {"--listen", address, "--servers", listFile, "--data", folder.path() + "/other.db"});
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(output.find("zelvor-site: Cannot listen on " + address + ": Address already in use"),
+            std::string::npos)
+      << output;
+  EXPECT_EQ(get("/zv_fetch"), servedList);
+}
+
 // A report half sent when SIGTERM comes is still answered and stored; then
 // the site closes its store and exits 0.
 TEST_F(SiteTest, TerminationAnswersTheRequestInFlight) {

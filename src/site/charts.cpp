@@ -70,42 +70,95 @@ double sampleX(const Axis& axis, double ms) {
   return plotLeft + axis.fraction(ms) * (plotRight - plotLeft);
 }
 
+// An attribute `name="value"` with its leading blank, the value written
+// with one decimal.
+void appendNumber(std::string& svg, const char* name, double value) {
+  svg += ' ';
+  svg += name;
+  svg += "=\"";
+  appendOneDecimal(svg, value);
+  svg += '"';
+}
+
 void appendCross(std::string& svg, const char* cssClass, double x, double y, double arm) {
   svg += "<path class=\"";
   svg += cssClass;
-  svg += "\" d=\"M" + num(x - arm) + ' ' + num(y - arm) + 'L' + num(x + arm) + ' ' + num(y + arm) +
-         'M' + num(x - arm) + ' ' + num(y + arm) + 'L' + num(x + arm) + ' ' + num(y - arm) + "\">";
+  svg += "\" d=\"M";
+  appendOneDecimal(svg, x - arm);
+  svg += ' ';
+  appendOneDecimal(svg, y - arm);
+  svg += 'L';
+  appendOneDecimal(svg, x + arm);
+  svg += ' ';
+  appendOneDecimal(svg, y + arm);
+  svg += 'M';
+  appendOneDecimal(svg, x - arm);
+  svg += ' ';
+  appendOneDecimal(svg, y + arm);
+  svg += 'L';
+  appendOneDecimal(svg, x + arm);
+  svg += ' ';
+  appendOneDecimal(svg, y - arm);
+  svg += "\">";
 }
 
+// Each sample's title says which it was, counting from 1.
+void appendSampleTitle(std::string& svg, std::string_view what, std::size_t index) {
+  svg += "<title>";
+  svg += what;
+  svg += ", sample ";
+  appendWhole(svg, static_cast<std::int64_t>(index + 1));
+  svg += "</title>";
+}
+
+// Written piece by piece onto the chart: a page has a lane per host and a
+// mark per sample, and a string for each piece was most of a page's cost.
 void appendHostLane(std::string& svg, const HostRow& row, const Axis& axis, double top) {
-  svg += "<text class=\"lane-name\" x=\"" + num(plotLeft) + "\" y=\"" + num(top + 17) + "\">" +
-         escapeHtml(row.host) + "</text>\n";
+  svg += "<text class=\"lane-name\"";
+  appendNumber(svg, "x", plotLeft);
+  appendNumber(svg, "y", top + 17);
+  svg += '>';
+  appendEscapedHtml(svg, row.host);
+  svg += "</text>\n";
   // The median first, so that the samples lie over it: a lone answer sits
   // right on its own median.
   if (row.figures.median) {
-    const std::string x = num(sampleX(axis, *row.figures.median));
-    svg += "<line class=\"median\" x1=\"" + x + "\" x2=\"" + x + "\" y1=\"" + num(top + 24) +
-           "\" y2=\"" + num(top + 46) + "\"><title>median " +
-           formatOneDecimal(*row.figures.median) + " ms</title></line>\n";
+    const double x = sampleX(axis, *row.figures.median);
+    svg += "<line class=\"median\"";
+    appendNumber(svg, "x1", x);
+    appendNumber(svg, "x2", x);
+    appendNumber(svg, "y1", top + 24);
+    appendNumber(svg, "y2", top + 46);
+    svg += "><title>median ";
+    appendOneDecimal(svg, *row.figures.median);
+    svg += " ms</title></line>\n";
   } else {
-    svg += "<text class=\"lane-note\" x=\"" + num(plotLeft) + "\" y=\"" + num(top + 40) +
-           "\">no reply</text>\n";
+    svg += "<text class=\"lane-note\"";
+    appendNumber(svg, "x", plotLeft);
+    appendNumber(svg, "y", top + 40);
+    svg += ">no reply</text>\n";
   }
   std::size_t losses = 0;
+  std::string roundTrip;
   for (std::size_t i = 0; i < row.samples.size(); ++i) {
     const EchoSample& sample = row.samples[i];
-    const std::string order = "sample " + formatWhole(static_cast<std::int64_t>(i + 1));
     if (sample.failure == nullptr) {
-      const double y = top + 28 + static_cast<double>(i % sampleRows) * 3.5;
-      svg += "<circle class=\"sample\" cx=\"" + num(sampleX(axis, sample.rtt)) + "\" cy=\"" +
-             num(y) + "\" r=\"3\"><title>" + formatWhole(sample.rtt) + " ms, " + order +
-             "</title></circle>\n";
+      svg += "<circle class=\"sample\"";
+      appendNumber(svg, "cx", sampleX(axis, sample.rtt));
+      appendNumber(svg, "cy", top + 28 + static_cast<double>(i % sampleRows) * 3.5);
+      svg += " r=\"3\">";
+      roundTrip.clear();
+      appendWhole(roundTrip, sample.rtt);
+      roundTrip += " ms";
+      appendSampleTitle(svg, roundTrip, i);
+      svg += "</circle>\n";
       continue;
     }
     const double x = gutterLeft + 4 + static_cast<double>(losses % lossColumns) * 7;
     const double y = top + 29 + static_cast<double>(losses / lossColumns % lossRows) * 6.5;
     appendCross(svg, "loss", x, y, 2.5);
-    svg += "<title>" + escapeHtml(sample.failure) + ", " + order + "</title></path>\n";
+    appendSampleTitle(svg, sample.failure, i);
+    svg += "</path>\n";
     ++losses;
   }
 }

@@ -20,11 +20,12 @@ std::size_t Connection::takeReadAhead(char* out, std::size_t size) noexcept {
 }
 
 long Connection::receiveAvailable(std::size_t atMost) {
-  const std::size_t kept = received_.size();
-  received_.resize(kept + atMost);
+  // Through a buffer of its own: growing the string first would clear all
+  // of the room asked for, on every receive, however little came.
+  char chunk[receiveBytes];
   const ssize_t got = kelvo::retryInterrupted(
-      [&] { return ::recv(fd(), received_.data() + kept, atMost, MSG_DONTWAIT); });
-  received_.resize(kept + static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+      [&] { return ::recv(fd(), chunk, std::min(atMost, sizeof chunk), MSG_DONTWAIT); });
+  if (got > 0) received_.append(chunk, static_cast<std::size_t>(got));
   return got;
 }
 

@@ -37,9 +37,9 @@ class Connection {
   bool hasReadAhead() const noexcept { return consumed_ < received_.size(); }
   // Moves up to `size` read-ahead bytes to `out`; how many it moved.
   std::size_t takeReadAhead(char* out, std::size_t size) noexcept;
-  // Appends up to `atMost` bytes of what the socket holds, without waiting;
-  // as recv: the count, 0 at the peer's close, -1 on failure or when
-  // nothing is there.
+  // Appends up to `atMost` bytes (at most receiveBytes) of what the socket
+  // holds, without waiting; as recv: the count, 0 at the peer's close, -1
+  // on failure or when nothing is there.
   long receiveAvailable(std::size_t atMost);
 
   // Requests answered on this connection so far.

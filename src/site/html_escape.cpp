@@ -7,6 +7,11 @@ namespace zelvor::site {
 std::string escapeHtml(std::string_view text) {
   std::string escaped;
   escaped.reserve(text.size());
+  appendEscapedHtml(escaped, text);
+  return escaped;
+}
+
+void appendEscapedHtml(std::string& escaped, std::string_view text) {
   for (const char c : text) {
     switch (c) {
       case '&':
@@ -28,7 +33,6 @@ std::string escapeHtml(std::string_view text) {
         escaped += c;
     }
   }
-  return escaped;
 }
 
 }  // namespace zelvor::site

@@ -2,6 +2,8 @@
 // then waiting again or closed.
 #include "site/http_server.hpp"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <cstdio>
@@ -101,6 +103,10 @@ bool HttpServer::process_and_close_socket(socket_t sock) {
                  limits_.maxConnections);
     return false;
   }
+  // A reply leaves in two writes, head and body; with Nagle's algorithm
+  // the body waits for the client's delayed acknowledgement of the head.
+  const int on = 1;
+  ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   idle_->add(std::move(connection), Clock::now() + limits_.requestTimeout);
   return true;
 }

@@ -35,6 +35,7 @@ struct IndexView {
 };
 
 std::string escapeHtml(std::string_view text);
+void appendEscapedHtml(std::string& out, std::string_view text);
 
 // The style sheet every page links to, served at styleSheetPath.
 std::string_view styleSheet();

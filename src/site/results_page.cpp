@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "catalogue/failure_texts.hpp"
 #include "site/figure_text.hpp"
@@ -24,53 +25,64 @@ constexpr std::array<std::string_view, 8> timeColumns{"Min (ms)", "Median (ms)",
                                                       "Max (ms)", "Std dev (ms)", "Jitter (ms)",
                                                       "p90 (ms)", "p95 (ms)"};
 
-std::string wholeCell(const std::optional<std::int32_t>& value) {
-  return value ? formatWhole(*value) : std::string(noFigure);
+void appendFailureList(std::string& page, const stats::HostFigures& figures) {
+  bool any = false;
+  for (std::size_t i = 0; i < failure::all.size(); ++i) {
+    if (figures.failures[i] == 0) continue;
+    if (any) page += ' ';
+    page += "<span class=\"failure\">";
+    page += failure::all[i];
+    page += "&nbsp;";
+    appendWhole(page, static_cast<std::int64_t>(figures.failures[i]));
+    page += "</span>";
+    any = true;
+  }
+  if (!any) page += noFigure;
 }
 
-std::string decimalCell(const std::optional<double>& value) {
-  return value ? formatOneDecimal(*value) : std::string(noFigure);
-}
-
-void appendCell(std::string& page, std::string_view label, std::string_view content) {
+// A figure cell: the number, or the dash for a figure there is not.
+template <class Number>
+void appendFigureCell(std::string& page, std::string_view label,
+                      const std::optional<Number>& value) {
   page += "<td data-label=\"";
   page += label;
   page += "\">";
-  page += content;
-  page += "</td>";
-}
-
-std::string failureList(const stats::HostFigures& figures) {
-  std::string list;
-  for (std::size_t i = 0; i < failure::all.size(); ++i) {
-    if (figures.failures[i] == 0) continue;
-    if (!list.empty()) list += ' ';
-    list += "<span class=\"failure\">";
-    list += failure::all[i];
-    list += "&nbsp;";
-    list += formatWhole(static_cast<std::int64_t>(figures.failures[i]));
-    list += "</span>";
+  if (!value) {
+    page += noFigure;
+  } else if constexpr (std::is_floating_point_v<Number>) {
+    appendOneDecimal(page, *value);
+  } else {
+    appendWhole(page, *value);
   }
-  return list.empty() ? std::string(noFigure) : list;
+  page += "</td>";
 }
 
 void appendHostRow(std::string& page, const HostRow& row) {
   const stats::HostFigures& f = row.figures;
   page += row.figures.received == 0 ? "<tr class=\"silent\">" : "<tr>";
-  page += "<th scope=\"row\" class=\"host\">" + escapeHtml(row.host) + "</th>";
-  appendCell(page, "Sent", formatWhole(static_cast<std::int64_t>(f.sent)));
-  appendCell(page, "Received", formatWhole(static_cast<std::int64_t>(f.received)));
-  appendCell(page, "Loss %", decimalCell(f.lossPercent));
-  appendCell(page, "Failures", failureList(f));
+  page += "<th scope=\"row\" class=\"host\">";
+  appendEscapedHtml(page, row.host);
+  page += "</th>";
+  appendFigureCell(page, "Sent", std::optional<std::int64_t>(f.sent));
+  appendFigureCell(page, "Received", std::optional<std::int64_t>(f.received));
+  appendFigureCell(page, "Loss %", f.lossPercent);
+  page += "<td data-label=\"Failures\">";
+  appendFailureList(page, f);
+  page += "</td>";
   if (f.received == 0) {
-    page += "<td class=\"no-reply\" colspan=\"" + formatWhole(timeColumns.size()) +
-            "\">no reply</td></tr>\n";
+    page += "<td class=\"no-reply\" colspan=\"";
+    appendWhole(page, static_cast<std::int64_t>(timeColumns.size()));
+    page += "\">no reply</td></tr>\n";
     return;
   }
-  const std::array<std::string, 8> cells{
-      wholeCell(f.min),      decimalCell(f.median), decimalCell(f.mean), wholeCell(f.max),
-      decimalCell(f.stddev), decimalCell(f.jitter), wholeCell(f.p90),    wholeCell(f.p95)};
-  for (std::size_t i = 0; i < cells.size(); ++i) appendCell(page, timeColumns[i], cells[i]);
+  appendFigureCell(page, timeColumns[0], f.min);
+  appendFigureCell(page, timeColumns[1], f.median);
+  appendFigureCell(page, timeColumns[2], f.mean);
+  appendFigureCell(page, timeColumns[3], f.max);
+  appendFigureCell(page, timeColumns[4], f.stddev);
+  appendFigureCell(page, timeColumns[5], f.jitter);
+  appendFigureCell(page, timeColumns[6], f.p90);
+  appendFigureCell(page, timeColumns[7], f.p95);
   page += "</tr>\n";
 }
 

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -75,7 +76,12 @@ std::string postHead(std::size_t length) {
 class SiteTest : public testing::Test {
  protected:
   void start(std::vector<std::string> arguments = {}) {
-    site.emplace(listFile, dataFile, std::move(arguments));
+    // GoogleTest names a thrown text only as "unknown".
+    try {
+      site.emplace(listFile, dataFile, std::move(arguments));
+    } catch (const std::string& failure) {
+      throw std::runtime_error(failure);
+    }
   }
   std::uint16_t port() const { return site->port(); }
   std::string get(const std::string& path) {
@@ -85,7 +91,11 @@ class SiteTest : public testing::Test {
     return zelvor::httpPost("127.0.0.1", "/zelvor", report, port(), clientTimeoutMs);
   }
   nlohmann::json results(const std::string& handle) {
-    return nlohmann::json::parse(get("/zelvor.json?handle=" + handle));
+    try {
+      return nlohmann::json::parse(get("/zelvor.json?handle=" + handle));
+    } catch (const std::string& failure) {
+      throw std::runtime_error("the results of " + handle + ": " + failure);
+    }
   }
   // Stops the site as an operator would and counts what it stored.
   std::size_t storedRuns() {
@@ -290,6 +300,9 @@ TEST_F(SiteTest, EveryAnsweredReportSurvivesAKill) {
         const int value = next++;
         try {
           const std::string handle = post("Kill\nh:" + std::to_string(value) + ":\nEND\n");
+          // The program's client returns a body that the kill cut short as
+          // far as it came: only a whole handle was answered.
+          if (!zelvor::site::isHandleShape(handle)) continue;
           const std::lock_guard lock(mutex);
           answered.emplace(handle, value);
         } catch (const std::string&) {

@@ -210,7 +210,9 @@ void Site::showResults(const httplib::Request& request, httplib::Response& respo
   const std::optional<StoredRun> run = store_.findRun(handle);
   if (!run) return notFound(response);
   const ResultsView results = buildResults(*run, store_.classHistory(handle, trendRuns));
-  response.set_content(render(results), contentType);
+  // Moved in rather than given to set_content, which would copy the page.
+  response.body = render(results);
+  response.set_header("Content-Type", contentType);
 }
 
 }  // namespace zelvor::site

@@ -1,13 +1,20 @@
-// The raw-socket echo engine over a range of test hosts, once: what one
-// measuring run costs in wall time, CPU and memory, and what it measured.
-// Run by bench/ping-run inside the test network, beside fping.
+// An echo engine over a range of test hosts, once: what one measuring run
+// costs in wall time, CPU and memory, and what it measured. Run by
+// bench/ping-run inside the test network, beside fping, and by
+// bench/ping-timing, by name and under load.
 //
 //   ping_bench --airborne N --rounds R --timeout MS --hosts FIRST-LAST
-//              [--medians FILE]
+//              [--medians FILE] [--samples FILE] [--names DOMAIN]
+//              [--stamps kernel|none] [--engine raw|service]
 //
-// FIRST-LAST is 198.18.2.1-200 or 198.18.2.1-198.18.2.200. Prints one line of
-// name=value pairs; FILE gets one line "host median_ms" per host ("-" for a
-// host that never answered).
+// FIRST-LAST is 198.18.2.1-200 or 198.18.2.1-198.18.2.200. With --names the
+// k-th host of the range is given by the name nK.DOMAIN, which the test
+// network's resolver must know. --stamps none times replies as they are read
+// rather than by the kernel's arrival stamps. --engine service measures with
+// the echo-service engine on N workers instead of N requests in flight.
+// Prints one line of name=value pairs; the medians FILE gets one line
+// "host median_ms" per host ("-" for a host that never answered), the
+// samples FILE one line "host rtt_ms" per sample ("-" for a failure).
 #include <arpa/inet.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -24,6 +31,7 @@
 #include <vector>
 
 #include "command_line.hpp"
+#include "ping/dll_echo_engine.hpp"
 #include "ping/raw_echo_engine.hpp"
 #include "ping/run_state.hpp"
 
@@ -43,6 +51,10 @@ struct Options {
   std::uint32_t firstHost = 0;  // host byte order
   std::uint32_t lastHost = 0;
   std::string mediansFile;
+  std::string samplesFile;
+  std::string nameDomain;  // empty: the hosts go by address
+  zelvor::ArrivalStamps stamps = zelvor::ArrivalStamps::kernel;
+  bool serviceEngine = false;
 };
 
 [[noreturn]] void fail(const std::string& text) {
@@ -99,6 +111,17 @@ Options parseOptions(int argc, char** argv) {
       haveHosts = true;
     } else if (name == "--medians") {
       options.mediansFile = value;
+    } else if (name == "--samples") {
+      options.samplesFile = value;
+    } else if (name == "--names") {
+      options.nameDomain = value;
+    } else if (name == "--stamps") {
+      if (value != "kernel" && value != "none") fail("--stamps takes kernel or none");
+      options.stamps =
+          value == "kernel" ? zelvor::ArrivalStamps::kernel : zelvor::ArrivalStamps::none;
+    } else if (name == "--engine") {
+      if (value != "raw" && value != "service") fail("--engine takes raw or service");
+      options.serviceEngine = value == "service";
     } else {
       const auto number = parseNumber(value);
       if (!number) fail(std::string(name) + " takes a number");
@@ -116,7 +139,8 @@ Options parseOptions(int argc, char** argv) {
   if (!haveHosts || options.airborne == 0 || options.rounds == 0 || options.timeoutMs == 0) {
     fail(
         "usage: ping_bench --airborne N --rounds R --timeout MS --hosts FIRST-LAST "
-        "[--medians FILE]");
+        "[--medians FILE] [--samples FILE] [--names DOMAIN] [--stamps kernel|none] "
+        "[--engine raw|service]");
   }
   return options;
 }
@@ -170,21 +194,38 @@ int main(int argc, char** argv) {
 
   std::vector<zelvor::ServerEntry> servers;
   for (std::uint32_t host = options.firstHost; host <= options.lastHost; ++host) {
-    servers.push_back({formatAddress(host), {}});
+    if (options.nameDomain.empty()) {
+      servers.push_back({formatAddress(host), {}});
+      continue;
+    }
+    // Appended piece by piece: GCC 12 at -O3 misreads "n" + ... as an
+    // overlapping copy.
+    std::string name = "n";
+    name += std::to_string(host - options.firstHost + 1);
+    name += '.';
+    name += options.nameDomain;
+    servers.push_back({name, {}});
   }
 
   zelvor::MsClock clock;
   zelvor::ProgressCounter progress;
   kelvo::Event stop;
   zelvor::RunState state{{options.rounds, options.timeoutMs}, {}, progress, clock, stop};
-  zelvor::RawEchoEngine engine(state, zelvor::RawEchoEngine::systemPlatform());
+  zelvor::RawEchoEngine::Platform raw = zelvor::RawEchoEngine::systemPlatform();
+  raw.openChannel = [&options] { return zelvor::openRawIcmpChannel(options.stamps); };
+  zelvor::DllEchoEngine::Platform service = zelvor::DllEchoEngine::systemPlatform();
+  service.bindService = [&options] { return zelvor::bindEchoService(options.stamps); };
 
   rusage before{};
   rusage after{};
   ::getrusage(RUSAGE_SELF, &before);
   const auto start = std::chrono::steady_clock::now();
   try {
-    engine.run(servers, options.airborne);
+    if (options.serviceEngine) {
+      zelvor::DllEchoEngine(state, service).run(servers, options.airborne);
+    } else {
+      zelvor::RawEchoEngine(state, raw).run(servers, options.airborne);
+    }
   } catch (const std::string& failure) {
     fail("the engine did not start: " + failure);
   }
@@ -216,6 +257,20 @@ int main(int argc, char** argv) {
     }
   }
   if (mediansOut.is_open() && !mediansOut.flush()) fail("cannot write " + options.mediansFile);
+  if (!options.samplesFile.empty()) {
+    std::ofstream samplesOut(options.samplesFile);
+    for (const zelvor::ServerEntry& server : servers) {
+      for (const zelvor::EchoSample& sample : server.samples) {
+        samplesOut << server.host << ' ';
+        if (sample.failure == nullptr) {
+          samplesOut << sample.rtt << '\n';
+        } else {
+          samplesOut << "-\n";
+        }
+      }
+    }
+    if (!samplesOut.flush()) fail("cannot write " + options.samplesFile);
+  }
 
   const double wallMs = std::chrono::duration<double, std::milli>(end - start).count();
   const std::int64_t cpuUs = cpuMicroseconds(after) - cpuMicroseconds(before);

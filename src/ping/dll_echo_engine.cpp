@@ -1,6 +1,7 @@
 // The echo-service engine: dealing, the workers' loops and the write-back.
 #include "ping/dll_echo_engine.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include "catalogue/failure_texts.hpp"
@@ -13,7 +14,7 @@ constexpr std::uint8_t echoDataByte = 0xAA;
 }  // namespace
 
 DllEchoEngine::Platform DllEchoEngine::systemPlatform() {
-  return {bindEchoService, kelvo::resolveAddress};
+  return {[] { return bindEchoService(); }, kelvo::resolveAddress};
 }
 
 DllEchoEngine::DllEchoEngine(RunState& state, Platform platform)
@@ -24,15 +25,27 @@ void DllEchoEngine::run(std::vector<ServerEntry>& servers, std::uint32_t threads
   state_.success.clear();
   service_ = platform_.bindService();
   abandoned_ = false;
+  // After the service: on Windows its Winsock start-up is what lets names
+  // resolve.
+  const std::vector<std::optional<kelvo::SocketAddress>> addresses =
+      resolveHosts(servers, platform_.resolve, platform_.lookupsAtOnce, state_.stop);
+  // A worker beyond the server count would be dealt nothing.
+  threads = static_cast<std::uint32_t>(std::min<std::size_t>(threads, servers.size()));
+  if (threads == 0 || state_.stop.isSet()) {
+    service_.reset();
+    return;
+  }
 
   std::vector<std::unique_ptr<Worker>> workers;
   for (std::uint32_t t = 0; t < threads; ++t) {
     workers.push_back(std::make_unique<Worker>());
     workers.back()->engine = this;
     workers.back()->servers.reserve(servers.size() / threads + 1);
+    workers.back()->addresses.reserve(servers.size() / threads + 1);
   }
   for (std::size_t i = 0; i < servers.size(); ++i) {
     workers[i % threads]->servers.push_back(servers[i]);
+    workers[i % threads]->addresses.push_back(addresses[i]);
   }
 
   // Every started worker is waited for, on every path: each uses this
@@ -67,9 +80,10 @@ std::uint32_t DllEchoEngine::workerBody(void* argument) {
 void DllEchoEngine::work(Worker& worker) {
   for (ServerEntry& server : worker.servers) server.samples.clear();
   for (std::uint32_t round = 0; round < state_.settings.loopCount; ++round) {
-    for (ServerEntry& server : worker.servers) {
+    for (std::size_t i = 0; i < worker.servers.size(); ++i) {
       if (shouldStop()) return;
-      const EchoSample sample = echoOnce(server.host, state_.settings.echoTimeoutMs);
+      ServerEntry& server = worker.servers[i];
+      const EchoSample sample = echoOnce(worker.addresses[i], state_.settings.echoTimeoutMs);
       if (sample.failure == nullptr) state_.success.set();
       server.samples.push_back(sample);
       state_.progress.advance();
@@ -77,17 +91,17 @@ void DllEchoEngine::work(Worker& worker) {
   }
 }
 
-EchoSample DllEchoEngine::echoOnce(const std::string& host, std::uint32_t timeoutMs) {
+EchoSample DllEchoEngine::echoOnce(const std::optional<kelvo::SocketAddress>& address,
+                                   std::uint32_t timeoutMs) {
+  if (!address) return {failure::badAddress, 0};
   kelvo::MutexLock lock(echoLock_);
-  kelvo::SocketAddress address;
-  if (!platform_.resolve(host.c_str(), address)) return {failure::badAddress, 0};
   std::unique_ptr<EchoHandle> handle = service_->open();
   if (!handle) return {failure::serviceFailure, 0};
   lock.release();
 
   std::array<std::uint8_t, echoDataSize> data;
   data.fill(echoDataByte);
-  const EchoOutcome outcome = handle->echo(address.address, data, timeoutMs);
+  const EchoOutcome outcome = handle->echo(address->address, data, timeoutMs);
 
   lock.acquire(kelvo::Thread::infinite);
   handle.reset();

@@ -7,12 +7,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <string>
+#include <optional>
 #include <vector>
 
 #include "catalogue/catalogue.hpp"
 #include "ping/echo_service.hpp"
-#include "ping/raw_echo_engine.hpp"
+#include "ping/host_lookup.hpp"
 #include "ping/run_state.hpp"
 #include "support/sync.hpp"
 #include "support/thread.hpp"
@@ -25,6 +25,7 @@ class DllEchoEngine {
   struct Platform {
     std::function<std::shared_ptr<EchoService>()> bindService;
     Resolver resolve;
+    std::uint32_t lookupsAtOnce = defaultLookupsAtOnce;
   };
   static Platform systemPlatform();
 
@@ -32,7 +33,8 @@ class DllEchoEngine {
   DllEchoEngine(const DllEchoEngine&) = delete;
   DllEchoEngine& operator=(const DllEchoEngine&) = delete;
 
-  // Deals the servers round-robin to `threads` workers (threads > 0), which
+  // Resolves every host first, then deals the servers round-robin to
+  // `threads` workers (threads > 0; never more workers than servers), which
   // echo copies of them; the copies replace the servers once all workers
   // have ended, unless the stop event came first. Returns only when every
   // worker has ended, so no worker outlives what it uses: after the stop
@@ -41,16 +43,18 @@ class DllEchoEngine {
   // kelvo::WinError when a worker cannot be started.
   void run(std::vector<ServerEntry>& servers, std::uint32_t threads);
 
-  // One echo of `host`, resolved anew; resolution and the opening and closing
-  // of the handle are serialised across workers, the echo itself is not.
-  EchoSample echoOnce(const std::string& host, std::uint32_t timeoutMs);
-
  private:
   struct Worker {
     DllEchoEngine* engine = nullptr;
     std::vector<ServerEntry> servers;
+    std::vector<std::optional<kelvo::SocketAddress>> addresses;  // by server
     kelvo::Thread thread;
   };
+
+  // One echo to `address` (none: the host did not resolve); the opening and
+  // closing of the handle are serialised across workers, the echo itself is
+  // not.
+  EchoSample echoOnce(const std::optional<kelvo::SocketAddress>& address, std::uint32_t timeoutMs);
 
   static std::uint32_t workerBody(void* argument);
   void work(Worker& worker);

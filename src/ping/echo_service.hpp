@@ -7,6 +7,8 @@
 #include <memory>
 #include <span>
 
+#include "ping/run_state.hpp"
+
 namespace zelvor {
 
 // What one echo through the service gave.
@@ -41,7 +43,9 @@ inline constexpr const char* echoServiceRefusedText = "Unable to setup icmp.dll"
 
 // Binds the system's echo service for one run: ICMP.DLL on Windows, the
 // kernel's ping sockets elsewhere. Throws echoServiceRefusedText when it is
-// not to be had (on Linux: net.ipv4.ping_group_range leaves us out).
-std::shared_ptr<EchoService> bindEchoService();
+// not to be had (on Linux: net.ipv4.ping_group_range leaves us out). ICMP.DLL
+// times its echoes itself; the ping sockets time a reply by its arrival stamp
+// unless `stamps` says otherwise.
+std::shared_ptr<EchoService> bindEchoService(ArrivalStamps stamps = ArrivalStamps::kernel);
 
 }  // namespace zelvor

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "ping/arrival_stamp_posix.hpp"
 #include "ping/echo_service.hpp"
 #include "support/owned_fd_posix.hpp"
 
@@ -74,6 +75,8 @@ class PingSocketHandle final : public EchoHandle {
     return ::setsockopt(socket_.get(), IPPROTO_IP, IP_RECVERR, &on, sizeof on) == 0;
   }
 
+  void stampArrivals() noexcept { detail::askForArrivalStamps(socket_.get()); }
+
   EchoOutcome echo(std::uint32_t address, std::span<const std::uint8_t> data,
                    std::uint32_t timeoutMs) override {
     const std::uint16_t sequence = nextSequence.fetch_add(1, std::memory_order_relaxed);
@@ -111,13 +114,20 @@ class PingSocketHandle final : public EchoHandle {
         return {};
       }
       if ((entry.revents & POLLIN) == 0) return {};
-      const auto length = kelvo::retryInterrupted(
-          [&] { return ::recv(socket_.get(), reply.data(), reply.size(), 0); });
+      iovec part{reply.data(), reply.size()};
+      msghdr message{};
+      message.msg_iov = &part;
+      message.msg_iovlen = 1;
+      detail::StampControl control;
+      detail::expectStamp(message, control);
+      const auto length =
+          kelvo::retryInterrupted([&] { return ::recvmsg(socket_.get(), &message, 0); });
       if (length < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK) continue;
         return {};
       }
-      const std::int64_t receivedAt = monotonicNs();
+      const std::int64_t receivedAt =
+          monotonicNs() - static_cast<std::int64_t>(detail::waitedSinceArrival(message));
       if (static_cast<std::size_t>(length) == request.size() && reply[0] == echoReplyType &&
           reply[6] == request[6] && reply[7] == request[7] &&
           std::equal(data.begin(), data.end(), reply.begin() + icmpHeaderSize)) {
@@ -132,11 +142,17 @@ class PingSocketHandle final : public EchoHandle {
 
 class PingSocketService final : public EchoService {
  public:
+  explicit PingSocketService(ArrivalStamps stamps) noexcept : stamps_(stamps) {}
+
   std::unique_ptr<EchoHandle> open() override {
     auto handle = std::make_unique<PingSocketHandle>(openPingSocket());
     if (!handle->valid() || !handle->reportErrors()) return nullptr;
+    if (stamps_ == ArrivalStamps::kernel) handle->stampArrivals();
     return handle;
   }
+
+ private:
+  ArrivalStamps stamps_;
 };
 
 }  // namespace
@@ -144,10 +160,10 @@ class PingSocketService final : public EchoService {
 // A probe socket settles at once whether the kernel lets our group open
 // ping sockets; it is closed again straight away. Any failure counts as a
 // refusal: without ping sockets the run can measure nothing this way.
-std::shared_ptr<EchoService> bindEchoService() {
+std::shared_ptr<EchoService> bindEchoService(ArrivalStamps stamps) {
   const kelvo::OwnedFd probe(openPingSocket());
   if (!probe.valid()) throw std::string(echoServiceRefusedText);
-  return std::make_shared<PingSocketService>();
+  return std::make_shared<PingSocketService>(stamps);
 }
 
 }  // namespace zelvor

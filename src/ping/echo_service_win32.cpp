@@ -126,6 +126,8 @@ EchoOutcome IcmpEchoHandle::echo(std::uint32_t address, std::span<const std::uin
 
 }  // namespace
 
-std::shared_ptr<EchoService> bindEchoService() { return std::make_shared<IcmpDllService>(); }
+std::shared_ptr<EchoService> bindEchoService(ArrivalStamps) {
+  return std::make_shared<IcmpDllService>();
+}
 
 }  // namespace zelvor

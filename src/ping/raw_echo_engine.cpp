@@ -33,7 +33,7 @@ std::uint16_t nextSequence() noexcept {
 }
 
 RawEchoEngine::Platform RawEchoEngine::systemPlatform() {
-  return {openRawIcmpChannel, kelvo::resolveAddress, processIdentifier()};
+  return {[] { return openRawIcmpChannel(); }, kelvo::resolveAddress, processIdentifier()};
 }
 
 RawEchoEngine::RawEchoEngine(RunState& state, Platform platform)
@@ -43,12 +43,18 @@ void RawEchoEngine::run(std::vector<ServerEntry>& servers, std::uint32_t airborn
   state_.progress.reset(static_cast<std::uint32_t>(servers.size()) * state_.settings.loopCount);
   state_.success.clear();
   channel_ = platform_.openChannel();
-  slots_.assign(airborne, Slot{});
   servers_ = &servers;
   for (ServerEntry& server : servers) server.samples.clear();
-  measure();
+  // After the channel: on Windows its Winsock start-up is what lets names
+  // resolve.
+  addresses_ = resolveHosts(servers, platform_.resolve, platform_.lookupsAtOnce, state_.stop);
+  // With one request in flight per server at most, the lowest free slot
+  // always lies below the server count: more slots would never be used.
+  slots_.assign(std::min<std::size_t>(airborne, servers.size()), Slot{});
+  if (!slots_.empty()) measure();
   channel_.reset();
   slots_.clear();
+  addresses_.clear();
   servers_ = nullptr;
 }
 
@@ -73,11 +79,12 @@ void RawEchoEngine::measure() {
 bool RawEchoEngine::receiveOne() {
   std::array<std::uint8_t, receiveLimit> buffer;
   kelvo::SocketAddress source;
-  const std::optional<std::size_t> length = channel_->receive(buffer, source);
-  const std::uint32_t receivedAt = state_.clock.now();
-  if (!length || *length == 0) return false;
+  const std::optional<ReceivedDatagram> received = channel_->receive(buffer, source);
+  if (!received || received->length == 0) return false;
+  const std::uint32_t receivedAt = state_.clock.before(received->waitedNs);
 
-  const ReplyClass reply = classifyReply(std::span(buffer.data(), *length), platform_.identifier);
+  const ReplyClass reply =
+      classifyReply(std::span(buffer.data(), received->length), platform_.identifier);
   views_.clear();
   for (const Slot& slot : slots_)
     views_.push_back({slot.busy, slot.sequence, slot.address.address});
@@ -99,7 +106,6 @@ bool RawEchoEngine::receiveOne() {
     }
   }
   record(slot.server, sample);
-  state_.progress.advance();
   return true;
 }
 
@@ -107,17 +113,17 @@ void RawEchoEngine::expire() {
   const std::uint32_t now = state_.clock.now();
   for (Slot& slot : slots_) {
     if (!slot.busy || now - slot.sentAt <= state_.settings.echoTimeoutMs) continue;
-    state_.progress.advance();
     record(slot.server, EchoSample{failure::timeout, 0});
     slot.busy = false;
   }
 }
 
 void RawEchoEngine::send(std::size_t server, Slot& slot) {
-  if (!platform_.resolve((*servers_)[server].host.c_str(), slot.address)) {
+  if (!addresses_[server]) {
     record(server, EchoSample{failure::badAddress, 0});
     return;
   }
+  slot.address = *addresses_[server];
   slot.server = server;
   slot.sequence = nextSequence();
   slot.sentAt = state_.clock.now();
@@ -152,6 +158,7 @@ bool RawEchoEngine::allSlotsFree() const {
 
 void RawEchoEngine::record(std::size_t server, EchoSample sample) {
   (*servers_)[server].samples.push_back(sample);
+  state_.progress.advance();
 }
 
 }  // namespace zelvor

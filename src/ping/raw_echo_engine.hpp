@@ -10,15 +10,12 @@
 
 #include "catalogue/catalogue.hpp"
 #include "net/socket.hpp"
+#include "ping/host_lookup.hpp"
 #include "ping/icmp_packet.hpp"
 #include "ping/raw_icmp_channel.hpp"
 #include "ping/run_state.hpp"
 
 namespace zelvor {
-
-// Resolves a host text to an IPv4 address: kelvo::resolveAddress in the
-// program, a table in tests.
-using Resolver = std::function<bool(const char* host, kelvo::SocketAddress& address)>;
 
 // The process-wide sequence counter: each request takes the next number,
 // and after 65535 comes 1, so a sequence is never 0. It keeps counting
@@ -39,15 +36,19 @@ class RawEchoEngine {
     std::function<std::unique_ptr<RawIcmpChannel>()> openChannel;
     Resolver resolve;
     std::uint16_t identifier;  // of our requests
+    std::uint32_t lookupsAtOnce = defaultLookupsAtOnce;
   };
   static Platform systemPlatform();
 
   RawEchoEngine(RunState& state, Platform platform);
 
   // Gives every server loopCount echoes with at most `airborne` requests in
-  // flight, at most one per server. Returns once every server has its
-  // samples, or at the stop event with partial samples. Throws the channel's
-  // failure texts before it touches any sample.
+  // flight, at most one per server (so never more slots than servers).
+  // Resolves every host before the first request; a host that does not
+  // resolve gets BADADDRESS samples in the places its requests would have
+  // taken. Every sample advances the progress counter. Returns once every
+  // server has its samples, or at the stop event with partial samples.
+  // Throws the channel's failure texts before it touches any sample.
   void run(std::vector<ServerEntry>& servers, std::uint32_t airborne);
 
  private:
@@ -72,6 +73,7 @@ class RawEchoEngine {
   RunState& state_;
   Platform platform_;
   std::vector<ServerEntry>* servers_ = nullptr;
+  std::vector<std::optional<kelvo::SocketAddress>> addresses_;  // by server
   std::vector<Slot> slots_;
   std::vector<SlotView> views_;  // the slots as matching sees them, rebuilt per datagram
   std::unique_ptr<RawIcmpChannel> channel_;

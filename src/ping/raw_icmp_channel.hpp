@@ -9,8 +9,17 @@
 #include <span>
 
 #include "net/socket.hpp"
+#include "ping/run_state.hpp"
 
 namespace zelvor {
+
+// What one receive gave.
+struct ReceivedDatagram {
+  std::size_t length = 0;
+  // How long the datagram had waited to be read, from the arrival time the
+  // system stamped on it; 0 where the system gives no stamp.
+  std::uint64_t waitedNs = 0;
+};
 
 class RawIcmpChannel {
  public:
@@ -21,10 +30,11 @@ class RawIcmpChannel {
   virtual bool send(std::span<const std::uint8_t> message, const kelvo::SocketAddress& to) = 0;
 
   // One whole IPv4 datagram, header first, into `buffer`, without waiting:
-  // its length, or nothing when none is queued, the receive failed, or the
-  // datagram did not fit (it is then lost). `source` gets its sender.
-  virtual std::optional<std::size_t> receive(std::span<std::uint8_t> buffer,
-                                             kelvo::SocketAddress& source) = 0;
+  // its length and wait, or nothing when none is queued, the receive
+  // failed, or the datagram did not fit (it is then lost). `source` gets its
+  // sender.
+  virtual std::optional<ReceivedDatagram> receive(std::span<std::uint8_t> buffer,
+                                                  kelvo::SocketAddress& source) = 0;
 
   // Waits until a datagram can be received, at most `timeoutMs`.
   virtual void waitReadable(std::uint32_t timeoutMs) = 0;
@@ -38,8 +48,9 @@ inline constexpr const char* rawSocketSetupText = "Error creating socket";
 
 // The system's raw ICMP channel. Throws rawSocketRefusedText when the system
 // refuses raw sockets, rawSocketSetupText when one opens but cannot be made
-// non-blocking with a time-to-live of 255.
-std::unique_ptr<RawIcmpChannel> openRawIcmpChannel();
+// non-blocking with a time-to-live of 255. Arrival stamps are asked for only
+// where the system has them (Linux); a refusal leaves the channel without.
+std::unique_ptr<RawIcmpChannel> openRawIcmpChannel(ArrivalStamps stamps = ArrivalStamps::kernel);
 
 // The low 16 bits of this process's id: the identifier of our requests.
 std::uint16_t processIdentifier() noexcept;

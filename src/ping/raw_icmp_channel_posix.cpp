@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "ping/arrival_stamp_posix.hpp"
 #include "ping/raw_icmp_channel.hpp"
 #include "support/owned_fd_posix.hpp"
 
@@ -21,13 +22,14 @@ class RawSocketChannel final : public RawIcmpChannel {
   // Throws the refusal text when no raw socket is to be had: any failure,
   // not only EPERM and EACCES, since the caller can do nothing but report
   // it.
-  RawSocketChannel()
+  explicit RawSocketChannel(ArrivalStamps stamps)
       : socket_(::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP)) {
     if (!socket_.valid()) throw std::string(rawSocketRefusedText);
     const int timeToLive = 255;
     if (::setsockopt(socket_.get(), IPPROTO_IP, IP_TTL, &timeToLive, sizeof timeToLive) != 0) {
       throw std::string(rawSocketSetupText);
     }
+    if (stamps == ArrivalStamps::kernel) detail::askForArrivalStamps(socket_.get());
   }
 
   bool send(std::span<const std::uint8_t> message, const kelvo::SocketAddress& to) override {
@@ -43,8 +45,8 @@ class RawSocketChannel final : public RawIcmpChannel {
 
   // recvmsg rather than recvfrom: only its flags tell that the datagram was
   // cut to the buffer, and a cut datagram must not pass for a short one.
-  std::optional<std::size_t> receive(std::span<std::uint8_t> buffer,
-                                     kelvo::SocketAddress& source) override {
+  std::optional<ReceivedDatagram> receive(std::span<std::uint8_t> buffer,
+                                          kelvo::SocketAddress& source) override {
     sockaddr_in sender{};
     iovec part{buffer.data(), buffer.size()};
     msghdr message{};
@@ -52,14 +54,17 @@ class RawSocketChannel final : public RawIcmpChannel {
     message.msg_namelen = sizeof sender;
     message.msg_iov = &part;
     message.msg_iovlen = 1;
+    detail::StampControl control;
+    detail::expectStamp(message, control);
     const auto count =
         kelvo::retryInterrupted([&] { return ::recvmsg(socket_.get(), &message, MSG_DONTWAIT); });
     if (count <= 0 || (message.msg_flags & MSG_TRUNC) != 0) return std::nullopt;
+    const std::uint64_t waited = detail::waitedSinceArrival(message);
     source = kelvo::SocketAddress{};
     source.family = sender.sin_family;
     source.port = sender.sin_port;
     source.address = sender.sin_addr.s_addr;
-    return static_cast<std::size_t>(count);
+    return ReceivedDatagram{static_cast<std::size_t>(count), waited};
   }
 
   void waitReadable(std::uint32_t timeoutMs) override {
@@ -72,8 +77,8 @@ class RawSocketChannel final : public RawIcmpChannel {
 
 }  // namespace
 
-std::unique_ptr<RawIcmpChannel> openRawIcmpChannel() {
-  return std::make_unique<RawSocketChannel>();
+std::unique_ptr<RawIcmpChannel> openRawIcmpChannel(ArrivalStamps stamps) {
+  return std::make_unique<RawSocketChannel>(stamps);
 }
 
 std::uint16_t processIdentifier() noexcept {

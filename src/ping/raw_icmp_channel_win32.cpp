@@ -67,8 +67,8 @@ class WinsockRawChannel final : public RawIcmpChannel {
     return sent != SOCKET_ERROR && static_cast<std::size_t>(sent) == message.size();
   }
 
-  std::optional<std::size_t> receive(std::span<std::uint8_t> buffer,
-                                     kelvo::SocketAddress& source) override {
+  std::optional<ReceivedDatagram> receive(std::span<std::uint8_t> buffer,
+                                          kelvo::SocketAddress& source) override {
     const int size = static_cast<int>(std::min<std::size_t>(buffer.size(), largestReceive));
     sockaddr_in sender{};
     int senderLength = sizeof sender;
@@ -79,7 +79,7 @@ class WinsockRawChannel final : public RawIcmpChannel {
     source.family = sender.sin_family;
     source.port = sender.sin_port;
     source.address = sender.sin_addr.s_addr;
-    return static_cast<std::size_t>(count);
+    return ReceivedDatagram{static_cast<std::size_t>(count), 0};
   }
 
   void waitReadable(std::uint32_t timeoutMs) override {
@@ -104,7 +104,8 @@ class WinsockRawChannel final : public RawIcmpChannel {
 
 }  // namespace
 
-std::unique_ptr<RawIcmpChannel> openRawIcmpChannel() {
+// Winsock gives no arrival stamps on a raw socket: replies are timed as read.
+std::unique_ptr<RawIcmpChannel> openRawIcmpChannel(ArrivalStamps) {
   return std::make_unique<WinsockRawChannel>();
 }
 

@@ -17,6 +17,18 @@ std::uint32_t MsClock::now() {
   return ticksToMs(detail::counterNow() - origin_, frequency_);
 }
 
+std::uint32_t MsClock::before(std::uint64_t agoNs) {
+  if (!usesCounter_) return Clock::before(agoNs);
+  return ticksToMs(detail::counterNow() - origin_ - nsToTicks(agoNs, frequency_), frequency_);
+}
+
+std::int64_t MsClock::nsToTicks(std::uint64_t ns, std::uint32_t frequency) {
+  constexpr std::uint64_t nsPerSecond = 1000000000;
+  const std::uint64_t whole = ns / nsPerSecond * frequency;
+  const std::uint64_t part = ns % nsPerSecond * frequency / nsPerSecond;
+  return static_cast<std::int64_t>(whole + part);
+}
+
 std::uint32_t MsClock::ticksToMs(std::int64_t ticks, std::uint32_t frequency) {
   const std::int64_t ms = (ticks * 1000 + frequency - 1) / frequency;
   return static_cast<std::uint32_t>(ms);

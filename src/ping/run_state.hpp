@@ -25,7 +25,18 @@ class Clock {
   // Milliseconds since some fixed moment; differences are taken in unsigned
   // 32-bit arithmetic, so the count may wrap.
   virtual std::uint32_t now() = 0;
+  // What now() read `agoNs` nanoseconds ago: the reading at a datagram's
+  // arrival, when the system stamped it and tells how long it waited to be
+  // read. A clock in whole milliseconds drops the part of a millisecond.
+  virtual std::uint32_t before(std::uint64_t agoNs) {
+    return now() - static_cast<std::uint32_t>(agoNs / 1000000);
+  }
 };
+
+// Whether the system's ICMP channels ask for the kernel's arrival stamps,
+// where it gives them. Without them a reply is timed when it is read, late by
+// however long the measuring thread was kept from reading it.
+enum class ArrivalStamps { kernel, none };
 
 // The program's clock: milliseconds since it was made, each reading rounded
 // up to the next whole millisecond, on the system's high-resolution counter
@@ -34,11 +45,15 @@ class MsClock : public Clock {
  public:
   MsClock();
   std::uint32_t now() override;
+  std::uint32_t before(std::uint64_t agoNs) override;
 
   // (ticks * 1000 + frequency - 1) / frequency in signed 64-bit arithmetic:
   // the milliseconds in `ticks` of a counter running at `frequency` per
   // second, rounded up; the low 32 bits.
   static std::uint32_t ticksToMs(std::int64_t ticks, std::uint32_t frequency);
+  // The ticks in `ns` nanoseconds, rounded down, without overflow for any
+  // time this program meets.
+  static std::int64_t nsToTicks(std::uint64_t ns, std::uint32_t frequency);
 
  private:
   bool usesCounter_;

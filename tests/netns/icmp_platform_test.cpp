@@ -123,8 +123,9 @@ std::optional<Bytes> awaitDatagram(RawIcmpChannel& channel,
   while (Clock::now() < deadline) {
     const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now()).count();
     channel.waitReadable(static_cast<std::uint32_t>(std::max<long long>(left, 0)));
-    while (const auto length = channel.receive(buffer, source)) {
-      Bytes datagram(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(*length));
+    while (const auto received = channel.receive(buffer, source)) {
+      Bytes datagram(buffer.begin(),
+                     buffer.begin() + static_cast<std::ptrdiff_t>(received->length));
       if (datagram.size() >= ipHeaderSize + 8 && wanted(datagram)) return datagram;
     }
   }
@@ -251,6 +252,46 @@ class InterruptingSignal {
   struct sigaction previous_ {};
 };
 
+// SIGUSR1 caught by a handler that keeps the thread it lands on away for
+// `sleepMs`, as a busy machine keeps a thread from running; `asleep()` tells
+// when it has begun.
+class SleepingSignal {
+ public:
+  explicit SleepingSignal(long sleepMs) {
+    sleepMs_ = sleepMs;
+    asleep_.store(false);
+    struct sigaction action {};
+    action.sa_handler = [](int) {
+      asleep_.store(true);
+      const timespec pause{sleepMs_ / 1000, (sleepMs_ % 1000) * 1000000};
+      nanosleep(&pause, nullptr);
+    };
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGUSR1, &action, &previous_);
+  }
+  ~SleepingSignal() { sigaction(SIGUSR1, &previous_, nullptr); }
+  SleepingSignal(const SleepingSignal&) = delete;
+  SleepingSignal& operator=(const SleepingSignal&) = delete;
+
+  static bool asleep() { return asleep_.load(); }
+
+ private:
+  static inline std::atomic<bool> asleep_{false};
+  static inline long sleepMs_ = 0;
+  struct sigaction previous_ {};
+};
+
+struct StampCase {
+  const char* name;
+  ArrivalStamps stamps;
+};
+
+void PrintTo(const StampCase& c, std::ostream* out) { *out << c.name; }
+
+const auto stampCases = testing::Values(StampCase{"Kernel", ArrivalStamps::kernel},
+                                        StampCase{"None", ArrivalStamps::none});
+const auto stampCaseName = [](const auto& info) { return std::string(info.param.name); };
+
 // ---------------------------------------------------------------- raw channel
 
 using RawChannel = FreshNetns;
@@ -269,8 +310,9 @@ TEST_F(RawChannel, SeesOurRequestAndTheKernelsReplyWholeWithIpHeaderFirst) {
   while ((!seenRequest || !seenReply) && elapsedMs(started) < 1000) {
     channel->waitReadable(100);
     kelvo::SocketAddress source;
-    while (const auto length = channel->receive(buffer, source)) {
-      const Bytes datagram(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(*length));
+    while (const auto received = channel->receive(buffer, source)) {
+      const Bytes datagram(buffer.begin(),
+                           buffer.begin() + static_cast<std::ptrdiff_t>(received->length));
       ASSERT_EQ(datagram.size(), ipHeaderSize + request.size());
       EXPECT_EQ(source.family, AF_INET);
       EXPECT_EQ(source.address, loopbackAddress());
@@ -300,7 +342,7 @@ TEST_F(RawChannel, SeesOurRequestAndTheKernelsReplyWholeWithIpHeaderFirst) {
 TEST_F(RawChannel, ReceiveWithNothingQueuedReturnsNothingAtOnce) {
   const auto channel = openRawIcmpChannel();
   std::atomic<bool> returned{false};
-  std::optional<std::size_t> result = 0;
+  std::optional<ReceivedDatagram> result = ReceivedDatagram{};
   std::thread receiver([&] {
     Bytes buffer(1500);
     kelvo::SocketAddress source;
@@ -337,10 +379,32 @@ TEST_F(RawChannel, DatagramLargerThanTheBufferIsLostNotCut) {
   Bytes large(1500);
   const auto next = channel->receive(large, source);
   ASSERT_TRUE(next.has_value());
-  EXPECT_EQ(*next, ipHeaderSize + request.size());
+  EXPECT_EQ(next->length, ipHeaderSize + request.size());
   EXPECT_EQ(large[ipHeaderSize], echoReplyType) << "the request that did not fit is gone";
   EXPECT_FALSE(channel->receive(large, source).has_value());
 }
+
+class RawChannelStamps : public FreshNetns, public testing::WithParamInterface<StampCase> {};
+
+TEST_P(RawChannelStamps, ReceiveTellsHowLongTheDatagramWaitedOnlyWhenStamped) {
+  const auto channel = openRawIcmpChannel(GetParam().stamps);
+  const Bytes request = echoMessage(echoRequestType, processIdentifier(), 0x0A0B, {});
+  ASSERT_TRUE(channel->send(request, loopbackSocketAddress()));
+  channel->waitReadable(1000);
+  std::this_thread::sleep_for(milliseconds(50));
+  Bytes buffer(1500);
+  kelvo::SocketAddress source;
+  const auto received = channel->receive(buffer, source);
+  ASSERT_TRUE(received.has_value());
+  if (GetParam().stamps == ArrivalStamps::kernel) {
+    EXPECT_GE(received->waitedNs, 50000000u);
+    EXPECT_LT(received->waitedNs, 1000000000u);
+  } else {
+    EXPECT_EQ(received->waitedNs, 0u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(KernelAndNone, RawChannelStamps, stampCases, stampCaseName);
 
 TEST(RawChannelRefused, WithoutCapNetRaw) {
   if (hasEffectiveCapability(capNetRaw)) {
@@ -457,6 +521,43 @@ TEST_F(PingSocketEcho, OnlyAnEchoReplyMatchingSequenceAndPayloadCounts) {
   EXPECT_GE(outcome.roundTripMs, 150u);
   EXPECT_LT(outcome.roundTripMs, 1500u);
 }
+
+class PingSocketEchoStamps : public FreshNetns, public testing::WithParamInterface<StampCase> {};
+
+// The echo's thread is kept away for 300 ms just before its reply comes:
+// with stamps the reply is timed as it came, without as it was read.
+TEST_P(PingSocketEchoStamps, ReplyReadLateIsTimedByItsArrivalOnlyWhenStamped) {
+  const KernelEchoesSilenced silenced;
+  const SleepingSignal sleeping(300);
+  const auto channel = openRawIcmpChannel();
+  const auto service = bindEchoService(GetParam().stamps);
+  const auto handle = service->open();
+  ASSERT_NE(handle, nullptr);
+  const Bytes payload = patternPayload(32, 17);
+  BackgroundEcho echo(*handle, loopbackAddress(), payload, 3000);
+  const auto sent = awaitDatagram(*channel, isEchoRequest, 1000);
+  ASSERT_TRUE(sent) << "the service's request never showed on loopback";
+  const Bytes request = icmpPart(*sent);
+  const std::uint16_t identifier = static_cast<std::uint16_t>((request[4] << 8) | request[5]);
+  const std::uint16_t sequence = static_cast<std::uint16_t>((request[6] << 8) | request[7]);
+
+  echo.interrupt();
+  const auto started = Clock::now();
+  while (!SleepingSignal::asleep() && elapsedMs(started) < 1000)
+    std::this_thread::sleep_for(milliseconds(1));
+  ASSERT_TRUE(SleepingSignal::asleep());
+  ASSERT_TRUE(channel->send(echoMessage(echoReplyType, identifier, sequence, payload),
+                            loopbackSocketAddress()));
+  const auto outcome = echo.finish();
+  ASSERT_TRUE(outcome.replied);
+  if (GetParam().stamps == ArrivalStamps::kernel) {
+    EXPECT_LT(outcome.roundTripMs, 150u);
+  } else {
+    EXPECT_GE(outcome.roundTripMs, 250u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(KernelAndNone, PingSocketEchoStamps, stampCases, stampCaseName);
 
 class PingSocketEchoErrors
     : public FreshNetns,

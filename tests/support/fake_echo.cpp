@@ -68,6 +68,7 @@ void FakeIcmpNetwork::deliverAt(std::uint32_t time, std::vector<std::uint8_t> by
 
 bool FakeIcmpNetwork::send(std::span<const std::uint8_t> message, const kelvo::SocketAddress& to) {
   const std::uint32_t now = clock_.now();
+  clock_.advance(sendMs_);
   const std::uint16_t sequence = static_cast<std::uint16_t>(message[6] | (message[7] << 8));
   sent_.push_back({now, to.address, sequence, {message.begin(), message.end()}});
   const auto found = plans_.find(to.address);
@@ -113,8 +114,8 @@ bool FakeIcmpNetwork::send(std::span<const std::uint8_t> message, const kelvo::S
   return true;
 }
 
-std::optional<std::size_t> FakeIcmpNetwork::receive(std::span<std::uint8_t> buffer,
-                                                    kelvo::SocketAddress& source) {
+std::optional<zelvor::ReceivedDatagram> FakeIcmpNetwork::receive(std::span<std::uint8_t> buffer,
+                                                                 kelvo::SocketAddress& source) {
   if (pending_.empty() || pending_.front().due > clock_.now()) return std::nullopt;
   Pending next = std::move(pending_.front());
   pending_.erase(pending_.begin());
@@ -123,7 +124,8 @@ std::optional<std::size_t> FakeIcmpNetwork::receive(std::span<std::uint8_t> buff
   source = kelvo::SocketAddress{};
   source.family = 2;
   source.address = next.source;
-  return next.datagram.size();
+  const std::uint64_t waitedMs = stamps_ ? clock_.now() - next.due : 0;
+  return zelvor::ReceivedDatagram{next.datagram.size(), waitedMs * 1000000};
 }
 
 void FakeIcmpNetwork::waitReadable(std::uint32_t timeoutMs) {
@@ -133,6 +135,59 @@ void FakeIcmpNetwork::waitReadable(std::uint32_t timeoutMs) {
   std::uint32_t until = now + timeoutMs;
   if (!pending_.empty()) until = std::min(until, pending_.front().due);
   clock_.set(until);
+}
+
+void FakeResolver::name(const std::string& host, const std::string& dotted) {
+  std::lock_guard lock(mutex_);
+  names_[host] = dotted;
+}
+
+void FakeResolver::takes(ManualClock& clock, std::uint32_t ms) {
+  std::lock_guard lock(mutex_);
+  clock_ = &clock;
+  takesMs_ = ms;
+}
+
+void FakeResolver::setOnLookup(std::size_t n, kelvo::Event& event) {
+  std::lock_guard lock(mutex_);
+  setOn_ = n;
+  event_ = &event;
+}
+
+zelvor::Resolver FakeResolver::resolver() {
+  return [this](const char* host, kelvo::SocketAddress& address) { return resolve(host, address); };
+}
+
+bool FakeResolver::resolve(const char* host, kelvo::SocketAddress& address) {
+  std::unique_lock lock(mutex_);
+  const std::size_t sent = sentSoFar_ ? sentSoFar_() : 0;
+  lookups_.push_back({host, std::this_thread::get_id(), sent});
+  if (lookups_.size() == setOn_ && event_ != nullptr) event_->set();
+  if (gatherCount_ != 0 && threads_.insert(std::this_thread::get_id()).second) {
+    arrived_.notify_all();
+    arrived_.wait_for(lock, std::chrono::seconds(10),
+                      [this] { return threads_.size() >= gatherCount_; });
+  }
+  threads_.insert(std::this_thread::get_id());
+  if (clock_ != nullptr) clock_->advance(takesMs_);
+  const auto found = names_.find(host);
+  return resolveDotted(found == names_.end() ? host : found->second.c_str(), address);
+}
+
+std::vector<FakeResolver::Lookup> FakeResolver::lookups() const {
+  std::lock_guard lock(mutex_);
+  return lookups_;
+}
+
+std::vector<std::string> FakeResolver::hostsLookedUp() const {
+  std::vector<std::string> hosts;
+  for (const Lookup& lookup : lookups()) hosts.push_back(lookup.host);
+  return hosts;
+}
+
+std::size_t FakeResolver::threadCount() const {
+  std::lock_guard lock(mutex_);
+  return threads_.size();
 }
 
 class FakeEchoService::Handle : public EchoHandle {

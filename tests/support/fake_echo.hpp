@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -16,6 +17,7 @@
 
 #include "net/socket.hpp"
 #include "ping/echo_service.hpp"
+#include "ping/host_lookup.hpp"
 #include "ping/raw_icmp_channel.hpp"
 #include "ping/run_state.hpp"
 #include "support/sync.hpp"
@@ -72,6 +74,12 @@ class FakeIcmpNetwork : public RawIcmpChannel {
 
   // Hosts without a plan reply at once.
   void plan(const std::string& dotted, HostPlan plan) { plans_[ipv4(dotted)] = plan; }
+  // Each send keeps the sender busy for `ms`: replies due meanwhile wait in
+  // the socket, as on a loaded machine.
+  void sendsTake(std::uint32_t ms) { sendMs_ = ms; }
+  // Receives tell how long each datagram waited, as a kernel's arrival
+  // stamps do.
+  void stampArrivals() { stamps_ = true; }
   // Queues any datagram (IP header first) from `source`, to arrive at `time`.
   void deliverAt(std::uint32_t time, std::vector<std::uint8_t> datagram, std::uint32_t source);
 
@@ -79,8 +87,8 @@ class FakeIcmpNetwork : public RawIcmpChannel {
   const std::vector<std::uint32_t>& waits() const { return waits_; }
 
   bool send(std::span<const std::uint8_t> message, const kelvo::SocketAddress& to) override;
-  std::optional<std::size_t> receive(std::span<std::uint8_t> buffer,
-                                     kelvo::SocketAddress& source) override;
+  std::optional<zelvor::ReceivedDatagram> receive(std::span<std::uint8_t> buffer,
+                                                  kelvo::SocketAddress& source) override;
   void waitReadable(std::uint32_t timeoutMs) override;
 
   // An IPv4 datagram from `source` carrying `icmp`; `options` extra 4-byte
@@ -102,6 +110,8 @@ class FakeIcmpNetwork : public RawIcmpChannel {
   std::uint64_t nextOrder_ = 0;
   std::vector<Sent> sent_;
   std::vector<std::uint32_t> waits_;
+  std::uint32_t sendMs_ = 0;
+  bool stamps_ = false;
 };
 
 // Hands a channel that someone else owns to an engine that wants to own one.
@@ -111,14 +121,56 @@ class ChannelProxy : public RawIcmpChannel {
   bool send(std::span<const std::uint8_t> message, const kelvo::SocketAddress& to) override {
     return channel_.send(message, to);
   }
-  std::optional<std::size_t> receive(std::span<std::uint8_t> buffer,
-                                     kelvo::SocketAddress& source) override {
+  std::optional<zelvor::ReceivedDatagram> receive(std::span<std::uint8_t> buffer,
+                                                  kelvo::SocketAddress& source) override {
     return channel_.receive(buffer, source);
   }
   void waitReadable(std::uint32_t timeoutMs) override { channel_.waitReadable(timeoutMs); }
 
  private:
   RawIcmpChannel& channel_;
+};
+
+// A resolver over a table of names (dotted addresses resolve as themselves),
+// safe to call from several threads, that records every lookup.
+class FakeResolver {
+ public:
+  struct Lookup {
+    std::string host;
+    std::thread::id thread;
+    std::size_t sentBefore;  // what `sentSoFar` gave when the lookup began
+  };
+
+  void name(const std::string& host, const std::string& dotted);
+  // Each lookup moves `clock` on by `ms`, as a slow resolver takes time.
+  void takes(ManualClock& clock, std::uint32_t ms);
+  // How many requests have gone out, recorded with each lookup.
+  void watch(std::function<std::size_t()> sentSoFar) { sentSoFar_ = std::move(sentSoFar); }
+  // Each thread's first lookup waits (10 s at most) until `count` threads
+  // are looking up at once.
+  void gatherThreads(std::size_t count) { gatherCount_ = count; }
+  // The `n`th lookup (from 1) sets `event` as it begins.
+  void setOnLookup(std::size_t n, kelvo::Event& event);
+
+  zelvor::Resolver resolver();
+  std::vector<Lookup> lookups() const;
+  std::vector<std::string> hostsLookedUp() const;
+  std::size_t threadCount() const;
+
+ private:
+  bool resolve(const char* host, kelvo::SocketAddress& address);
+
+  mutable std::mutex mutex_;
+  std::condition_variable arrived_;
+  std::map<std::string, std::string> names_;
+  std::vector<Lookup> lookups_;
+  std::set<std::thread::id> threads_;
+  ManualClock* clock_ = nullptr;
+  std::uint32_t takesMs_ = 0;
+  std::function<std::size_t()> sentSoFar_;
+  std::size_t gatherCount_ = 0;
+  std::size_t setOn_ = 0;
+  kelvo::Event* event_ = nullptr;
 };
 
 // An echo service with an outcome planned per address (a success of 7 ms

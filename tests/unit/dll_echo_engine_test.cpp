@@ -11,20 +11,28 @@
 #include <vector>
 
 #include "catalogue/failure_texts.hpp"
+#include "catalogue/report.hpp"
 #include "fake_echo.hpp"
 
 namespace {
 
 using zelvor::ServerEntry;
 using zelvor::test::FakeEchoService;
+using zelvor::test::FakeResolver;
 using zelvor::test::ipv4;
 
 std::string host(int n) { return "198.18.1." + std::to_string(n); }
 
-std::vector<ServerEntry> numberedServers(int count) {
+std::vector<ServerEntry> serversOf(const std::vector<std::string>& hosts) {
   std::vector<ServerEntry> servers;
-  for (int i = 0; i < count; ++i) servers.push_back({host(i), {}});
+  for (const std::string& h : hosts) servers.push_back({h, {}});
   return servers;
+}
+
+std::vector<ServerEntry> numberedServers(int count) {
+  std::vector<std::string> hosts;
+  for (int i = 0; i < count; ++i) hosts.push_back(host(i));
+  return serversOf(hosts);
 }
 
 int serverOf(std::uint32_t address) {
@@ -42,7 +50,7 @@ class DllEngine : public testing::Test {
   }
 
   zelvor::DllEchoEngine::Platform platform() {
-    return {[this] { return service; }, zelvor::test::resolveDotted};
+    return {[this] { return service; }, resolver.resolver(), lookupsAtOnce};
   }
 
   // The servers each worker thread echoed, in its order.
@@ -60,6 +68,8 @@ class DllEngine : public testing::Test {
   }
 
   std::shared_ptr<FakeEchoService> service = std::make_shared<FakeEchoService>();
+  FakeResolver resolver;
+  std::uint32_t lookupsAtOnce = zelvor::defaultLookupsAtOnce;
   zelvor::test::ManualClock clock;
   zelvor::ProgressCounter progress;
   kelvo::Event stop;
@@ -156,6 +166,83 @@ TEST_F(DllEngine, StopLeavesTheSamplesAndNoWorkerRunning) {
     ASSERT_EQ(server.samples.size(), 1u);
     EXPECT_EQ(server.samples[0].rtt, 1);
   }
+}
+
+TEST_F(DllEngine, ResolvesEachDistinctHostOnceBeforeAnyEcho) {
+  resolver.name("a.test", host(1));
+  resolver.watch([this] { return service->echoes().size(); });
+  lookupsAtOnce = 1;
+  auto servers = serversOf({"a.test", host(2), "a.test", "nothing.invalid", host(2)});
+  run(servers, 2, 2);
+  EXPECT_EQ(resolver.hostsLookedUp(),
+            (std::vector<std::string>{"a.test", host(2), "nothing.invalid"}));
+  for (const auto& lookup : resolver.lookups()) EXPECT_EQ(lookup.sentBefore, 0u) << lookup.host;
+  EXPECT_EQ(service->echoes().size(), 8u);
+  EXPECT_EQ(servers[2].samples[1].rtt, 7);
+  EXPECT_EQ(servers[3].samples[0].failure, zelvor::failure::badAddress);
+  EXPECT_EQ(servers[3].samples[1].failure, zelvor::failure::badAddress);
+}
+
+TEST_F(DllEngine, StopDuringTheLookupsEchoesNothingAndLeavesTheSamples) {
+  lookupsAtOnce = 1;
+  resolver.setOnLookup(1, stop);
+  auto servers = numberedServers(3);
+  servers[1].samples.push_back({nullptr, 5});
+  run(servers, 2, 2);
+  EXPECT_EQ(resolver.hostsLookedUp(), (std::vector<std::string>{host(0)}));
+  EXPECT_TRUE(service->echoes().empty());
+  ASSERT_EQ(servers[1].samples.size(), 1u);
+  EXPECT_EQ(servers[1].samples[0].rtt, 5);
+}
+
+struct ProgressCase {
+  const char* name;
+  std::vector<std::string> hosts;
+  bool failOpens;
+};
+
+void PrintTo(const ProgressCase& c, std::ostream* out) { *out << c.name; }
+
+class DllEngineProgress : public DllEngine, public testing::WithParamInterface<ProgressCase> {};
+
+TEST_P(DllEngineProgress, EverySampleCountsSoAFinishedRunReachesItsEnd) {
+  service->plan(host(2), {false, 0});
+  if (GetParam().failOpens) service->failOpens();
+  auto servers = serversOf(GetParam().hosts);
+  run(servers, 3, 2);
+  for (const ServerEntry& server : servers) EXPECT_EQ(server.samples.size(), 3u) << server.host;
+  EXPECT_EQ(progress.fraction(), 1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FailureMixes, DllEngineProgress,
+    testing::Values(ProgressCase{"OnlyUnresolvable", {"nothing.invalid", "nowhere.invalid"}, false},
+                    ProgressCase{"OnlyFailedEchoes", {host(2)}, false},
+                    ProgressCase{"NoHandles", {host(1), host(3)}, true},
+                    ProgressCase{"EveryKind", {host(1), "nothing.invalid", host(2)}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The report of one whole run with its own service and `threads` workers.
+std::string reportOfRun(std::uint32_t threads) {
+  auto service = std::make_shared<FakeEchoService>();
+  for (int i = 0; i < 5; ++i) service->plan(host(i), {i != 3, static_cast<std::uint32_t>(10 + i)});
+  zelvor::test::ManualClock clock;
+  zelvor::ProgressCounter progress;
+  kelvo::Event stop;
+  zelvor::RunState state{{3, 2000}, {}, progress, clock, stop};
+  zelvor::ServerClass measured{
+      "class", serversOf({host(0), host(1), "nothing.invalid", host(3), host(4), host(0)})};
+  zelvor::DllEchoEngine(state, {[&] { return service; }, zelvor::test::resolveDotted})
+      .run(measured.servers, threads);
+  return zelvor::formatClassReport(measured);
+}
+
+TEST(DllEngineWorkers, MoreWorkersThanServersChangeNothing) {
+  const std::string asMany = reportOfRun(6);
+  EXPECT_EQ(reportOfRun(7), asMany);
+  // A hand-edited setting: as many threads would take the machine.
+  EXPECT_EQ(reportOfRun(1000000), asMany);
+  EXPECT_EQ(reportOfRun(1), asMany);
 }
 
 }  // namespace

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "catalogue/failure_texts.hpp"
+#include "catalogue/report.hpp"
 #include "fake_echo.hpp"
 
 namespace {
@@ -15,6 +17,7 @@ namespace {
 using zelvor::EchoSample;
 using zelvor::ServerEntry;
 using zelvor::test::FakeIcmpNetwork;
+using zelvor::test::FakeResolver;
 using zelvor::test::HostBehaviour;
 using zelvor::test::HostPlan;
 using zelvor::test::ipv4;
@@ -57,7 +60,7 @@ class RawEngine : public testing::Test {
 
   zelvor::RawEchoEngine::Platform platform() {
     return {[this] { return std::make_unique<zelvor::test::ChannelProxy>(network); },
-            zelvor::test::resolveDotted, identifier};
+            resolver.resolver(), identifier, lookupsAtOnce};
   }
 
   // The servers' positions in the order their requests went out, with the
@@ -74,6 +77,8 @@ class RawEngine : public testing::Test {
 
   zelvor::test::ManualClock clock;
   FakeIcmpNetwork network{clock};
+  FakeResolver resolver;
+  std::uint32_t lookupsAtOnce = zelvor::defaultLookupsAtOnce;
   zelvor::ProgressCounter progress;
   kelvo::Event stop;
   zelvor::RunState state{{}, {}, progress, clock, stop};
@@ -123,22 +128,11 @@ TEST_F(RawEngine, FreedSlotsGoToTheLowestServerWithEchoesLeft) {
   for (const ServerEntry& server : servers) EXPECT_EQ(shown(server).size(), 3u);
 }
 
-TEST_F(RawEngine, UnresolvableHostGetsBadAddressWithoutSendingOrProgress) {
-  auto servers = serversOf({"nothing.invalid", host(1)});
-  run(servers, 3, 2000, 16);
-  EXPECT_EQ(shown(servers[0]),
-            (std::vector<std::string>{"BADADDRESS", "BADADDRESS", "BADADDRESS"}));
-  EXPECT_EQ(servers[0].samples[0].failure, failure::badAddress);
-  EXPECT_EQ(network.sent().size(), 3u);
-  EXPECT_EQ(progress.fraction(), 0.5);
-}
-
-TEST_F(RawEngine, FailedSendRecordsSockErrorWithoutProgress) {
+TEST_F(RawEngine, FailedSendRecordsSockError) {
   network.plan(host(0), {HostBehaviour::sendFails, 0});
   auto servers = numberedServers(1);
   run(servers, 2, 2000, 4);
   EXPECT_EQ(shown(servers[0]), (std::vector<std::string>{"SOCKERROR", "SOCKERROR"}));
-  EXPECT_EQ(progress.fraction(), 0.0);
   EXPECT_FALSE(state.success.isSet());
 }
 
@@ -256,6 +250,175 @@ TEST_F(RawEngine, ChannelThatCannotOpenFailsBeforeTouchingSamples) {
     EXPECT_EQ(text, "Unable to setup winsock 2");
   }
   EXPECT_EQ(shown(servers[0]), (std::vector<std::string>{"42"}));
+}
+
+// ------------------------------------------------------------ host lookups
+
+TEST_F(RawEngine, EachDistinctHostIsLookedUpOnceInListOrderBeforeTheFirstSend) {
+  resolver.name("a.test", host(1));
+  resolver.name("b.test", host(2));
+  resolver.watch([this] { return network.sent().size(); });
+  lookupsAtOnce = 1;
+  auto servers = serversOf({"a.test", host(3), "a.test", "b.test", host(3), "nothing.invalid"});
+  run(servers, 2, 2000, 16);
+  EXPECT_EQ(resolver.hostsLookedUp(),
+            (std::vector<std::string>{"a.test", host(3), "b.test", "nothing.invalid"}));
+  for (const auto& lookup : resolver.lookups()) EXPECT_EQ(lookup.sentBefore, 0u) << lookup.host;
+  // Duplicates are measured as before, each on its own.
+  EXPECT_EQ(network.sent().size(), 10u);
+  EXPECT_EQ(shown(servers[2]), (std::vector<std::string>{"0", "0"}));
+}
+
+// The loop is the same as when each send looked its host up: a host that
+// does not resolve takes one pass per echo and sends nothing, so its failures
+// fall where they always fell.
+TEST_F(RawEngine, UnresolvableHostsGetBadAddressWhereTheirRequestsWouldHaveGone) {
+  network.plan(host(1), {HostBehaviour::reply, 10});
+  network.plan(host(3), {HostBehaviour::reply, 10});
+  auto servers = serversOf({"nothing.invalid", host(1), "nowhere.invalid", host(3)});
+  run(servers, 2, 2000, 2);
+  using Send = std::pair<std::uint32_t, int>;
+  EXPECT_EQ(sends(), (std::vector<Send>{{0, 1}, {0, 3}, {10, 1}, {10, 3}}));
+  const std::vector<std::string> bad = {"BADADDRESS", "BADADDRESS"};
+  EXPECT_EQ(shown(servers[0]), bad);
+  EXPECT_EQ(shown(servers[1]), (std::vector<std::string>{"10", "10"}));
+  EXPECT_EQ(shown(servers[2]), bad);
+  EXPECT_EQ(shown(servers[3]), (std::vector<std::string>{"10", "10"}));
+  EXPECT_EQ(servers[0].samples[0].failure, failure::badAddress);
+}
+
+TEST_F(RawEngine, SlowLookupsChangeNoRoundTrip) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 16; ++i) {
+    names.push_back("slow" + std::to_string(i) + ".test");
+    resolver.name(names.back(), host(i));
+    network.plan(host(i), {HostBehaviour::reply, 20});
+  }
+  resolver.takes(clock, 50);
+  auto servers = serversOf(names);
+  run(servers, 3, 2000, 16);
+  for (const ServerEntry& server : servers) {
+    EXPECT_EQ(shown(server), (std::vector<std::string>{"20", "20", "20"})) << server.host;
+  }
+}
+
+TEST_F(RawEngine, StopDuringTheLookupsStartsNoOtherAndSendsNothing) {
+  lookupsAtOnce = 1;
+  resolver.setOnLookup(2, stop);
+  auto servers = numberedServers(5);
+  run(servers, 3, 2000, 16);
+  EXPECT_EQ(resolver.hostsLookedUp(), (std::vector<std::string>{host(0), host(1)}));
+  EXPECT_TRUE(network.sent().empty());
+  for (const ServerEntry& server : servers) EXPECT_TRUE(server.samples.empty());
+}
+
+// --------------------------------------------------- arrival stamps and load
+
+TEST_F(RawEngine, RepliesReadLateAreTimedByTheirStampedArrival) {
+  // Each send keeps the engine 7 ms, so a 20 ms reply is read 1 ms late.
+  network.sendsTake(7);
+  for (int i = 0; i < 4; ++i) network.plan(host(i), {HostBehaviour::reply, 20});
+  auto unstamped = numberedServers(4);
+  run(unstamped, 1, 2000, 4);
+  EXPECT_EQ(shown(unstamped[0]), (std::vector<std::string>{"21"}));
+
+  network.stampArrivals();
+  auto stamped = numberedServers(4);
+  run(stamped, 1, 2000, 4);
+  for (const ServerEntry& server : stamped) {
+    EXPECT_EQ(shown(server), (std::vector<std::string>{"20"})) << server.host;
+  }
+}
+
+// -------------------------------------------------------------- progress
+
+struct ProgressCase {
+  const char* name;
+  std::vector<HostBehaviour> hosts;  // host(i) behaves as hosts[i]
+  bool withBadName;                  // and a last server that does not resolve
+};
+
+void PrintTo(const ProgressCase& c, std::ostream* out) { *out << c.name; }
+
+class RawEngineProgress : public RawEngine, public testing::WithParamInterface<ProgressCase> {};
+
+TEST_P(RawEngineProgress, EverySampleCountsSoAFinishedRunReachesItsEnd) {
+  std::vector<std::string> hosts;
+  for (std::size_t i = 0; i < GetParam().hosts.size(); ++i) {
+    const int n = static_cast<int>(i);
+    network.plan(host(n), {GetParam().hosts[i], 5});
+    hosts.push_back(host(n));
+  }
+  if (GetParam().withBadName) hosts.push_back("nothing.invalid");
+  auto servers = serversOf(hosts);
+  run(servers, 3, 100, 4);
+  for (const ServerEntry& server : servers) EXPECT_EQ(server.samples.size(), 3u) << server.host;
+  EXPECT_EQ(progress.fraction(), 1.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FailureMixes, RawEngineProgress,
+    testing::Values(
+        ProgressCase{"OnlyUnresolvable", {}, true},
+        ProgressCase{"OnlyFailedSends", {HostBehaviour::sendFails}, false},
+        ProgressCase{"OnlyTimeOuts", {HostBehaviour::drop, HostBehaviour::expired}, false},
+        ProgressCase{"EveryKind",
+                     {HostBehaviour::reply, HostBehaviour::sendFails, HostBehaviour::drop,
+                      HostBehaviour::unreachable, HostBehaviour::foreign, HostBehaviour::twice},
+                     true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ------------------------------------------------------ slots beyond servers
+
+// One whole run on a network of its own: when each request went out and to
+// where, and the report.
+struct RunRecord {
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> sends;
+  std::string report;
+  bool operator==(const RunRecord&) const = default;
+};
+
+RunRecord runAlone(std::uint32_t airborne) {
+  zelvor::test::ManualClock clock;
+  FakeIcmpNetwork network{clock};
+  network.plan(host(0), {HostBehaviour::reply, 30});
+  network.plan(host(1), {HostBehaviour::unreachable, 5});
+  network.plan(host(2), {HostBehaviour::drop, 0});
+  network.plan(host(3), {HostBehaviour::sendFails, 0});
+  network.plan(host(4), {HostBehaviour::twice, 8});
+  zelvor::ProgressCounter progress;
+  kelvo::Event stop;
+  zelvor::RunState state{{4, 100}, {}, progress, clock, stop};
+  zelvor::ServerClass measured{"class", serversOf({host(0), host(1), "nothing.invalid", host(2),
+                                                   host(3), host(4), host(0)})};
+  zelvor::RawEchoEngine(state,
+                        {[&] { return std::make_unique<zelvor::test::ChannelProxy>(network); },
+                         zelvor::test::resolveDotted, identifier})
+      .run(measured.servers, airborne);
+  RunRecord record;
+  for (const auto& sent : network.sent()) record.sends.emplace_back(sent.time, sent.address);
+  record.report = zelvor::formatClassReport(measured);
+  return record;
+}
+
+TEST(RawEngineSlots, MoreSlotsThanServersChangeNothing) {
+  const RunRecord asMany = runAlone(7);
+  EXPECT_EQ(runAlone(8), asMany);
+  // A hand-edited setting: this many slots would take gigabytes.
+  EXPECT_EQ(runAlone(100000000), asMany);
+  // Five servers can be in flight at once (two never send); four slots hold
+  // one back.
+  EXPECT_EQ(runAlone(5), asMany);
+  EXPECT_NE(runAlone(4), asMany);
+}
+
+TEST_F(RawEngine, NoSlotsOrNoServersEndAtOnce) {
+  auto servers = numberedServers(2);
+  run(servers, 3, 2000, 0);
+  std::vector<ServerEntry> none;
+  run(none, 3, 2000, 16);
+  EXPECT_TRUE(network.sent().empty());
+  EXPECT_TRUE(network.waits().empty());
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <thread>
 
 namespace {
 
@@ -18,6 +20,30 @@ TEST(MsClock, RoundsCounterTicksUpToWholeMilliseconds) {
   // 50 days of nanoseconds: the count wraps in 32 bits.
   EXPECT_EQ(zelvor::MsClock::ticksToMs(std::int64_t{4320000} * 1000000000, 1000000000),
             static_cast<std::uint32_t>(std::int64_t{4320000000}));
+}
+
+TEST(MsClock, TurnsNanosecondsIntoWholeTicksRoundedDown) {
+  struct Case {
+    std::uint64_t ns;
+    std::uint32_t frequency;
+    std::int64_t ticks;
+  };
+  for (const Case& c : {Case{0, 1000000000, 0}, Case{1500000000, 1000000000, 1500000000},
+                        Case{999, 10000000, 9}, Case{1000000000, 10000000, 10000000},
+                        // A minute on a 3.58 MHz counter, beyond 64 bits if
+                        // multiplied out in nanoseconds first.
+                        Case{60000000000, 3579545, 214772700},
+                        Case{std::uint64_t{5000000000000}, 1000000000, 5000000000000}}) {
+    EXPECT_EQ(zelvor::MsClock::nsToTicks(c.ns, c.frequency), c.ticks) << c.ns << "/" << c.frequency;
+  }
+}
+
+TEST(MsClock, ReadsEarlierByTheTimeGiven) {
+  zelvor::MsClock clock;
+  // Past the clock's origin: only times after it are ever asked for.
+  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const std::uint32_t earlier = clock.before(5000000);
+  EXPECT_LE(earlier + 5, clock.now());
 }
 
 TEST(MsClock, StartsNearZeroAndNeverGoesBack) {

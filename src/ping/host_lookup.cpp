@@ -1,0 +1,111 @@
+// Resolving a run's hosts up front: distinct texts, a shared queue, a few
+// threads.
+#include "ping/host_lookup.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "support/thread.hpp"
+
+namespace zelvor {
+
+namespace {
+
+// The lookups of one call, shared by the calling thread and its helpers,
+// each of which takes the next host not yet taken.
+class Lookups {
+ public:
+  Lookups(std::vector<const std::string*> hosts, const Resolver& resolve, kelvo::Event& stop,
+          std::uint32_t helpers)
+      : hosts_(std::move(hosts)),
+        results_(hosts_.size()),
+        resolve_(resolve),
+        stop_(stop),
+        helpersLeft_(helpers) {}
+
+  void work() {
+    while (!stop_.isSet()) {
+      const std::size_t i = next_.fetch_add(1);
+      if (i >= hosts_.size()) return;
+      kelvo::SocketAddress address;
+      // A resolver that throws has not resolved the host; nothing may
+      // unwind past the helpers still using this object.
+      try {
+        if (resolve_(hosts_[i]->c_str(), address)) results_[i] = address;
+      } catch (...) {
+      }
+    }
+  }
+
+  static std::uint32_t helperBody(void* argument) {
+    auto& lookups = *static_cast<Lookups*>(argument);
+    lookups.work();
+    lookups.helperEnded();
+    return 0;
+  }
+
+  // Also called for a helper that could not be started.
+  void helperEnded() {
+    // The last helper's set() is its last touch of this object: a waiter may
+    // destroy an event once its wait returns.
+    if (helpersLeft_.fetch_sub(1) == 1) allHelpersEnded_.set();
+  }
+
+  // A kelvo::Thread's own wait polls every 15 ms, which would hold up the
+  // first request for nothing.
+  void waitForHelpers() {
+    if (helpersLeft_.load() != 0) allHelpersEnded_.wait(kelvo::Thread::infinite);
+  }
+
+  std::vector<std::optional<kelvo::SocketAddress>>& results() { return results_; }
+
+ private:
+  const std::vector<const std::string*> hosts_;
+  std::vector<std::optional<kelvo::SocketAddress>> results_;  // each written by one thread
+  const Resolver& resolve_;
+  kelvo::Event& stop_;
+  std::atomic<std::size_t> next_{0};
+  std::atomic<std::uint32_t> helpersLeft_;
+  kelvo::Event allHelpersEnded_;
+};
+
+}  // namespace
+
+std::vector<std::optional<kelvo::SocketAddress>> resolveHosts(
+    const std::vector<ServerEntry>& servers, const Resolver& resolve, std::uint32_t atOnce,
+    kelvo::Event& stop) {
+  std::vector<const std::string*> distinct;
+  std::vector<std::size_t> serverHost;  // each server's index into distinct
+  std::unordered_map<std::string, std::size_t> seen;
+  for (const ServerEntry& server : servers) {
+    const auto [found, added] = seen.emplace(server.host, distinct.size());
+    if (added) distinct.push_back(&server.host);
+    serverHost.push_back(found->second);
+  }
+
+  const std::size_t together = std::min<std::size_t>(std::max<std::uint32_t>(atOnce, 1),
+                                                     std::max<std::size_t>(distinct.size(), 1));
+  const auto helpers = static_cast<std::uint32_t>(together - 1);
+  Lookups lookups(std::move(distinct), resolve, stop, helpers);
+  std::vector<std::unique_ptr<kelvo::Thread>> threads;
+  for (std::uint32_t h = 0; h < helpers; ++h) {
+    try {
+      threads.push_back(std::make_unique<kelvo::Thread>(Lookups::helperBody, &lookups));
+    } catch (...) {
+      // Fewer at once, not none: the calling thread looks up in any case.
+      lookups.helperEnded();
+    }
+  }
+  lookups.work();
+  lookups.waitForHelpers();
+
+  std::vector<std::optional<kelvo::SocketAddress>> addresses;
+  addresses.reserve(servers.size());
+  for (const std::size_t host : serverHost) addresses.push_back(lookups.results()[host]);
+  return addresses;
+}
+
+}  // namespace zelvor

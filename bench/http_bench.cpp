@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "app/site_services.hpp"
 #include "loopback_http_server.hpp"
 #include "net/http_client.hpp"
 
@@ -88,7 +89,8 @@ void check(benchmark::State& state, const std::string& got, const std::string& e
 void zelvorGet(benchmark::State& state) {
   const std::uint16_t port = listServer().port();
   for (auto _ : state) {
-    check(state, zelvor::httpGet("127.0.0.1", "/zv_fetch", port), listBody());
+    check(state, zelvor::httpGet("127.0.0.1", "/zv_fetch", port, zelvor::maxListReplyBytes),
+          listBody());
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(listBody().size()));
 }
@@ -102,7 +104,9 @@ void curlGet(benchmark::State& state) {
 void zelvorPost(benchmark::State& state) {
   const std::uint16_t port = postServer().port();
   for (auto _ : state) {
-    check(state, zelvor::httpPost("127.0.0.1", "/zelvor", reportBody(), port), handle);
+    check(state,
+          zelvor::httpPost("127.0.0.1", "/zelvor", reportBody(), port, zelvor::maxHandleReplyBytes),
+          handle);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(reportBody().size()));
 }

@@ -1,4 +1,5 @@
-// The settings' text form, shared by the settings file and the tests.
+// The settings' text form, shared by the settings file and the tests, and
+// the bounds they are used within.
 #include "app/settings.hpp"
 
 #include <charconv>
@@ -50,6 +51,16 @@ Settings parseSettingsText(std::string_view text) {
     applyLine(line, settings);
   }
   return settings;
+}
+
+Settings settingsInUse(const Settings& stored) {
+  const Settings defaults;
+  Settings used = stored;
+  for (const SettingsField& field : settingsFields) {
+    const std::int32_t value = stored.*field.member;
+    if (value < field.min || value > field.max) used.*field.member = defaults.*field.member;
+  }
+  return used;
 }
 
 std::string formatSettingsText(const Settings& settings) {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,8 +13,8 @@
 
 namespace zelvor {
 
-// No value is held to a range here: each goes to its user as stored,
-// negative ones included, and the user decides what it makes of it.
+// Each number is held as stored, whatever its value, so that a save never
+// rewrites what the user wrote by hand; settingsInUse applies the bounds.
 struct Settings {
   std::int32_t loops = 3;
   std::int32_t timeoutNew = 2000;
@@ -30,23 +31,35 @@ struct Settings {
   bool operator==(const Settings&) const = default;
 };
 
-// A numeric setting's stored name and where it lives in the record. Both
-// stores write in this order, and the site after them.
+// A numeric setting's stored name, where it lives in the record and the
+// values the program uses it with. Both stores write in this order, and the
+// site after them.
 struct SettingsField {
   const char* name;
   std::int32_t Settings::*member;
+  std::int32_t min = std::numeric_limits<std::int32_t>::min();
+  std::int32_t max = std::numeric_limits<std::int32_t>::max();
 };
 
 inline constexpr const char* siteSettingName = "site";
 
+// The measuring bounds keep a hand-edited value from taking the machine:
+// every loop is a round over all servers, every airborne request a slot and
+// every thread a worker. Airborne and threads of 0 turn their engine off.
+// The window's place is the window system's to judge.
 inline constexpr std::array<SettingsField, 6> settingsFields{{
-    {"loops", &Settings::loops},
-    {"timeout_new", &Settings::timeoutNew},
-    {"airborne_new", &Settings::airborneNew},
-    {"threads", &Settings::threads},
+    {"loops", &Settings::loops, 1, 1000},
+    {"timeout_new", &Settings::timeoutNew, 1, 60000},
+    {"airborne_new", &Settings::airborneNew, 0, 1024},
+    {"threads", &Settings::threads, 0, 64},
     {"winx", &Settings::winx},
     {"winy", &Settings::winy},
 }};
+
+// The settings as the program uses them: each number outside its field's
+// bounds is taken as its default, as a value that is not a number is. The
+// site is left as it is; chooseSite judges it.
+Settings settingsInUse(const Settings& stored);
 
 // Reads `name=value` lines, ended by LF or CR LF (the last one may lack its
 // end). Starts from the defaults; a line sets a value only when its name is

@@ -3,8 +3,8 @@
 #include "catalogue/catalogue.hpp"
 
 #include <algorithm>
-#include <iterator>
 #include <optional>
+#include <unordered_map>
 
 namespace zelvor {
 
@@ -72,31 +72,30 @@ std::optional<ServerLine> scanServerLine(std::string_view line) {
   return fields;
 }
 
-// Files the host under its class, opening the class on its first line. A
-// plain scan in list order on purpose: a list holds a handful of classes,
-// and there is no second index to keep in step.
-void addServer(ServerCatalogue& catalogue, const ServerLine& line) {
-  auto serverClass =
-      std::find_if(catalogue.begin(), catalogue.end(),
-                   [&line](const ServerClass& known) { return known.name == line.name; });
-  if (serverClass == catalogue.end()) {
-    catalogue.push_back(ServerClass{std::string(line.name), {}});
-    serverClass = std::prev(catalogue.end());
-  }
-  serverClass->servers.push_back(ServerEntry{std::string(line.host), {}});
+// Where each class stands in the catalogue, by name. The keys are views into
+// the list body, which outlives the parse; the catalogue's own names would
+// move as it grows.
+using ClassIndex = std::unordered_map<std::string_view, std::size_t>;
+
+// Files the host under its class, opening the class on its first line.
+void addServer(ServerCatalogue& catalogue, ClassIndex& index, const ServerLine& line) {
+  const auto [position, isNew] = index.try_emplace(line.name, catalogue.size());
+  if (isNew) catalogue.push_back(ServerClass{std::string(line.name), {}});
+  catalogue[position->second].servers.push_back(ServerEntry{std::string(line.host), {}});
 }
 
 }  // namespace
 
 ServerCatalogue parseServerList(std::string_view text) {
   ServerCatalogue catalogue;
+  ClassIndex index;
   // Only lines ended by a line feed count: bytes after the last one are a
   // line the transfer may have cut short.
   std::size_t lineStart = 0;
   for (std::size_t lineEnd = text.find('\n'); lineEnd != std::string_view::npos;
        lineEnd = text.find('\n', lineStart)) {
     if (const auto line = scanServerLine(text.substr(lineStart, lineEnd - lineStart)))
-      addServer(catalogue, *line);
+      addServer(catalogue, index, *line);
     lineStart = lineEnd + 1;
   }
   return catalogue;

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <optional>
+#include <limits>
 #include <vector>
 
 #include "net/http_scan.hpp"
@@ -23,6 +23,9 @@ constexpr int bodyChunkSize = 64 * 1024;
 constexpr const char* badResponsePrefix = "Bad HTTP Response: ";
 constexpr const char* httpFailurePrefix = "HTTP Failure: ";
 constexpr const char* unknownEndText = "Unable to determine end of http-document";
+// Both follow badResponsePrefix.
+constexpr const char* bodyOverText = "body over ";
+constexpr const char* bodyOfText = "body of ";
 
 // One line through readLine, as C text: a NUL ends what it says.
 std::string readTextLine(kelvo::ByteReader& reader, int size) {
@@ -32,31 +35,38 @@ std::string readTextLine(kelvo::ByteReader& reader, int size) {
   return buffer;
 }
 
-// Appends what comes until a receive yields nothing, or until `limit` bytes
-// are there when the reply announced its length.
-void readBody(kelvo::ByteReader& reader, std::optional<std::size_t> limit, std::string& body) {
+// What comes until a receive yields nothing or `limit` bytes are there.
+std::string readBody(kelvo::ByteReader& reader, std::size_t limit) {
+  std::string body;
   std::vector<char> chunk(bodyChunkSize);
-  for (;;) {
-    std::size_t want = chunk.size();
-    if (limit) {
-      if (body.size() >= *limit) return;
-      want = std::min(want, *limit - body.size());
-    }
+  while (body.size() < limit) {
+    const std::size_t want = std::min(chunk.size(), limit - body.size());
     const int got = reader.readSome(chunk.data(), static_cast<int>(want));
-    if (got == 0) return;
+    if (got == 0) break;
     body.append(chunk.data(), static_cast<std::size_t>(got));
   }
+  return body;
+}
+
+std::string bodyTooLong(std::size_t maxBodyBytes) {
+  return badResponsePrefix + (bodyOverText + std::to_string(maxBodyBytes)) + " bytes";
+}
+
+std::string bodyCutShort(std::size_t received, std::size_t announced) {
+  return badResponsePrefix + (bodyOfText + std::to_string(received)) + " bytes, " +
+         std::to_string(announced) + " announced";
 }
 
 std::string exchange(const std::string& host, std::uint16_t port, std::uint32_t timeoutMs,
-                     const std::string& request, const std::string* body) {
+                     const std::string& request, const std::string* body,
+                     std::size_t maxBodyBytes) {
   // Destroyed in reverse: the socket closes before Winsock is cleaned up,
   // on success and on failure alike.
   kelvo::WinsockSession winsock;
   kelvo::Socket socket(host, port, timeoutMs);
   socket.sendAll(request);
   if (body != nullptr) socket.sendAll(*body);
-  return readResponse(socket);
+  return readResponse(socket, maxBodyBytes);
 }
 
 }  // namespace
@@ -81,7 +91,7 @@ std::string postRequestHead(std::string_view host, std::string_view path, std::s
   return request;
 }
 
-std::string readResponse(kelvo::ByteReader& reader) {
+std::string readResponse(kelvo::ByteReader& reader, std::size_t maxBodyBytes) {
   const std::string statusLine = readTextLine(reader, statusLineSize);
   const auto status = http::scanStatusCode(statusLine);
   if (!status) throw std::string(badResponsePrefix + statusLine);
@@ -99,22 +109,31 @@ std::string readResponse(kelvo::ByteReader& reader) {
 
   // A length below -1 is no length for reading, though it let a connection
   // that stays open pass the check above.
-  std::string body;
-  readBody(
-      reader,
-      contentLength > -1 ? std::optional(static_cast<std::size_t>(contentLength)) : std::nullopt,
-      body);
+  if (contentLength > -1) {
+    const auto announced = static_cast<std::size_t>(contentLength);
+    if (announced > maxBodyBytes) throw bodyTooLong(maxBodyBytes);
+    std::string body = readBody(reader, announced);
+    if (body.size() < announced) throw bodyCutShort(body.size(), announced);
+    return body;
+  }
+  // One byte past the bound tells a body that is too long from one that
+  // fills it exactly.
+  const std::size_t limit =
+      maxBodyBytes < std::numeric_limits<std::size_t>::max() ? maxBodyBytes + 1 : maxBodyBytes;
+  std::string body = readBody(reader, limit);
+  if (body.size() > maxBodyBytes) throw bodyTooLong(maxBodyBytes);
   return body;
 }
 
 std::string httpGet(const std::string& host, const std::string& path, std::uint16_t port,
-                    std::uint32_t timeoutMs) {
-  return exchange(host, port, timeoutMs, getRequest(host, path), nullptr);
+                    std::size_t maxBodyBytes, std::uint32_t timeoutMs) {
+  return exchange(host, port, timeoutMs, getRequest(host, path), nullptr, maxBodyBytes);
 }
 
 std::string httpPost(const std::string& host, const std::string& path, const std::string& body,
-                     std::uint16_t port, std::uint32_t timeoutMs) {
-  return exchange(host, port, timeoutMs, postRequestHead(host, path, body.size()), &body);
+                     std::uint16_t port, std::size_t maxBodyBytes, std::uint32_t timeoutMs) {
+  return exchange(host, port, timeoutMs, postRequestHead(host, path, body.size()), &body,
+                  maxBodyBytes);
 }
 
 }  // namespace zelvor

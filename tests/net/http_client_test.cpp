@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -17,11 +19,12 @@ using zelvor::test::ScriptedPeer;
 
 constexpr std::uint32_t shortTimeoutMs = 150;
 constexpr std::uint32_t generousTimeoutMs = 10000;
+constexpr std::size_t unbounded = std::numeric_limits<std::size_t>::max();
 
 // The body httpGet returns, or the text it throws.
 std::string getOutcome(std::uint16_t port, std::uint32_t timeoutMs = generousTimeoutMs) {
   try {
-    return "body:" + zelvor::httpGet("127.0.0.1", "/zv_fetch", port, timeoutMs);
+    return "body:" + zelvor::httpGet("127.0.0.1", "/zv_fetch", port, unbounded, timeoutMs);
   } catch (const std::string& failure) {
     return "failure:" + failure;
   }
@@ -31,7 +34,8 @@ TEST(HttpGet, SendsExactlyTheRequestAndReturnsTheBody) {
   ScriptedPeer peer;
   peer.readRequest().send("HTTP/1.0 200 OK\r\n\r\nA:h1:80\n").close();
   peer.start();
-  EXPECT_EQ(zelvor::httpGet("127.0.0.1", "/x", peer.port(), generousTimeoutMs), "A:h1:80\n");
+  EXPECT_EQ(zelvor::httpGet("127.0.0.1", "/x", peer.port(), unbounded, generousTimeoutMs),
+            "A:h1:80\n");
   EXPECT_EQ(peer.received(0), "GET /x HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
   EXPECT_EQ(peer.record(0).outcome, "completed");
 }
@@ -41,8 +45,9 @@ TEST(HttpPost, SendsTheHeadThenExactlyTheBody) {
     ScriptedPeer peer;
     peer.readRequest().send("HTTP/1.0 200 OK\r\nContent-Length: 6\r\n\r\nhandle").close();
     peer.start();
-    EXPECT_EQ(zelvor::httpPost("127.0.0.1", "/zelvor", body, peer.port(), generousTimeoutMs),
-              "handle");
+    EXPECT_EQ(
+        zelvor::httpPost("127.0.0.1", "/zelvor", body, peer.port(), unbounded, generousTimeoutMs),
+        "handle");
     EXPECT_EQ(peer.received(0),
               "POST /zelvor HTTP/1.0\r\nContent-length: " + std::to_string(body.size()) +
                   "\r\nHost: 127.0.0.1\r\n\r\n" + body);
@@ -78,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "body:abc"},
         WireCase{"LengthLongerThanData",
                  {"HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nab", "cd"},
-                 "body:abcd"},
+                 "failure:Bad HTTP Response: body of 4 bytes, 10 announced"},
         WireCase{"TwoLengths",
                  {"HTTP/1.0 200 OK\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\nxyz"},
                  "body:xy"},
@@ -96,11 +101,68 @@ INSTANTIATE_TEST_SUITE_P(
         WireCase{"ClosesAtOnce", {}, "failure:Bad HTTP Response: "}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The handle's exchange under a bound of 4096 bytes: a body that fills it is
+// taken, one byte more is refused, announced or not.
+class HttpPostBound : public testing::TestWithParam<WireCase> {};
+
+TEST_P(HttpPostBound, TakesTheBodyUpToTheBound) {
+  constexpr std::size_t bound = 4096;
+  ScriptedPeer peer;
+  peer.readRequest();
+  for (const std::string& bytes : GetParam().sends) peer.send(bytes).pause(5);
+  peer.close();
+  peer.start();
+  std::string outcome;
+  try {
+    outcome = "body:" + zelvor::httpPost("127.0.0.1", "/zelvor", "report", peer.port(), bound,
+                                         generousTimeoutMs);
+  } catch (const std::string& failure) {
+    outcome = "failure:" + failure;
+  }
+  EXPECT_EQ(outcome, GetParam().outcome);
+}
+
+const std::string handleOf4096(4096, 'h');
+const std::string tooLongFor4096 = "failure:Bad HTTP Response: body over 4096 bytes";
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, HttpPostBound,
+    testing::Values(
+        WireCase{"Unannounced", {"HTTP/1.0 200 OK\r\n\r\n", handleOf4096}, "body:" + handleOf4096},
+        WireCase{
+            "UnannouncedOneMore", {"HTTP/1.0 200 OK\r\n\r\n", handleOf4096, "h"}, tooLongFor4096},
+        WireCase{"Announced",
+                 {"HTTP/1.0 200 OK\r\nContent-Length: 4096\r\n\r\n", handleOf4096},
+                 "body:" + handleOf4096},
+        WireCase{"AnnouncedOneMore",
+                 {"HTTP/1.0 200 OK\r\nContent-Length: 4097\r\n\r\n", handleOf4096 + "h"},
+                 tooLongFor4096},
+        WireCase{"AnnouncedOneMoreWithNoBody",
+                 {"HTTP/1.0 200 OK\r\nContent-Length: 4097\r\n\r\n"},
+                 tooLongFor4096},
+        WireCase{"CutShort",
+                 {"HTTP/1.0 200 OK\r\nContent-Length: 22\r\n\r\n", "half-a-handle"},
+                 "failure:Bad HTTP Response: body of 13 bytes, 22 announced"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(HttpReply, StallLongerThanTheTimeOutEndsTheBodySilently) {
   ScriptedPeer peer;
   peer.readRequest().send("HTTP/1.0 200 OK\r\n\r\nbefore").pause(6 * shortTimeoutMs).send("after");
   peer.start();
   EXPECT_EQ(getOutcome(peer.port(), shortTimeoutMs), "body:before");
+}
+
+// A stall past the time-out ends the body as a close would: short of an
+// announced length, the reply is refused.
+TEST(HttpReply, StallInsideAnAnnouncedBodyIsACutShortBody) {
+  ScriptedPeer peer;
+  peer.readRequest()
+      .send("HTTP/1.0 200 OK\r\nContent-Length: 22\r\n\r\nhalf-a-ha")
+      .pause(6 * shortTimeoutMs)
+      .send("ndle-of-22b");
+  peer.start();
+  EXPECT_EQ(getOutcome(peer.port(), shortTimeoutMs),
+            "failure:Bad HTTP Response: body of 9 bytes, 22 announced");
 }
 
 TEST(HttpReply, StallBeforeTheStatusLineIsABadResponse) {
@@ -112,7 +174,7 @@ TEST(HttpReply, StallBeforeTheStatusLineIsABadResponse) {
 
 TEST(HttpGet, UnresolvableHostIsAnInvalidAddress) {
   try {
-    zelvor::httpGet("nothing.invalid", "/zv_fetch", 80, shortTimeoutMs);
+    zelvor::httpGet("nothing.invalid", "/zv_fetch", 80, unbounded, shortTimeoutMs);
     FAIL() << "no failure";
   } catch (const kelvo::Socket::Failure& failure) {
     EXPECT_EQ(failure, "Invalid address: nothing.invalid");
@@ -140,7 +202,7 @@ TEST(HttpExchanges, LeaveNoDescriptorBehind) {
       failures += getOutcome(bad.port()) == "failure:HTTP Failure: 500";
       failures += getOutcome(refusedPort).rfind("failure:Socket error ", 0) == 0;
       try {
-        zelvor::httpPost("nothing.invalid", "/zelvor", "x", 80, shortTimeoutMs);
+        zelvor::httpPost("nothing.invalid", "/zelvor", "x", 80, unbounded, shortTimeoutMs);
       } catch (const kelvo::Socket::Failure&) {
         ++failures;
       }

@@ -104,7 +104,10 @@ class ScriptedPeer::Connection {
       const std::uint32_t waitMs = slice(deadline);
       if (waitMs == 0) break;
       const std::size_t now = socket_.sendSome(bytes.substr(sent), waitMs);
-      if (now > 0) deadline = after(timeoutMs);
+      if (now > 0) {
+        peer_.recordSent(index_, now);
+        deadline = after(timeoutMs);
+      }
       sent += now;
     }
     return sent;
@@ -218,6 +221,11 @@ void ScriptedPeer::recordPiece(std::size_t index, std::string_view bytes) {
   const std::lock_guard lock(mutex_);
   records_[index].bytes += bytes;
   records_[index].pieces.push_back(bytes.size());
+}
+
+void ScriptedPeer::recordSent(std::size_t index, std::size_t count) {
+  const std::lock_guard lock(mutex_);
+  records_[index].sent += count;
 }
 
 void ScriptedPeer::serve(std::size_t connectionCount) noexcept {

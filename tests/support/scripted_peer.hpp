@@ -36,6 +36,9 @@ struct PeerOptions {
 struct ConnectionRecord {
   std::string bytes;                // every byte received, in order
   std::vector<std::size_t> pieces;  // the size of each receive that brought bytes
+  // How many bytes of the sends the system took for the client: what it
+  // read, and what still waits in the two sockets' buffers.
+  std::size_t sent = 0;
   // "completed" when every step ran and, after a graceful close, the client
   // closed too; otherwise what went wrong, e.g. "readBytes(10): the client
   // closed after 4 bytes".
@@ -109,8 +112,9 @@ class ScriptedPeer {
   ScriptedPeer& addStep(Step step);
   void serve(std::size_t connectionCount) noexcept;
   std::string runScript(Connection& connection);
-  // Called by Connection as bytes arrive.
+  // Called by Connection as bytes arrive and as sends are taken.
   void recordPiece(std::size_t index, std::string_view bytes);
+  void recordSent(std::size_t index, std::size_t count);
   bool stopping() const noexcept { return stop_.load(); }
 
   const PeerOptions options_;

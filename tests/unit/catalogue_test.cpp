@@ -101,4 +101,27 @@ TEST(ParseServerListFieldLength, Takes127BytesSkips128AndReadsOn) {
   EXPECT_EQ(shapeOf(zelvor::parseServerList(text)), (Shape{{fits, {"h1"}}, {"A", {fits, "h3"}}}));
 }
 
+// Thousands of classes, each opened by a line of its own and visited again
+// by lines spread over the rest of the list, some of which are skipped: the
+// classes come out in the order of their first line, each with its hosts in
+// list order.
+TEST(ParseServerListOrder, ManyClassesKeepTheirFirstLineOrder) {
+  constexpr std::size_t classCount = 3000;
+  std::string text;
+  Shape expected(classCount);
+  for (std::size_t j = 0; j < classCount; ++j) {
+    const std::string name = "K" + std::to_string(j * 7919 % 10007);
+    text += name + ":n" + std::to_string(j) + ":80\n";
+    expected[j] = {name, {"n" + std::to_string(j)}};
+    // An earlier class, or this one; every third such line names another
+    // port and is not taken.
+    const std::size_t again = j * 37 % (j + 1);
+    const std::string host = "r" + std::to_string(j);
+    const bool taken = j % 3 != 0;
+    text += expected[again].first + ":" + host + (taken ? ":80\n" : ":81\n");
+    if (taken) expected[again].second.push_back(host);
+  }
+  EXPECT_EQ(shapeOf(zelvor::parseServerList(text)), expected);
+}
+
 }  // namespace

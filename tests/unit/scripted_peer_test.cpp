@@ -113,6 +113,7 @@ TEST(ScriptedPeerReads, AClientThatLeavesEarlyIsReportedWithWhatItSent) {
 
   const ConnectionRecord record = peer.record(0);
   EXPECT_EQ(record.bytes, "abcd");
+  EXPECT_EQ(record.sent, 0u);
   EXPECT_EQ(record.outcome, "readBytes(10): the client closed after 4 bytes");
 }
 
@@ -156,6 +157,7 @@ TEST(ScriptedPeerSends, PiecesArriveInOrderOnlyAfterThePauseAndTheDrainIsRecorde
   EXPECT_GE(tookMs, 200 + 2 * 20);
   const ConnectionRecord record = peer.record(0);
   EXPECT_EQ(record.bytes, "xyzlate");
+  EXPECT_EQ(record.sent, 9u);
   EXPECT_EQ(record.outcome, "completed");
 }
 

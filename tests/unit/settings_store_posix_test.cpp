@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "app/file_settings_store.hpp"
+#include "scoped_env_posix.hpp"
+#include "settings_bounds.hpp"
 
 namespace zelvor {
 void PrintTo(const Settings& settings, std::ostream* out);  // in settings_test.cpp
@@ -27,6 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 using zelvor::FileSettingsStore;
 using zelvor::Settings;
+using zelvor::test::ScopedEnv;
 
 const std::string defaultText =
     "loops=3\ntimeout_new=2000\nairborne_new=16\nthreads=4\nwinx=100\nwiny=100\n";
@@ -57,33 +60,6 @@ std::string saveFailure(FileSettingsStore& store, const Settings& settings) {
   }
   return "saved";
 }
-
-// Sets or (for null) unsets an environment variable until the end of the
-// scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value != nullptr) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 class SettingsFile : public ::testing::Test {
  protected:
@@ -158,6 +134,25 @@ TEST_F(SettingsFile, SiteIsSavedBackAsItWasLoaded) {
     FileSettingsStore store(path.string());
     store.save(store.load());
     EXPECT_EQ(readFile(path), c.saved);
+  }
+}
+
+// A value outside its bounds is the user's to correct: the run takes the
+// default, the file keeps what was written.
+TEST_F(SettingsFile, ValueOutsideItsBoundsIsUsedAsTheDefaultAndSavedAsWritten) {
+  const fs::path path = dir_ / "Zelvor.conf";
+  for (const zelvor::test::BoundEdge& edge : zelvor::test::settingsBoundEdges()) {
+    const std::string line = std::string(edge.name) + "=" + std::to_string(edge.stored) + "\n";
+    SCOPED_TRACE(line);
+    writeFile(path, line);
+    FileSettingsStore store(path.string());
+    const Settings loaded = store.load();
+    EXPECT_EQ(loaded.*zelvor::test::settingMember(edge.name), edge.stored);
+    EXPECT_EQ(zelvor::settingsInUse(loaded).*zelvor::test::settingMember(edge.name), edge.used);
+    store.save(loaded);
+    const std::string saved = readFile(path);
+    EXPECT_NE(saved.find(line), std::string::npos) << saved;
+    EXPECT_EQ(store.load(), loaded);
   }
 }
 

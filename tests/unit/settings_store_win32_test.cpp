@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/settings.hpp"
+#include "settings_bounds.hpp"
 #include "support/owned_handle_win32.hpp"
 
 namespace zelvor {
@@ -131,6 +132,25 @@ TEST_F(RegistrySettings, ValueOfAnotherShapeIsIgnoredAndASaveReplacesIt) {
     zelvor::systemSettingsStore()->save(Settings{.loops = 6});
     EXPECT_EQ(readDword("loops"), 6u);
     EXPECT_EQ(zelvor::systemSettingsStore()->load(), Settings{.loops = 6});
+  }
+}
+
+// A value outside its bounds is the user's to correct: the run takes the
+// default, the registry keeps what was written.
+TEST_F(RegistrySettings, ValueOutsideItsBoundsIsUsedAsTheDefaultAndSavedAsWritten) {
+  for (const zelvor::test::BoundEdge& edge : zelvor::test::settingsBoundEdges()) {
+    SCOPED_TRACE(std::string(edge.name) + "=" + std::to_string(edge.stored));
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, parentKeyPath);
+    const auto dword = static_cast<std::uint32_t>(edge.stored);
+    writeValue(edge.name, REG_DWORD,
+               {static_cast<BYTE>(dword), static_cast<BYTE>(dword >> 8),
+                static_cast<BYTE>(dword >> 16), static_cast<BYTE>(dword >> 24)});
+    const Settings loaded = zelvor::systemSettingsStore()->load();
+    EXPECT_EQ(loaded.*zelvor::test::settingMember(edge.name), edge.stored);
+    EXPECT_EQ(zelvor::settingsInUse(loaded).*zelvor::test::settingMember(edge.name), edge.used);
+    zelvor::systemSettingsStore()->save(loaded);
+    EXPECT_EQ(readDword(edge.name), dword);
+    EXPECT_EQ(zelvor::systemSettingsStore()->load(), loaded);
   }
 }
 

@@ -9,6 +9,8 @@
 #include <ostream>
 #include <string>
 
+#include "settings_bounds.hpp"
+
 namespace zelvor {
 
 // Failure messages show the values by name. The platform store tests use
@@ -91,6 +93,40 @@ TEST(FormatSettingsText, WritesSixLinesInTheStoredOrder) {
             "loops=-2147483648\ntimeout_new=2147483647\nairborne_new=0\nthreads=-1\n"
             "winx=-2000\nwiny=1\n");
   EXPECT_EQ(zelvor::parseSettingsText(text), extremes);
+}
+
+// The text keeps what the user wrote; only the run takes the default.
+TEST(SettingsInUse, ValuesOutsideTheirBoundsAreUsedAsTheDefault) {
+  for (const zelvor::test::BoundEdge& edge : zelvor::test::settingsBoundEdges()) {
+    const std::string line = std::string(edge.name) + "=" + std::to_string(edge.stored);
+    SCOPED_TRACE(line);
+    const Settings stored = zelvor::parseSettingsText(line + "\n");
+    Settings expectedStored;
+    expectedStored.*zelvor::test::settingMember(edge.name) = edge.stored;
+    EXPECT_EQ(stored, expectedStored);
+    Settings expectedUsed;
+    expectedUsed.*zelvor::test::settingMember(edge.name) = edge.used;
+    EXPECT_EQ(zelvor::settingsInUse(stored), expectedUsed);
+    EXPECT_NE(zelvor::formatSettingsText(stored).find(line + "\n"), std::string::npos);
+  }
+}
+
+TEST(SettingsInUse, BoundsEachValueOnItsOwnAndLeavesTheSiteAlone) {
+  const Settings stored{.loops = 1001,
+                        .timeoutNew = 60000,
+                        .airborneNew = -1,
+                        .threads = 64,
+                        .winx = -5,
+                        .winy = 7,
+                        .site = "h:0"};
+  EXPECT_EQ(zelvor::settingsInUse(stored), (Settings{.loops = 3,
+                                                     .timeoutNew = 60000,
+                                                     .airborneNew = 16,
+                                                     .threads = 64,
+                                                     .winx = -5,
+                                                     .winy = 7,
+                                                     .site = "h:0"}));
+  EXPECT_EQ(zelvor::settingsInUse(Settings{}), Settings{});
 }
 
 }  // namespace

@@ -1,10 +1,24 @@
 // The two jobs, step by step, and the shutdown request.
 #include "app/workflow.hpp"
 
+#include <string_view>
+
+#include "app/failure_text.hpp"
 #include "catalogue/report.hpp"
 #include "support/thread.hpp"
 
 namespace zelvor {
+
+namespace {
+
+// What the reply reader's failure starts with when the site answered with a
+// failure status (net/http_client.hpp): the site is there, but refused the
+// report.
+constexpr std::string_view refusedReplyMark = "HTTP Failure: ";
+// Between the lines of a box: a path, long as it may be, has one of its own.
+constexpr const char* boxLineBreak = "\n";
+
+}  // namespace
 
 Workflow::Workflow(View& view, StatusArea& status, kelvo::Event& stop, const Settings& settings,
                    WorkflowServices services, std::optional<SiteAddress> site)
@@ -106,21 +120,44 @@ bool Workflow::measureAndReport(std::string& report) {
 }
 
 void Workflow::postAndOpen(const std::string& report) {
-  // A failed post is not shown: the measurement is lost either way, and the
-  // user can simply run the test again.
+  std::string handle;
+  SiteAddress site;
   try {
     status_.setJobStatus(services_.text(text::posting), 0);
-    const SiteAddress site = siteInUse();
-    const std::string handle =
-        services_.post(site.host, services_.text(text::resultsPath), report, site.port);
-    const std::string address = resultsAddress() + handle;
-    if (services_.openBrowser(address)) {
+    site = siteInUse();
+    handle = services_.post(site.host, services_.text(text::resultsPath), report, site.port);
+  } catch (...) {
+    // Whatever goes wrong in telling the user, the job still ends normally.
+    try {
+      keepUnsent(report, site);
+    } catch (...) {
+    }
+    return;
+  }
+  try {
+    if (services_.openBrowser(resultsAddress() + handle)) {
       services_.sleep(afterLaunchMs);
     } else {
       showError(services_.text(text::browserError), true);
     }
   } catch (...) {
   }
+}
+
+void Workflow::keepUnsent(const std::string& report, const SiteAddress& site) {
+  const std::string failure = currentFailureText();
+  // Kept before anything else is done, so that nothing after can lose it.
+  std::string fate;
+  try {
+    const std::string path = services_.keepUnsent(report);
+    fate = services_.text(text::resultsKept) + boxLineBreak + path;
+  } catch (...) {
+    fate = services_.text(text::resultsLost) + boxLineBreak + currentFailureText();
+  }
+  const std::string reason = failure.starts_with(refusedReplyMark)
+                                 ? services_.text(text::resultsRefused) + failure
+                                 : services_.text(text::connectError) + siteAuthority(site);
+  showError(reason + boxLineBreak + fate, false);
 }
 
 SiteAddress Workflow::siteInUse() const {

@@ -21,12 +21,16 @@ namespace zelvor {
 
 // What the jobs need beyond the window, replaced by scripted parts in tests.
 struct WorkflowServices {
-  // The exchanges with the site. Both throw texts.
+  // The exchanges with the site. Both throw texts; a reply with a failure
+  // status throws "HTTP Failure: " and its code (net/http_client.hpp).
   std::function<std::string(const std::string& host, const std::string& path, std::uint16_t port)>
       fetch;
   std::function<std::string(const std::string& host, const std::string& path,
                             const std::string& body, std::uint16_t port)>
       post;
+  // Keeps a report the site did not take and returns the full path of its
+  // file; throws a text when it could not.
+  std::function<std::string(const std::string& report)> keepUnsent;
   // Measures `servers` with the four measuring settings; throws a text when
   // no echo succeeded.
   std::function<void(std::vector<ServerEntry>& servers, const Settings& settings)> ping;
@@ -77,6 +81,9 @@ class Workflow {
   // Ends with false when the stop event came.
   bool measureAndReport(std::string& report);
   void postAndOpen(const std::string& report);
+  // Called inside the catch of a failed post: keeps the report and says
+  // why it was not taken and where it went.
+  void keepUnsent(const std::string& report, const SiteAddress& site);
   SiteAddress siteInUse() const;
   std::string resultsAddress() const;
 
@@ -101,6 +108,9 @@ inline constexpr std::uint32_t posting = 213;
 inline constexpr std::uint32_t connectError = 220;
 inline constexpr std::uint32_t browserError = 221;
 inline constexpr std::uint32_t networkError = 222;
+inline constexpr std::uint32_t resultsRefused = 223;
+inline constexpr std::uint32_t resultsKept = 224;
+inline constexpr std::uint32_t resultsLost = 225;
 }  // namespace text
 
 }  // namespace zelvor

@@ -1,17 +1,20 @@
 """The cases in which zelvor measures: a run started with Alt+G and one with
 the mouse, a run in which no host answers, a browser that does not start,
-a window closed in the middle of a run, and a whole run against the real
-site.
+a window closed in the middle of a run, runs whose results the site refuses
+or cannot take, and a whole run against the real site.
 """
 
+import os
+import re
 import time
 
 from checks import expect, expect_equal, stays_false, wait_until
 from peer_hosts import FAST_DELAY_MS, fast, server_list, silent, slow
-from report_check import LIST_REQUEST, RESULTS_ADDRESS, expect_results_post
+from report_check import LIST_REQUEST, RESULTS_ADDRESS, expect_report, expect_results_post
 from scene import APPEAR_SECONDS, EXIT_SECONDS
 from zelvor_window import EXIT, GO, ZelvorWindow
 
+UNSENT_NAME = re.compile(r"[0-9]{8}T[0-9]{6}Z-[0-9]{3}\.report")
 READY_SECONDS = 30
 RUN_SECONDS = 60
 # The browser start is followed by a pause of 1.5 s before the window is
@@ -144,6 +147,57 @@ def browser_failure(scene):
     scene.shot("after-exit")
 
 
+def kept_reports(scene, count):
+    """The names of the finished reports once there are `count` of them; a
+    report being written shows only under a temporary name."""
+    names = [name for name in scene.sandbox.unsent_reports() if name.endswith(".report")]
+    return names if len(names) >= count else None
+
+
+def expect_kept_box(scene, reason, kept, phase):
+    """The box of a failed post: why, then the full path of the kept report."""
+    expect(UNSENT_NAME.fullmatch(kept), f"the kept report's name {kept!r}")
+    path = os.path.join(scene.sandbox.unsent_folder, kept)
+    scene.expect_error_box(f"{reason}\nThe results were kept in the file\n{path}", phase)
+    with open(path, "rb") as file:
+        return file.read()
+
+
+def unsent_results_kept(scene):
+    """A site that refuses the results, then no site at all: each time the
+    box says why and where the report went, and the report waits in the
+    user's data folder byte for byte as it was posted, named so that the
+    later sorts after the earlier."""
+    scene.serve_site(server_list(("Fast", fast(3)), ("Fast", silent(3))), b"unused",
+                     results_status=400)
+    scene.make_sandbox(loops=2, timeout_new=400)
+    zelvor = scene.start_zelvor()
+    window = ready_window(scene)
+    window.press("alt+g")
+    posts = wait_until(lambda: results_posts(scene), RUN_SECONDS, "the results POST")
+    servers = [(fast(3), FAST_DELAY_MS), (silent(3), "TIMEOUT")]
+    expect_results_post(posts[0], "Fast", servers, 2, 400)
+    first = wait_until(lambda: kept_reports(scene, 1), EXIT_SECONDS, "the refused report kept")
+    kept = expect_kept_box(scene, "Quorvane refused the results: HTTP Failure: 400", first[0],
+                           "refused-box")
+    expect_equal(kept, posts[0].partition(b"\r\n\r\n")[2], "the refused report as kept")
+    expect_ready_again(scene, window, zelvor)
+
+    scene.site.stop()
+    window.press("alt+g")
+    both = wait_until(lambda: kept_reports(scene, 2), RUN_SECONDS, "the second report kept")
+    expect_equal(both[0], first[0], "the first report's name, kept as it was")
+    kept = expect_kept_box(scene, "Error connecting to localhost", both[1], "unreachable-box")
+    expect_report(kept, "Fast", servers, 2, 400)
+    expect_ready_again(scene, window, zelvor)
+    expect_equal(scene.sandbox.unsent_reports(), both, "the folder of unsent reports")
+    expect_equal(scene.sandbox.browser_starts(), [], "the browser starts")
+    scene.shot("after-both")
+
+    window.press("alt+x")
+    scene.expect_exit(zelvor, 1)
+
+
 def close_during_run(scene):
     scene.serve_site(server_list(("Slow", slow(1)), ("Slow", slow(2)), ("Slow", slow(3))),
                      b"unused")
@@ -205,4 +259,4 @@ def real_site_run(scene):
 
 CASES = {case.__name__: case for case in (start_and_keyboard_run, click_run_of_second_class,
                                           no_replies, browser_failure, close_during_run,
-                                          real_site_run)}
+                                          unsent_results_kept, real_site_run)}

@@ -1,6 +1,7 @@
 """What the site must have received as the results of a run: the POST's
 exact head, and a report whose every line is exact but the round-trip times,
-which are checked against the range they must lie in.
+which are checked against the range they must lie in. A report kept unsent
+is checked the same way.
 """
 
 import re
@@ -21,6 +22,11 @@ def expect_results_post(request, class_name, servers, loops, timeout_ms):
     expect_equal(head + separator,
                  b"POST /zelvor HTTP/1.0\r\nContent-length: %d\r\nHost: localhost\r\n\r\n"
                  % len(body), "the results request's head")
+    expect_report(body, class_name, servers, loops, timeout_ms)
+
+
+def expect_report(body, class_name, servers, loops, timeout_ms):
+    """The report alone, as expect_results_post checks it."""
     lines = body.decode().split("\n")
     expected_count = 1 + len(servers) * loops + 2
     if len(lines) != expected_count:

@@ -11,7 +11,7 @@ import tempfile
 from checks import GuiTestFailure, expect_equal, wait_until
 from real_site import RealSite
 from scripted_site import ScriptedSite
-from x_display import VirtualDisplay
+from x_display import SCREEN, VirtualDisplay
 from zelvor_run import Sandbox, ZelvorProcess, settings_text
 
 # Generous for a 2-core machine that builds beside the tests, and still
@@ -20,6 +20,7 @@ APPEAR_SECONDS = 30
 EXIT_SECONDS = 15
 SAMPLE_SECONDS = 15
 ERROR_TITLE = "Error"
+SCREEN_WIDTH, SCREEN_HEIGHT = (int(size) for size in SCREEN.split("x")[:2])
 
 DEFAULT_SETTINGS = {"loops": 3, "timeout_new": 1000, "airborne_new": 16, "threads": 2,
                     "winx": 60, "winy": 40}
@@ -34,7 +35,8 @@ class Scene:
     def __init__(self, case, options):
         self.case = case
         self._options = options
-        self._work = tempfile.mkdtemp(prefix=f"zelvor-gui-{case}-")
+        # Short: the paths below it show in boxes, which must fit on the screen.
+        self._work = tempfile.mkdtemp(prefix="zg-")
         self._processes = []
         self.site = None
         self.sandbox = None
@@ -64,8 +66,8 @@ class Scene:
             self.display.stop()
             shutil.rmtree(self._work, ignore_errors=True)
 
-    def serve_site(self, server_list, handle, hold_list=False):
-        self.site = ScriptedSite(server_list, handle, hold_list)
+    def serve_site(self, server_list, handle, hold_list=False, results_status=200):
+        self.site = ScriptedSite(server_list, handle, hold_list, results_status)
         self.site.start()
         return self.site
 
@@ -118,6 +120,10 @@ class Scene:
         """
         box = self.display.wait_for_window(ERROR_TITLE, APPEAR_SECONDS)
         place = self.display.info(box)
+        # What lies off the screen would go unchecked.
+        if (place.x < 0 or place.y < 0 or place.x + place.width > SCREEN_WIDTH or
+                place.y + place.height > SCREEN_HEIGHT):
+            raise GuiTestFailure(f"zelvor's error box does not fit on the screen: {place}")
         # The sample's box appears under the pointer: keep it clear of ours.
         self.display.move_pointer(400, 80 if place.y > 300 else 520)
         log_path = os.path.join(self._work, "alert-sample.log")

@@ -1,5 +1,6 @@
 """The site Zelvor talks to, played on 127.0.0.1:80 inside the test's network
-namespace: the server list on GET /zv_fetch, a handle for a POST to /zelvor,
+namespace: the server list on GET /zv_fetch, a handle for a POST to /zelvor
+(or a failure status instead, as a site that refuses the report answers),
 and every byte each connection brought, recorded whole. The list can be held
 back until the test releases it, so that the test sees the fetch under way.
 """
@@ -34,8 +35,9 @@ RESULTS_REQUEST = (b"POST", b"/zelvor")
 
 
 class ScriptedSite:
-    def __init__(self, server_list, handle, hold_list=False):
+    def __init__(self, server_list, handle, hold_list=False, results_status=200):
         self._answers = {LIST_REQUEST: server_list, RESULTS_REQUEST: handle}
+        self._results_status = results_status
         self._list_released = threading.Event()
         self._list_asked = threading.Event()
         if not hold_list:
@@ -122,6 +124,8 @@ class ScriptedSite:
         body = self._answers.get(request)
         if body is None:
             reply = b"HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n"
+        elif request == RESULTS_REQUEST and self._results_status != 200:
+            reply = b"HTTP/1.0 %d Refused\r\nContent-Length: 0\r\n\r\n" % self._results_status
         else:
             reply = (b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n"
                      b"Content-Length: %d\r\n\r\n" % len(body)) + body

@@ -1,5 +1,6 @@
 """One run of the real program in a sandbox of its own: a settings file in a
-private configuration directory, and a recording xdg-open first on PATH.
+private configuration directory, a private data directory, and a recording
+xdg-open first on PATH.
 """
 
 import json
@@ -38,6 +39,7 @@ class Sandbox:
         os.makedirs(os.path.dirname(self.settings_path))
         with open(self.settings_path, "w") as file:
             file.write(settings_text(settings))
+        self.unsent_folder = os.path.join(directory, "data", "Kivrel", "Zelvor", "unsent")
         self._records = os.path.join(directory, "browser-starts")
         os.mkdir(self._records)
         bin_directory = os.path.join(directory, "bin")
@@ -52,6 +54,7 @@ class Sandbox:
             PATH=bin_directory + os.pathsep + display_environment.get("PATH", "/usr/bin:/bin"),
             HOME=directory,
             XDG_CONFIG_HOME=os.path.join(directory, "config"),
+            XDG_DATA_HOME=os.path.join(directory, "data"),
             LSAN_OPTIONS=f"suppressions={suppressions}",
         )
 
@@ -62,6 +65,12 @@ class Sandbox:
             with open(os.path.join(self._records, name)) as record:
                 starts.append(json.load(record))
         return starts
+
+    def unsent_reports(self):
+        """Every name in the folder of unsent reports, in name order."""
+        if not os.path.isdir(self.unsent_folder):
+            return []
+        return sorted(os.listdir(self.unsent_folder))
 
     def settings_file(self):
         with open(self.settings_path) as file:

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/site_services.hpp"
 #include "net/http_client.hpp"
 #include "net/socket.hpp"
 #include "site/handle.hpp"
@@ -36,6 +37,9 @@ using zelvor::test::SiteProcess;
 using zelvor::test::TemporaryFolder;
 
 constexpr std::uint32_t clientTimeoutMs = 20000;
+// The pages are a browser's to read, not the program's: this bound only keeps
+// a broken site from filling the test's memory.
+constexpr std::size_t pageReplyLimit = 64 * 1024 * 1024;
 
 const std::string listText =
     "# test hosts\n"
@@ -85,10 +89,11 @@ class SiteTest : public testing::Test {
   }
   std::uint16_t port() const { return site->port(); }
   std::string get(const std::string& path) {
-    return zelvor::httpGet("127.0.0.1", path, port(), clientTimeoutMs);
+    return zelvor::httpGet("127.0.0.1", path, port(), pageReplyLimit, clientTimeoutMs);
   }
   std::string post(const std::string& report) {
-    return zelvor::httpPost("127.0.0.1", "/zelvor", report, port(), clientTimeoutMs);
+    return zelvor::httpPost("127.0.0.1", "/zelvor", report, port(), zelvor::maxHandleReplyBytes,
+                            clientTimeoutMs);
   }
   nlohmann::json results(const std::string& handle) {
     try {
@@ -417,7 +422,7 @@ TEST_F(SiteTest, TerminationAnswersTheRequestInFlight) {
   site->signal(SIGTERM);
   ASSERT_TRUE(site->waitForLog("stopping", 10s));
   client.sendAll(europeReport.substr(20));
-  const std::string handle = zelvor::readResponse(client);
+  const std::string handle = zelvor::readResponse(client, zelvor::maxHandleReplyBytes);
   EXPECT_TRUE(zelvor::site::isHandleShape(handle)) << handle;
   EXPECT_EQ(site->waitForExit(30s), 0) << site->log();
   auto store = zelvor::site::openSqliteStore(dataFile, zelvor::site::randomHandle);

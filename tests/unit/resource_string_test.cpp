@@ -22,14 +22,15 @@ TEST_P(ProgramStrings, HaveTheirFixedTexts) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ProgramStrings,
-    testing::Values(Entry{202, "/zv_fetch"}, Entry{203, "/zelvor"},
-                    Entry{210, "Quorvane Zelvor v2.1"}, Entry{211, "Perform latency test"},
-                    Entry{212, "Fetching data from Quorvane"},
-                    Entry{213, "Posting results to Quorvane"},
-                    Entry{214, "Select the class of servers for computing latency"},
-                    Entry{215, "Exit Zelvor"}, Entry{220, "Error connecting to "},
-                    Entry{221, "Unable to launch default browser"},
-                    Entry{222, "Bad network configuration"}));
+    testing::Values(
+        Entry{202, "/zv_fetch"}, Entry{203, "/zelvor"}, Entry{210, "Quorvane Zelvor v2.1"},
+        Entry{211, "Perform latency test"}, Entry{212, "Fetching data from Quorvane"},
+        Entry{213, "Posting results to Quorvane"},
+        Entry{214, "Select the class of servers for computing latency"}, Entry{215, "Exit Zelvor"},
+        Entry{220, "Error connecting to "}, Entry{221, "Unable to launch default browser"},
+        Entry{222, "Bad network configuration"}, Entry{223, "Quorvane refused the results: "},
+        Entry{224, "The results were kept in the file"},
+        Entry{225, "The results could not be kept and are lost:"}));
 
 TEST(ResourceString, ResultsAddressIsOnTheSiteHost) {
   const std::string host = kelvo::resourceString(201);

@@ -1,18 +1,27 @@
 // Both jobs over a recording view and scripted services: each phase's calls
-// in order, every failure's box, and a stop at each step.
+// in order, every failure's box, the report kept when the site did not take
+// it, and a stop at each step.
+#include "app/workflow.hpp"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
-#include <map>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <map>
 #include <new>
 #include <optional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "app/workflow.hpp"
+#include "app/unsent_reports.hpp"
 #include "recording_view.hpp"
+#include "temporary_folder.hpp"
 
 namespace {
 
@@ -29,6 +38,9 @@ const std::map<std::uint32_t, std::string> texts = {
     {220, "Error connecting to "},
     {221, "Unable to launch default browser"},
     {222, "Bad network configuration"},
+    {223, "Quorvane refused the results: "},
+    {224, "The results were kept in the file"},
+    {225, "The results could not be kept and are lost:"},
 };
 
 // The port shows only when it is not 80, as in an address.
@@ -45,11 +57,39 @@ Calls join(std::initializer_list<Calls> parts) {
   return all;
 }
 
+// A test's calls from Go to the end of a run whose post failed with `box`.
+Calls failedPostCalls(const std::string& box) {
+  return join(
+      {busy,
+       {"status:", "timer:1", "status:Posting results to Quorvane", "error:" + box, "timer:0"},
+       ready,
+       {"status:"}});
+}
+
+struct KeptFile {
+  std::string name, bytes;
+};
+
+// Every file in `folder`, by name; none when there is no folder.
+std::vector<KeptFile> keptFiles(const std::filesystem::path& folder) {
+  std::vector<KeptFile> files;
+  if (!std::filesystem::exists(folder)) return files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    files.push_back({entry.path().filename().string(),
+                     {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()}});
+  }
+  std::sort(files.begin(), files.end(),
+            [](const KeptFile& a, const KeptFile& b) { return a.name < b.name; });
+  return files;
+}
+
+const std::regex keptName("[0-9]{8}T[0-9]{6}Z-[0-9]{3}\\.report");
+
 class WorkflowTest : public testing::Test {
  protected:
   WorkflowTest() {
-    services.fetch = [this](const std::string& host, const std::string& path,
-                            std::uint16_t port) {
+    services.fetch = [this](const std::string& host, const std::string& path, std::uint16_t port) {
       fetched.push_back(hostAndPort(host, port) + path);
       if (fetchFailure) fetchFailure();
       return list;
@@ -72,6 +112,26 @@ class WorkflowTest : public testing::Test {
     services.text = [](std::uint32_t id) { return texts.at(id); };
     services.sleep = [this](std::uint32_t ms) { slept.push_back(ms); };
     services.raisePriority = [this] { ++raised; };
+    services.keepUnsent = [this](const std::string& report) {
+      if (keepFailure) keepFailure();
+      return zelvor::UnsentReports(unsentFolder()).keep(report);
+    };
+  }
+
+  // The store's folder, with the separator it ends with.
+  std::string unsentFolder() const { return (unsentPath / "").string(); }
+
+  // The one report kept since the last call, whose name must have the
+  // store's shape; the folder is emptied for the next.
+  KeptFile takeTheKeptReport() {
+    const std::vector<KeptFile> files = keptFiles(unsentPath);
+    std::filesystem::remove_all(unsentPath);
+    if (files.size() != 1) {
+      ADD_FAILURE() << files.size() << " files kept";
+      return {};
+    }
+    EXPECT_TRUE(std::regex_match(files[0].name, keptName)) << files[0].name;
+    return files[0];
   }
 
   zelvor::Workflow& workflow() {
@@ -95,11 +155,13 @@ class WorkflowTest : public testing::Test {
   std::string list = "A:h1:80\nB:h2:80\nA:h3:80\n";
   std::string handle = "H42";
   bool browserWorks = true;
-  std::function<void()> fetchFailure, pingFailure, postFailure;
+  std::function<void()> fetchFailure, pingFailure, postFailure, keepFailure;
   std::vector<std::string> fetched, posted, opened;
   std::vector<std::int32_t> pingedWith;
   std::vector<std::uint32_t> slept;
   int raised = 0;
+  zelvor::test::TemporaryFolder data{"workflow"};
+  const std::filesystem::path unsentPath = data.path() / "unsent";
 
  private:
   std::optional<zelvor::Workflow> workflow_;
@@ -108,22 +170,26 @@ class WorkflowTest : public testing::Test {
 TEST_F(WorkflowTest, FetchFillsTheListInOrderAndSelectsTheFirstClass) {
   workflow().fetchJob();
   EXPECT_EQ(fetched, (std::vector<std::string>{"site.test/zv_fetch"}));
-  EXPECT_EQ(view.calls(), join({{"status:Fetching data from Quorvane"}, busy,
-                                {"clear", "classes:A|B", "select:0"}, ready, {"status:"}}));
+  EXPECT_EQ(view.calls(), join({{"status:Fetching data from Quorvane"},
+                                busy,
+                                {"clear", "classes:A|B", "select:0"},
+                                ready,
+                                {"status:"}}));
   ASSERT_EQ(workflow().catalogue().size(), 2u);
   EXPECT_EQ(workflow().catalogue()[0].servers.size(), 2u);
   EXPECT_TRUE(workflow().jobLock().isFree());
 }
 
 TEST_F(WorkflowTest, FailedFetchShowsTheHostAndLeavesTheControlsDisabled) {
-  for (const auto& failure : std::vector<std::function<void()>>{
-           [] { throw "Socket error 111"s; }, [] { throw std::bad_alloc(); }}) {
+  for (const auto& failure : std::vector<std::function<void()>>{[] { throw "Socket error 111"s; },
+                                                                [] { throw std::bad_alloc(); }}) {
     fetchFailure = failure;
     view.clearCalls();
     workflow().fetchJob();
-    EXPECT_EQ(view.calls(), join({{"status:Fetching data from Quorvane"}, busy,
-                                  {"clear", "error:Error connecting to site.test", "busy:0",
-                                   "status:"}}));
+    EXPECT_EQ(view.calls(),
+              join({{"status:Fetching data from Quorvane"},
+                    busy,
+                    {"clear", "error:Error connecting to site.test", "busy:0", "status:"}}));
     EXPECT_TRUE(workflow().jobLock().isFree());
   }
 }
@@ -135,10 +201,16 @@ TEST_F(WorkflowTest, SiteOverrideIsFetchedPostedOpenedAndNamedInTheBox) {
     std::string fetched, posted, opened, box;
   };
   const Case cases[] = {
-      {{"other.test", 8080}, "other.test:8080/zv_fetch", "other.test:8080/zelvor",
-       "http://other.test:8080/zelvor?handle=H42", "Error connecting to other.test:8080"},
-      {{"192.0.2.7", 80}, "192.0.2.7/zv_fetch", "192.0.2.7/zelvor",
-       "http://192.0.2.7/zelvor?handle=H42", "Error connecting to 192.0.2.7"},
+      {{"other.test", 8080},
+       "other.test:8080/zv_fetch",
+       "other.test:8080/zelvor",
+       "http://other.test:8080/zelvor?handle=H42",
+       "Error connecting to other.test:8080"},
+      {{"192.0.2.7", 80},
+       "192.0.2.7/zv_fetch",
+       "192.0.2.7/zelvor",
+       "http://192.0.2.7/zelvor?handle=H42",
+       "Error connecting to 192.0.2.7"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fetched);
@@ -153,11 +225,20 @@ TEST_F(WorkflowTest, SiteOverrideIsFetchedPostedOpenedAndNamedInTheBox) {
     EXPECT_EQ(posted, std::vector<std::string>{c.posted + "|B\nh2:7:\nh2::TIMEOUT\nEND\n"});
     EXPECT_EQ(opened, std::vector<std::string>{c.opened});
 
+    postFailure = [] { throw "Socket error 111"s; };
+    view.clearCalls();
+    flow.testJob();
+    postFailure = nullptr;
+    const std::string kept = unsentFolder() + takeTheKeptReport().name;
+    EXPECT_EQ(view.calls(),
+              failedPostCalls(c.box + "\nThe results were kept in the file\n" + kept));
+
     fetchFailure = [] { throw "Socket error 111"s; };
     view.clearCalls();
     flow.fetchJob();
     fetchFailure = nullptr;
-    EXPECT_EQ(view.calls(), join({{"status:Fetching data from Quorvane"}, busy,
+    EXPECT_EQ(view.calls(), join({{"status:Fetching data from Quorvane"},
+                                  busy,
                                   {"clear", "error:" + c.box, "busy:0", "status:"}}));
   }
 }
@@ -165,8 +246,11 @@ TEST_F(WorkflowTest, SiteOverrideIsFetchedPostedOpenedAndNamedInTheBox) {
 TEST_F(WorkflowTest, EmptyListEnablesTheControlsOverNothing) {
   list = "# no servers today\n";
   workflow().fetchJob();
-  EXPECT_EQ(view.calls(), join({{"status:Fetching data from Quorvane"}, busy,
-                                {"clear", "classes:", "select:0"}, ready, {"status:"}}));
+  EXPECT_EQ(view.calls(), join({{"status:Fetching data from Quorvane"},
+                                busy,
+                                {"clear", "classes:", "select:0"},
+                                ready,
+                                {"status:"}}));
   EXPECT_TRUE(workflow().catalogue().empty());
 }
 
@@ -180,9 +264,12 @@ TEST_F(WorkflowTest, TestMeasuresPostsTheReportAndOpensTheResultsPage) {
                         "site.test/zelvor|A\nh1:7:\nh1::TIMEOUT\nh3:7:\nh3::TIMEOUT\nEND\n"}));
   EXPECT_EQ(opened, (std::vector<std::string>{"http://site.test/zelvor?handle=H42"}));
   EXPECT_EQ(slept, (std::vector<std::uint32_t>{1500}));
-  EXPECT_EQ(view.calls(), join({busy, {"status:", "timer:1", "status:Posting results to Quorvane",
-                                       "timer:0"},
-                                ready, {"status:"}}));
+  EXPECT_EQ(view.calls(),
+            join({busy,
+                  {"status:", "timer:1", "status:Posting results to Quorvane", "timer:0"},
+                  ready,
+                  {"status:"}}));
+  EXPECT_FALSE(std::filesystem::exists(unsentPath));
 }
 
 TEST_F(WorkflowTest, EmptyHandleOpensTheBareResultsAddress) {
@@ -213,21 +300,67 @@ TEST_F(WorkflowTest, FailedRunShowsBadNetworkConfigurationAndPostsNothing) {
   workflow().testJob();
   EXPECT_TRUE(posted.empty());
   EXPECT_TRUE(opened.empty());
-  EXPECT_EQ(view.calls(), join({busy, {"status:", "timer:1", "error:Bad network configuration",
-                                       "timer:0"},
-                                ready, {"status:"}}));
+  EXPECT_EQ(view.calls(),
+            join({busy,
+                  {"status:", "timer:1", "error:Bad network configuration", "timer:0"},
+                  ready,
+                  {"status:"}}));
 }
 
-TEST_F(WorkflowTest, FailedPostIsDroppedWithoutABox) {
+// A site that could not be reached or did not answer is named as the fetch
+// names it; a site that answered with a failure status refused the report.
+TEST_F(WorkflowTest, FailedPostKeepsTheReportAndSaysWhyAndWhere) {
+  struct Case {
+    const char* what;
+    std::function<void()> failure;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"connection refused", [] { throw "Socket error 111"s; }, "Error connecting to site.test"},
+      {"no reply", [] { throw "Bad HTTP Response: "s; }, "Error connecting to site.test"},
+      {"out of memory", [] { throw std::bad_alloc(); }, "Error connecting to site.test"},
+      {"a bad report", [] { throw "HTTP Failure: 400"s; },
+       "Quorvane refused the results: HTTP Failure: 400"},
+      {"a report too large", [] { throw "HTTP Failure: 413"s; },
+       "Quorvane refused the results: HTTP Failure: 413"},
+  };
   fetchFirst();
   view.setSelection(0);
-  postFailure = [] { throw "HTTP Failure: 500"s; };
-  workflow().testJob();
-  EXPECT_EQ(posted.size(), 1u);
+  const std::string report = "A\nh1:7:\nh1::TIMEOUT\nh3:7:\nh3::TIMEOUT\nEND\n";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    postFailure = c.failure;
+    posted.clear();
+    view.clearCalls();
+    workflow().testJob();
+    EXPECT_EQ(posted, std::vector<std::string>{"site.test/zelvor|" + report});
+    const KeptFile kept = takeTheKeptReport();
+    EXPECT_EQ(kept.bytes, report);
+    EXPECT_EQ(view.calls(), failedPostCalls(c.reason + "\nThe results were kept in the file\n" +
+                                            unsentFolder() + kept.name));
+  }
   EXPECT_TRUE(opened.empty());
-  EXPECT_EQ(view.calls(), join({busy, {"status:", "timer:1", "status:Posting results to Quorvane",
-                                       "timer:0"},
-                                ready, {"status:"}}));
+  EXPECT_TRUE(slept.empty());
+  EXPECT_FALSE(stop.isSet());
+}
+
+TEST_F(WorkflowTest, ReportThatCannotBeKeptIsSaidToBeLost) {
+  fetchFirst();
+  view.setSelection(1);
+  for (const auto& [failure, reason] : std::vector<std::pair<std::string, std::string>>{
+           {"Socket error 110", "Error connecting to site.test"},
+           {"HTTP Failure: 503", "Quorvane refused the results: HTTP Failure: 503"}}) {
+    SCOPED_TRACE(failure);
+    postFailure = [failure = failure] { throw failure; };
+    keepFailure = [] { throw "/data/unsent/x.report: No space left on device"s; };
+    view.clearCalls();
+    workflow().testJob();
+    EXPECT_EQ(view.calls(),
+              failedPostCalls(reason + "\nThe results could not be kept and are lost:\n"
+                                       "/data/unsent/x.report: No space left on device"));
+  }
+  EXPECT_TRUE(keptFiles(unsentPath).empty());
+  EXPECT_TRUE(opened.empty());
 }
 
 TEST_F(WorkflowTest, BrowserFailureEndsTheProgram) {
@@ -237,10 +370,11 @@ TEST_F(WorkflowTest, BrowserFailureEndsTheProgram) {
   workflow().testJob();
   EXPECT_TRUE(stop.isSet());
   EXPECT_TRUE(slept.empty());
+  EXPECT_FALSE(std::filesystem::exists(unsentPath));
   // After the stop nothing else changes on screen.
-  EXPECT_EQ(view.calls(), join({busy, {"status:", "timer:1", "status:Posting results to Quorvane",
-                                       "error:Unable to launch default browser", "quit:1",
-                                       "timer:0"}}));
+  EXPECT_EQ(view.calls(), join({busy,
+                                {"status:", "timer:1", "status:Posting results to Quorvane",
+                                 "error:Unable to launch default browser", "quit:1", "timer:0"}}));
   EXPECT_TRUE(workflow().jobLock().isFree());
 }
 

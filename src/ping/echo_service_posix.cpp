@@ -126,8 +126,10 @@ class PingSocketHandle final : public EchoHandle {
         if (errno == EAGAIN || errno == EWOULDBLOCK) continue;
         return {};
       }
-      const std::int64_t receivedAt =
-          monotonicNs() - static_cast<std::int64_t>(detail::waitedSinceArrival(message));
+      // The wait is read first: a moment lost between the two clock readings
+      // then makes the reply late, never earlier than it came.
+      const auto waited = static_cast<std::int64_t>(detail::waitedSinceArrival(message));
+      const std::int64_t receivedAt = monotonicNs() - waited;
       if (static_cast<std::size_t>(length) == request.size() && reply[0] == echoReplyType &&
           reply[6] == request[6] && reply[7] == request[7] &&
           std::equal(data.begin(), data.end(), reply.begin() + icmpHeaderSize)) {

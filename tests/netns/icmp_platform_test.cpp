@@ -23,12 +23,15 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "ping/arrival_stamp_posix.hpp"
 #include "ping/echo_service.hpp"
 #include "ping/raw_icmp_channel.hpp"
+#include "support/owned_fd_posix.hpp"
 
 namespace zelvor {
 namespace {
@@ -286,6 +289,45 @@ struct StampCase {
   ArrivalStamps stamps;
 };
 
+// The kernel turns arrival stamps on through deferred work the first time a
+// socket asks for them (and off again after the last one closes); until that
+// work has run, datagrams are stamped only as they are read. Holds a stamped
+// UDP socket on loopback for its life, and is made only once a datagram it
+// sent itself shows a stamp older than its read.
+class ArrivalStampsOn {
+ public:
+  ArrivalStampsOn() : socket_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+    if (!socket_.valid() || !zelvor::detail::askForArrivalStamps(socket_.get()))
+      throw std::runtime_error("cannot open a stamped UDP socket");
+    sockaddr_in self{};
+    self.sin_family = AF_INET;
+    self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof self;
+    if (::bind(socket_.get(), reinterpret_cast<sockaddr*>(&self), sizeof self) != 0 ||
+        ::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&self), &length) != 0)
+      throw std::runtime_error("cannot bind the stamped UDP socket");
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const char probe = 'p';
+      ::sendto(socket_.get(), &probe, 1, 0, reinterpret_cast<sockaddr*>(&self), sizeof self);
+      std::this_thread::sleep_for(milliseconds(10));
+      char buffer = 0;
+      iovec part{&buffer, 1};
+      msghdr message{};
+      message.msg_iov = &part;
+      message.msg_iovlen = 1;
+      zelvor::detail::StampControl control;
+      zelvor::detail::expectStamp(message, control);
+      if (::recvmsg(socket_.get(), &message, MSG_DONTWAIT) == 1 &&
+          zelvor::detail::waitedSinceArrival(message) >= 5000000)
+        return;
+    }
+    throw std::runtime_error("the kernel never stamped a datagram on arrival");
+  }
+
+ private:
+  kelvo::OwnedFd socket_;
+};
+
 void PrintTo(const StampCase& c, std::ostream* out) { *out << c.name; }
 
 const auto stampCases = testing::Values(StampCase{"Kernel", ArrivalStamps::kernel},
@@ -387,6 +429,7 @@ TEST_F(RawChannel, DatagramLargerThanTheBufferIsLostNotCut) {
 class RawChannelStamps : public FreshNetns, public testing::WithParamInterface<StampCase> {};
 
 TEST_P(RawChannelStamps, ReceiveTellsHowLongTheDatagramWaitedOnlyWhenStamped) {
+  const ArrivalStampsOn stampsOn;
   const auto channel = openRawIcmpChannel(GetParam().stamps);
   const Bytes request = echoMessage(echoRequestType, processIdentifier(), 0x0A0B, {});
   ASSERT_TRUE(channel->send(request, loopbackSocketAddress()));
@@ -528,6 +571,7 @@ class PingSocketEchoStamps : public FreshNetns, public testing::WithParamInterfa
 // with stamps the reply is timed as it came, without as it was read.
 TEST_P(PingSocketEchoStamps, ReplyReadLateIsTimedByItsArrivalOnlyWhenStamped) {
   const KernelEchoesSilenced silenced;
+  const ArrivalStampsOn stampsOn;
   const SleepingSignal sleeping(300);
   const auto channel = openRawIcmpChannel();
   const auto service = bindEchoService(GetParam().stamps);

@@ -12,12 +12,14 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "site/handle.hpp"
 #include "site/http_server.hpp"
 #include "site/request_log.hpp"
+#include "site/retention.hpp"
 #include "site/server_list.hpp"
 #include "site/site.hpp"
 #include "site/site_options.hpp"
@@ -92,9 +94,15 @@ int run(int argc, char** argv) {
   try {
     ServerList list = readServerListFile(options.serversFile);
     logLine("serving " + options.serversFile + ": " + listSummary(list));
-    const std::unique_ptr<Store> store = openSqliteStore(options.dataFile, randomHandle);
-    logLine("storing runs in " + options.dataFile);
-    Site site(*store, std::move(list));
+    const bool postgres = !options.storeUrl.empty();
+    const std::unique_ptr<Store> store = postgres
+                                             ? openPostgresStore(options.storeUrl, randomHandle)
+                                             : openSqliteStore(options.dataFile, randomHandle);
+    // The URL may carry a password: the log names the backend only.
+    logLine(postgres ? "storing runs in PostgreSQL" : "storing runs in " + options.dataFile);
+    std::optional<Retention> retention;
+    if (options.keepDays) retention.emplace(*store, *options.keepDays);
+    Site site(*store, std::move(list), options.postRules);
     HttpServer server(options.limits);
     site.install(server, options.limits.maxBodyBytes);
     const int port = server.bindTo(options.listen.host, options.listen.port);

@@ -9,13 +9,13 @@
 
 namespace zelvor::site {
 
-namespace {
-
 std::int64_t unixNowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::system_clock::now().time_since_epoch())
       .count();
 }
+
+namespace {
 
 void appendTime(std::string& line, std::int64_t unixMs) {
   const std::time_t seconds = static_cast<std::time_t>(unixMs / 1000);

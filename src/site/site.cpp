@@ -2,7 +2,6 @@
 #include "site/site.hpp"
 
 #include <charconv>
-#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -13,6 +12,7 @@
 #include "site/handle.hpp"
 #include "site/http_server.hpp"
 #include "site/pages.hpp"
+#include "site/report_digest.hpp"
 #include "site/request_log.hpp"
 #include "site/results.hpp"
 #include "stats/host_figures.hpp"
@@ -26,12 +26,6 @@ constexpr char textType[] = "text/plain; charset=utf-8";
 constexpr char jsonType[] = "application/json";
 constexpr char csvType[] = "text/csv; charset=utf-8";
 constexpr char cssType[] = "text/css; charset=utf-8";
-
-std::int64_t nowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
 
 void notFound(httplib::Response& response) {
   response.status = 404;
@@ -101,6 +95,8 @@ void answerFailure(const httplib::Request& request, httplib::Response& response,
   } catch (...) {
   }
   logFailure(request, text);
+  // What a balancer or a patient client waits before asking again.
+  if (response.status == 503) response.set_header("Retry-After", "5");
   response.set_content(response.status == 503
                            ? "The site cannot answer just now; try again in a while\n"
                            : "The site failed to answer this request\n",
@@ -109,14 +105,35 @@ void answerFailure(const httplib::Request& request, httplib::Response& response,
 
 }  // namespace
 
-Site::Site(Store& store, ServerList list)
-    : store_(store), list_(std::make_shared<const ServerList>(std::move(list))) {}
+Site::Site(Store& store, ServerList list, const PostRules& rules)
+    : store_(store),
+      trustedProxy_(rules.trustedProxy),
+      list_(std::make_shared<const ServerList>(std::move(list))) {
+  if (rules.perMinute) postLimit_.emplace(*rules.perMinute);
+}
+
+bool Site::refuseOverLimit(const httplib::Request& request, httplib::Response& response) {
+  if (!postLimit_ || request.method != "POST" || request.path != "/zelvor") return false;
+  const std::string address = clientAddress(
+      request.remote_addr, request.get_header_value("X-Forwarded-For"), trustedProxy_);
+  const std::optional<long> wait = postLimit_->take(address, PostLimit::Clock::now());
+  if (!wait) return false;
+  response.status = 429;
+  response.set_header("Retry-After", std::to_string(*wait));
+  response.set_content(
+      "Too many reports from " + address + "; try again in " + std::to_string(*wait) + " seconds\n",
+      textType);
+  // The report is left unread.
+  HttpServer::closeAfterReply();
+  return true;
+}
 
 void Site::install(httplib::Server& server, std::size_t maxBodyBytes) {
   server.set_default_headers({{"X-Content-Type-Options", "nosniff"},
                               {"Referrer-Policy", "no-referrer"},
                               {"Content-Security-Policy", std::string(contentSecurityPolicy)}});
-  server.set_pre_routing_handler([maxBodyBytes](const auto& request, auto& response) {
+  server.set_pre_routing_handler([this, maxBodyBytes](const auto& request, auto& response) {
+    if (refuseOverLimit(request, response)) return httplib::Server::HandlerResponse::Handled;
     return refuseLargeBody(request, response, maxBodyBytes);
   });
   server.set_exception_handler(answerFailure);
@@ -145,6 +162,13 @@ void Site::install(httplib::Server& server, std::size_t maxBodyBytes) {
     showResults(request, response, resultsCsv, csvType);
   });
   server.Get("/", [this](const auto& request, auto& response) { showIndex(request, response); });
+  // A load balancer's check: 200 only while the store answers, 503 (from
+  // the store's failure) otherwise.
+  server.Get("/health", [this](const auto&, auto& response) {
+    store_.check();
+    response.set_header("Cache-Control", "no-store");
+    response.set_content("ok\n", textType);
+  });
   server.Get(std::string(styleSheetPath), [](const auto&, auto& response) {
     response.set_content(std::string(styleSheet()), cssType);
   });
@@ -181,9 +205,13 @@ void Site::postReport(const httplib::Request& request, httplib::Response& respon
     response.set_content(reason + "\n", textType);
     return;
   }
-  const NewRun run{
-      measured.name,           request.body,         nowMs(), stats::runMedian(measured),
-      measured.servers.size(), sampleCount(measured)};
+  const NewRun run{measured.name,
+                   request.body,
+                   unixNowMs(),
+                   stats::runMedian(measured),
+                   measured.servers.size(),
+                   sampleCount(measured),
+                   reportDigest(request.body)};
   // The reply is the handle alone: the program appends it to the results
   // address as it stands.
   response.set_content(store_.addRun(run), textType);

@@ -8,11 +8,22 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 
+#include "site/post_limit.hpp"
 #include "site/server_list.hpp"
 #include "site/store.hpp"
 
 namespace zelvor::site {
+
+// Who may post how often: off by default, since an organisation's clients
+// often reach the site from one address.
+struct PostRules {
+  std::optional<unsigned> perMinute;
+  // The load balancer whose X-Forwarded-For is believed; empty for none.
+  std::string trustedProxy;
+};
 
 class Site {
  public:
@@ -20,7 +31,7 @@ class Site {
   static constexpr std::size_t runsPerPage = 50;
   static constexpr std::size_t trendRuns = 20;
 
-  Site(Store& store, ServerList list);
+  Site(Store& store, ServerList list, const PostRules& rules = {});
   Site(const Site&) = delete;
   Site& operator=(const Site&) = delete;
 
@@ -40,7 +51,12 @@ class Site {
   void showResults(const httplib::Request& request, httplib::Response& response, Render render,
                    const char* contentType);
 
+  // Handled: a post over its address's limit, refused with 429.
+  bool refuseOverLimit(const httplib::Request& request, httplib::Response& response);
+
   Store& store_;
+  std::optional<PostLimit> postLimit_;
+  std::string trustedProxy_;
   mutable std::mutex listMutex_;
   std::shared_ptr<const ServerList> list_;
 };

@@ -6,6 +6,8 @@
 #include <charconv>
 #include <cstdlib>
 
+#include "site/post_limit.hpp"
+
 namespace zelvor::site {
 
 namespace {
@@ -70,6 +72,34 @@ void addSiteOptions(CLI::App& app, SiteOptions& options) {
                  "The database of stored runs (made, with its folder, when missing)")
       ->type_name("FILE")
       ->capture_default_str();
+  app.add_option_function<std::string>(
+         "--store",
+         [&options](const std::string& url) {
+           if (!url.starts_with("postgresql://") && !url.starts_with("postgres://"))
+             throw CLI::ValidationError("--store", "expected a postgresql:// URL, not " + url);
+           options.storeUrl = url;
+         },
+         "Keep runs in this PostgreSQL database instead of the --data file; any number of "
+         "sites may share it")
+      ->type_name("postgresql://USER@HOST/DATABASE");
+  app.add_option_function<std::string>(
+         "--post-limit",
+         [&options](const std::string& text) {
+           options.postRules.perMinute = parsePostLimit(text);
+           if (!options.postRules.perMinute)
+             throw CLI::ValidationError("--post-limit", "expected N/min, not " + text);
+         },
+         "Reports one client address may post per minute; more are refused with 429 "
+         "(default: no limit)")
+      ->type_name("N/min");
+  app.add_option("--trusted-proxy", options.postRules.trustedProxy,
+                 "The load balancer's address: only from it is X-Forwarded-For believed")
+      ->type_name("ADDRESS");
+  app.add_option_function<unsigned>(
+         "--keep-days", [&options](unsigned days) { options.keepDays = days; },
+         "Delete runs received more than N days ago (default: keep every run)")
+      ->type_name("N")
+      ->check(CLI::Range(1u, 100'000u));
   app.add_option("--max-report-bytes", options.limits.maxBodyBytes,
                  "Longest report taken; a longer one is refused with 413")
       ->type_name("N")

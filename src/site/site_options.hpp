@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "site/http_server.hpp"
+#include "site/site.hpp"
 
 namespace zelvor::site {
 
@@ -21,7 +22,12 @@ struct SiteOptions {
   ListenAddress listen{"127.0.0.1", 80};
   std::string serversFile;
   std::string dataFile;
+  // A postgresql:// URL; empty for the SQLite file `dataFile`.
+  std::string storeUrl;
   ServerLimits limits;
+  PostRules postRules;
+  // Runs older than this many days are deleted; none keeps every run.
+  std::optional<unsigned> keepDays;
 };
 
 // "ADDRESS:PORT", the address an IPv4 address or host name, or an IPv6

@@ -50,6 +50,9 @@ SqliteConnection openSiteDatabase(const std::string& path) {
   refuseUnknownSchema(connection);
   sqlite3_db_config(connection.get(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
   useWriteAheadLog(connection);
+  // The writer and retention's deleter take turns at the write lock; each
+  // holds it for one batch, well within this.
+  sqlite3_busy_timeout(connection.get(), 5000);
   // FULL syncs the log at every commit, not only at checkpoints.
   connection.execute("PRAGMA synchronous = FULL", durabilityText);
   migrateSchema(connection);

@@ -26,12 +26,15 @@ constexpr char classHistorySql[] =
     " WHERE given.handle = ?1 ORDER BY runs.id DESC LIMIT ?2"
     ") ORDER BY id";
 
+constexpr char checkSql[] = "SELECT id FROM runs LIMIT 1";
+
 constexpr int reportColumn = 6;
 
 constexpr char findRunText[] = "Could not look up the run in";
 constexpr char recentRunsText[] = "Could not list the runs in";
 constexpr char runCountText[] = "Could not count the runs in";
 constexpr char classHistoryText[] = "Could not list the class's runs in";
+constexpr char checkText[] = "Could not read the runs in";
 
 RunSummary summaryOf(const SqliteStatement& row) {
   return {row.columnText(0), row.columnText(1), row.columnInteger(2),
@@ -51,7 +54,8 @@ SqliteReader::SqliteReader(const std::string& path)
       findRun_(connection_, findRunSql, findRunText),
       recentRuns_(connection_, recentRunsSql, recentRunsText),
       runCount_(connection_, runCountSql, runCountText),
-      classHistory_(connection_, classHistorySql, classHistoryText) {}
+      classHistory_(connection_, classHistorySql, classHistoryText),
+      check_(connection_, checkSql, checkText) {}
 
 std::optional<StoredRun> SqliteReader::findRun(std::string_view handle) {
   StatementUse use(findRun_);
@@ -78,6 +82,11 @@ std::vector<RunSummary> SqliteReader::classHistory(std::string_view handle, std:
   use->bindText(1, handle);
   use->bindSize(2, limit);
   return summaries(classHistory_);
+}
+
+void SqliteReader::check() {
+  StatementUse use(check_);
+  use->step();
 }
 
 }  // namespace zelvor::site

@@ -23,6 +23,7 @@ class SqliteReader {
   std::vector<RunSummary> recentRuns(std::size_t offset, std::size_t limit);
   std::size_t runCount();
   std::vector<RunSummary> classHistory(std::string_view handle, std::size_t limit);
+  void check();
 
  private:
   // Declared first: the statements are finalized before it closes.
@@ -31,6 +32,7 @@ class SqliteReader {
   SqliteStatement recentRuns_;
   SqliteStatement runCount_;
   SqliteStatement classHistory_;
+  SqliteStatement check_;
 };
 
 }  // namespace zelvor::site

@@ -20,11 +20,17 @@ namespace {
 
 constexpr char insertSql[] =
     "INSERT INTO runs (handle, class_name, received_at_ms, median_ms, host_count, sample_count,"
-    " report) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)";
+    " report, digest) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)";
+// The writer is the only one to insert, so nothing can come between this
+// look-up and the insert that follows it.
+constexpr char findRepostSql[] =
+    "SELECT handle FROM runs WHERE digest = ?1 AND received_at_ms >= ?2"
+    " ORDER BY id DESC LIMIT 1";
 
 constexpr char beginText[] = "Could not start storing runs in";
 constexpr char commitText[] = "Could not commit the runs to";
 constexpr char insertText[] = "Could not store the run in";
+constexpr char findRepostText[] = "Could not look for an earlier post of the run in";
 constexpr char unexpectedText[] = "Could not store the run: ";
 
 }  // namespace
@@ -36,6 +42,7 @@ SqliteRunWriter::SqliteRunWriter(SqliteConnection connection, HandleSource newHa
       begin_(connection_, "BEGIN IMMEDIATE", beginText),
       commit_(connection_, "COMMIT", commitText),
       insert_(connection_, insertSql, insertText),
+      findRepost_(connection_, findRepostSql, findRepostText),
       newHandle_(std::move(newHandle)),
       thread_(&SqliteRunWriter::serve, this) {}
 
@@ -108,6 +115,12 @@ void SqliteRunWriter::storeBatch(std::vector<Queued>& batch) {
 }
 
 std::string SqliteRunWriter::insert(const NewRun& run) {
+  if (!run.digest.empty()) {
+    StatementUse use(findRepost_);
+    use->bindBytes(1, run.digest);
+    use->bindInteger(2, run.receivedAtMs - retryWindowMs);
+    if (use->step()) return use->columnText(0);
+  }
   for (std::size_t attempt = 0; attempt < handleTries; ++attempt) {
     std::string handle = newHandle_();
     StatementUse use(insert_);
@@ -118,6 +131,7 @@ std::string SqliteRunWriter::insert(const NewRun& run) {
     use->bindSize(5, run.hostCount);
     use->bindSize(6, run.sampleCount);
     use->bindBytes(7, run.report);
+    if (!run.digest.empty()) use->bindBytes(8, run.digest);
     const int code = use->tryStep();
     if (code == SQLITE_DONE) return handle;
     // The handle is the only unique column besides the id SQLite picks.

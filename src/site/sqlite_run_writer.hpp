@@ -62,6 +62,7 @@ class SqliteRunWriter {
   SqliteStatement begin_;
   SqliteStatement commit_;
   SqliteStatement insert_;
+  SqliteStatement findRepost_;
   HandleSource newHandle_;
 
   std::mutex mutex_;

@@ -32,7 +32,14 @@ CREATE TABLE runs (
 // A class's history walks back by id from one run.
 constexpr char classHistoryIndex[] = "CREATE INDEX runs_by_class ON runs (class_name, id);";
 
-constexpr std::array steps{runsTable, classHistoryIndex};
+// A re-post is found by its digest among the recent runs; retention finds
+// the old runs by their time.
+constexpr char digestAndAge[] = R"(
+ALTER TABLE runs ADD COLUMN digest BLOB;
+CREATE INDEX runs_by_digest ON runs (digest) WHERE digest IS NOT NULL;
+CREATE INDEX runs_by_age ON runs (received_at_ms);)";
+
+constexpr std::array steps{runsTable, classHistoryIndex, digestAndAge};
 static_assert(steps.size() == latestSchemaVersion);
 
 constexpr char readVersionText[] = "Could not read the schema version of";

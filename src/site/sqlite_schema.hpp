@@ -6,7 +6,7 @@
 
 namespace zelvor::site {
 
-inline constexpr int latestSchemaVersion = 2;
+inline constexpr int latestSchemaVersion = 3;
 
 // Throws a text, having written nothing, for a database of a later program
 // (a newer version) or of another one (tables but no version). The first read

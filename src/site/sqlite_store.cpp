@@ -2,11 +2,15 @@
 // pool of readers over the same file, which write-ahead logging lets read
 // while a batch is being written.
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
+#include "site/connection_pool.hpp"
 #include "site/sqlite_database.hpp"
-#include "site/sqlite_reader_pool.hpp"
+#include "site/sqlite_reader.hpp"
+#include "site/sqlite_run_deleter.hpp"
 #include "site/sqlite_run_writer.hpp"
 #include "site/store.hpp"
 
@@ -21,7 +25,9 @@ constexpr std::size_t maxReaders = 8;
 class SqliteStore final : public Store {
  public:
   SqliteStore(const std::string& path, HandleSource newHandle)
-      : writer_(openSiteDatabase(path), std::move(newHandle)), readers_(path, maxReaders) {}
+      : writer_(openSiteDatabase(path), std::move(newHandle)),
+        readers_(maxReaders, [path] { return std::make_unique<SqliteReader>(path); }),
+        path_(path) {}
 
   std::string addRun(const NewRun& run) override { return writer_.add(run); }
 
@@ -39,11 +45,25 @@ class SqliteStore final : public Store {
     return readers_.lease()->classHistory(handle, limit);
   }
 
+  void check() override { readers_.lease()->check(); }
+
+  // On a connection of its own, opened when first needed: a batch takes
+  // the write lock for a moment, which the writer waits out (busy timeout).
+  std::size_t deleteRunsBefore(std::int64_t cutoffMs, std::size_t limit) override {
+    const std::lock_guard lock(deleterMutex_);
+    if (!deleter_) deleter_.emplace(path_);
+    return deleter_->deleteBefore(cutoffMs, limit);
+  }
+
  private:
   // The readers close first, so that the writer's connection is the last
   // one and checkpoints the log into the file as it closes.
   SqliteRunWriter writer_;
-  SqliteReaderPool readers_;
+  // Read-only: a thread finding them all lent waits for one.
+  ConnectionPool<SqliteReader> readers_;
+  const std::string path_;
+  std::mutex deleterMutex_;
+  std::optional<SqliteRunDeleter> deleter_;
 };
 
 }  // namespace

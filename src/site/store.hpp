@@ -26,6 +26,12 @@ struct NewRun {
   std::optional<double> medianMs;
   std::size_t hostCount = 0;
   std::size_t sampleCount = 0;
+  // reportDigest of the report, or empty. A client whose post failed on the
+  // way back (a lost connection, a balancer's time-out) cannot know whether
+  // its run was stored, and posts it again: a run with the digest of one
+  // received within retryWindowMs before it is that same post, and is
+  // answered with the earlier handle instead of being stored twice.
+  std::string digest;
 };
 
 // A stored run as lists of runs show it.
@@ -66,6 +72,15 @@ class Store {
   // Up to `limit` runs of the class of the run `handle`, the newest of them
   // that run itself, oldest first; empty for an unknown handle.
   virtual std::vector<RunSummary> classHistory(std::string_view handle, std::size_t limit) = 0;
+
+  // Deletes up to `limit` of the runs received before `cutoffMs`, oldest
+  // first, in one transaction; how many it deleted. For retention, which
+  // calls it again until fewer come back.
+  virtual std::size_t deleteRunsBefore(std::int64_t cutoffMs, std::size_t limit) = 0;
+
+  // Throws the failure text unless the store answers a query now: what a
+  // load balancer's health check asks.
+  virtual void check() = 0;
 };
 
 // Gives a new candidate handle each call (site/handle.hpp's randomHandle in
@@ -75,5 +90,11 @@ using HandleSource = std::function<std::string()>;
 // Opens the SQLite store at `path`, creating the file, and its folder, when
 // missing, and bringing an older schema up to date.
 std::unique_ptr<Store> openSqliteStore(const std::string& path, HandleSource newHandle);
+
+// Connects to the PostgreSQL database named by `url` (postgresql://...),
+// bringing its schema up to date; any number of sites may share it.
+// Connections are opened as they are needed, so a database that goes away
+// later makes operations fail with a text, not the store.
+std::unique_ptr<Store> openPostgresStore(const std::string& url, HandleSource newHandle);
 
 }  // namespace zelvor::site

@@ -4,12 +4,19 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace zelvor::site {
 
 // Candidates asked for one run before it fails. With 128 random bits even a
 // second candidate is never needed; a source that keeps repeating is broken.
 inline constexpr std::size_t handleTries = 4;
+
+// How long after a post its repetition still counts as the same post
+// (NewRun::digest). A program retries within a minute or two; two people
+// sending byte for byte the same report within it would share one results
+// page that shows exactly their figures.
+inline constexpr std::int64_t retryWindowMs = 10 * 60 * 1000;
 
 inline constexpr char handlesExhaustedText[] =
     "Could not store the run: every candidate handle was taken already";

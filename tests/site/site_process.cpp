@@ -1,9 +1,13 @@
 // Starting, signalling and reaping zelvor-site for the site tests.
 #include "site_process.hpp"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +15,8 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+
+#include "support/owned_fd_posix.hpp"
 
 extern char** environ;
 
@@ -47,6 +53,63 @@ int exitStatus(int status) {
 }
 
 }  // namespace
+
+Reply exchange(std::uint16_t port, const std::string& request, const char* from) {
+  const kelvo::OwnedFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const timeval timeout{20, 0};
+  ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  ::setsockopt(socket.get(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  ::inet_pton(AF_INET, from, &address.sin_addr);
+  if (::bind(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    throw std::string("cannot bind to ") + from;
+  address.sin_port = htons(port);
+  ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+  if (::connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    throw std::string("cannot connect to the site");
+  // Bounded: a short send ends the request, whatever the site makes of it.
+  for (std::size_t sent = 0; sent < request.size();) {
+    const ssize_t wrote =
+        ::send(socket.get(), request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+    if (wrote <= 0) break;
+    sent += static_cast<std::size_t>(wrote);
+  }
+  std::string reply;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = ::recv(socket.get(), buffer, sizeof buffer, 0);
+    if (got <= 0) break;
+    reply.append(buffer, static_cast<std::size_t>(got));
+  }
+  Reply parsed;
+  if (reply.size() > 12) parsed.status = std::stoi(reply.substr(9, 3));
+  const std::size_t bodyStart = reply.find("\r\n\r\n");
+  parsed.head = reply.substr(0, bodyStart);
+  if (bodyStart != std::string::npos) parsed.body = reply.substr(bodyStart + 4);
+  return parsed;
+}
+
+std::vector<std::string> storeAgedRuns(site::Store& store, int count, std::int64_t ageMs) {
+  const std::int64_t at = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count() -
+                          ageMs;
+  std::vector<std::string> handles(static_cast<std::size_t>(count));
+  std::vector<std::thread> threads;
+  constexpr int threadCount = 8;
+  for (int t = 0; t < threadCount; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = t; i < count; i += threadCount) {
+        const std::string report = "Aged\nh:" + std::to_string(i) + ":\nEND\n";
+        handles[static_cast<std::size_t>(i)] =
+            store.addRun({"Aged", report, at, double(i), 1, 1, {}});
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  return handles;
+}
 
 TemporaryFolder::TemporaryFolder() {
   const char* const base = std::getenv("TMPDIR");

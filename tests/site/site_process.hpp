@@ -14,7 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "site/store.hpp"
+
 namespace zelvor::test {
+
+// Stores `count` one-sample runs received `ageMs` ago, from several threads
+// at once; their handles.
+std::vector<std::string> storeAgedRuns(site::Store& store, int count, std::int64_t ageMs);
 
 // A folder under $TMPDIR, removed with everything in it.
 class TemporaryFolder {
@@ -31,6 +37,16 @@ class TemporaryFolder {
  private:
   std::string path_;
 };
+
+// The status line's code, the head and the body of the whole reply to
+// `request`, sent as it is on a connection of its own to 127.0.0.1:`port`
+// from the loopback address `from`. Throws a text when it cannot connect.
+struct Reply {
+  int status = 0;
+  std::string head;
+  std::string body;
+};
+Reply exchange(std::uint16_t port, const std::string& request, const char* from = "127.0.0.1");
 
 class SiteProcess {
  public:

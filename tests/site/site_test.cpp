@@ -1,8 +1,8 @@
 // The real zelvor-site through the program's own HTTP client and raw
 // sockets: the list, reports in and results out with exact figures, every
 // kind of bad report refused with nothing stored, many posters at once, a
-// kill in the middle of posting, stalled clients, reloading the list and
-// stopping.
+// kill in the middle of posting, stalled clients, reloading the list,
+// stopping, the post limit, the health check and retention.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -33,6 +33,8 @@ namespace {
 
 using namespace std::string_literals;
 using namespace std::chrono_literals;
+using zelvor::test::exchange;
+using zelvor::test::Reply;
 using zelvor::test::SiteProcess;
 using zelvor::test::TemporaryFolder;
 
@@ -48,30 +50,6 @@ const std::string listText =
     "Far:198.18.3.1:80\n"
     "Near:198.18.1.2:080 spare words\n";
 const std::string servedList = "Near:198.18.1.1:80\nFar:198.18.3.1:80\nNear:198.18.1.2:80\n";
-
-// The status line's code and the body of the whole reply to `request`, sent
-// as it is on a connection of its own.
-struct Reply {
-  int status = 0;
-  std::string body;
-};
-
-Reply exchange(std::uint16_t port, const std::string& request) {
-  kelvo::Socket socket("127.0.0.1", port, clientTimeoutMs);
-  socket.sendAll(request);
-  std::string reply;
-  char buffer[4096];
-  for (;;) {
-    const std::size_t got = socket.readSome(buffer, sizeof buffer);
-    if (got == 0) break;
-    reply.append(buffer, got);
-  }
-  Reply parsed;
-  if (reply.size() > 12) parsed.status = std::stoi(reply.substr(9, 3));
-  const std::size_t bodyStart = reply.find("\r\n\r\n");
-  if (bodyStart != std::string::npos) parsed.body = reply.substr(bodyStart + 4);
-  return parsed;
-}
 
 std::string postHead(std::size_t length) {
   return "POST /zelvor HTTP/1.0\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n";
@@ -428,6 +406,117 @@ TEST_F(SiteTest, TerminationAnswersTheRequestInFlight) {
   auto store = zelvor::site::openSqliteStore(dataFile, zelvor::site::randomHandle);
   ASSERT_TRUE(store->findRun(handle));
   EXPECT_EQ(store->findRun(handle)->report, europeReport);
+}
+
+Reply postFrom(std::uint16_t port, const char* from, const std::string& forwardedFor = "") {
+  const std::string report = "Limit\nh:1:\nEND\n";
+  std::string head = "POST /zelvor HTTP/1.0\r\nContent-Length: " + std::to_string(report.size());
+  if (!forwardedFor.empty()) head += "\r\nX-Forwarded-For: " + forwardedFor;
+  return exchange(port, head + "\r\n\r\n" + report, from);
+}
+
+// Each post names its source address, what it claims to forward for, and
+// the status and Retry-After it gets ("" for none).
+struct LimitedPost {
+  const char* from;
+  const char* forwardedFor;
+  int status;
+  const char* retryAfter;
+};
+
+void expectPosts(std::uint16_t port, const std::vector<LimitedPost>& posts) {
+  for (const LimitedPost& post : posts) {
+    SCOPED_TRACE(testing::Message() << post.from << " for [" << post.forwardedFor << "]");
+    const Reply reply = postFrom(port, post.from, post.forwardedFor);
+    EXPECT_EQ(reply.status, post.status) << reply.body;
+    const std::size_t retry = reply.head.find("Retry-After: ");
+    EXPECT_EQ(retry == std::string::npos
+                  ? ""
+                  : reply.head.substr(retry + 13, reply.head.find('\r', retry) - retry - 13),
+              post.retryAfter);
+  }
+}
+
+TEST_F(SiteTest, PostsOverTheLimitPerAddressAreRefusedWith429) {
+  start({"--post-limit", "3/min"});
+  expectPosts(port(), {{"127.0.0.1", "", 200, ""},
+                       {"127.0.0.1", "", 200, ""},
+                       {"127.0.0.1", "", 200, ""},
+                       {"127.0.0.1", "", 429, "20"},
+                       // Without --trusted-proxy a forwarded address is not believed.
+                       {"127.0.0.1", "192.0.2.1", 429, "20"},
+                       {"127.0.0.2", "", 200, ""}});
+  EXPECT_EQ(postFrom(port(), "127.0.0.1").body,
+            "Too many reports from 127.0.0.1; try again in 20 seconds\n");
+  // Pages are not limited.
+  EXPECT_EQ(exchange(port(), "GET /zv_fetch HTTP/1.0\r\n\r\n").status, 200);
+  // Four answered posts of the same report: one run.
+  EXPECT_EQ(storedRuns(), 1u);
+}
+
+TEST_F(SiteTest, BehindATrustedProxyTheForwardedAddressIsLimited) {
+  start({"--post-limit", "1/min", "--trusted-proxy", "127.0.0.1"});
+  expectPosts(port(), {{"127.0.0.1", "192.0.2.1", 200, ""},
+                       {"127.0.0.1", "198.51.100.9, 192.0.2.1", 429, "60"},
+                       {"127.0.0.1", "192.0.2.2", 200, ""},
+                       // Not the proxy: counted as itself, whatever it claims.
+                       {"127.0.0.2", "192.0.2.3", 200, ""},
+                       {"127.0.0.2", "192.0.2.4", 429, "60"}});
+}
+
+TEST_F(SiteTest, HealthIsOkWhileTheStoreAnswers) {
+  start();
+  const Reply health = exchange(port(), "GET /health HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(health.status, 200);
+  EXPECT_EQ(health.body, "ok\n");
+  EXPECT_NE(health.head.find("Cache-Control: no-store"), std::string::npos) << health.head;
+}
+
+// Old runs go in batches while posts are answered; recent ones stay.
+TEST_F(SiteTest, RetentionDeletesOnlyRunsOlderThanTheDaysKept) {
+  constexpr std::int64_t day = 24 * 60 * 60 * 1000;
+  std::vector<std::string> old, recent;
+  {
+    const auto store = zelvor::site::openSqliteStore(dataFile, zelvor::site::randomHandle);
+    old = zelvor::test::storeAgedRuns(*store, 1200, 3 * day);
+    recent = zelvor::test::storeAgedRuns(*store, 20, 2 * day - 60 * 60 * 1000);
+  }
+  start({"--keep-days", "2"});
+  std::vector<std::string> posted;
+  for (int i = 0; i < 20; ++i) posted.push_back(post("Now\nh:" + std::to_string(i) + ":\nEND\n"));
+  ASSERT_TRUE(site->waitForLog("retention: deleted 1200 old runs", 30s)) << site->log();
+  for (const std::vector<std::string>* handles : {&old, &recent, &posted}) {
+    const int expected = handles == &old ? 404 : 200;
+    for (std::size_t i = 0; i < handles->size(); i += 97)
+      EXPECT_EQ(
+          exchange(port(), "GET /zelvor.json?handle=" + (*handles)[i] + " HTTP/1.0\r\n\r\n").status,
+          expected);
+  }
+  EXPECT_EQ(storedRuns(), recent.size() + posted.size());
+}
+
+TEST_F(SiteTest, RefusesToStartWithAStoreOrLimitItCannotUse) {
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+    std::string output;
+  } cases[] = {
+      {{"--store", "mysql://x"}, 105, "--store: expected a postgresql:// URL, not mysql://x\n"},
+      {{"--post-limit", "5/hour"}, 105, "--post-limit: expected N/min, not 5/hour\n"},
+      {{"--keep-days", "0"}, 105, "--keep-days: Value 0 not in range 1 to 100000\n"},
+      {{"--store", "postgresql://zelvor@/runs?host=" + folder.path()},
+       1,
+       "zelvor-site: Could not connect to the database: connection to server on socket \"" +
+           folder.path() + "/.s.PGSQL.5432\" failed: No such file or directory\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments[0]);
+    std::vector<std::string> arguments{"--listen", "127.0.0.1:0", "--servers", listFile};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const auto [status, output] = SiteProcess::runToEnd(arguments);
+    EXPECT_EQ(status, c.status);
+    EXPECT_NE(output.find(c.output), std::string::npos) << output;
+  }
 }
 
 }  // namespace

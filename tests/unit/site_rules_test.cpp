@@ -1,5 +1,5 @@
 // The site's small rules: the handle's text and shape, the list file's
-// checks, the listen address and the request log line.
+// checks, the listen address, the request log line, and the post limit.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -7,6 +7,7 @@
 #include <string>
 
 #include "site/handle.hpp"
+#include "site/post_limit.hpp"
 #include "site/request_framing.hpp"
 #include "site/request_log.hpp"
 #include "site/server_list.hpp"
@@ -164,6 +165,61 @@ TEST(RequestLog, OneLineWithTimeMethodPathStatusBytesAndMilliseconds) {
             "2026-12-07T18:05:01.123Z GET /zelvor 200 5123 1.4ms");
   EXPECT_EQ(site::requestLine(at, "POST", "/a b\n%\xff", 413, 0, std::chrono::microseconds(50)),
             "2026-12-07T18:05:01.123Z POST /a%20b%0A%25%FF 413 0 0.1ms");
+}
+
+TEST(PostLimit, AllowsABurstThenOnePerShareOfTheMinutePerAddress) {
+  using Clock = site::PostLimit::Clock;
+  site::PostLimit limit(6);  // one earned every 10 s
+  const Clock::time_point start{};
+  const auto at = [&](double seconds) {
+    return start +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  };
+  const struct {
+    double at;
+    const char* address;
+    std::optional<long> wait;
+  } posts[] = {
+      {0, "a", {}},  {0, "a", {}},    {0, "a", {}},  {0, "a", {}}, {0, "a", {}},
+      {0, "a", {}},  {0, "a", 10},    {0, "b", {}},  {4, "a", 6},  {10, "a", {}},
+      {10, "a", 10}, {10.5, "a", 10}, {25, "a", {}}, {25, "a", 5}, {3600, "a", {}},
+  };
+  for (const auto& post : posts) {
+    SCOPED_TRACE(testing::Message() << post.address << " at " << post.at);
+    EXPECT_EQ(limit.take(post.address, at(post.at)), post.wait);
+  }
+}
+
+TEST(PostLimit, CountsTheBalancersLastForwardedAddressOnlyFromTheBalancer) {
+  const struct {
+    const char* peer;
+    const char* forwardedFor;
+    const char* proxy;
+    const char* counted;
+  } cases[] = {
+      {"10.0.0.9", "192.0.2.1", "", "10.0.0.9"},
+      {"10.0.0.9", "192.0.2.1", "10.0.0.1", "10.0.0.9"},
+      {"10.0.0.1", "192.0.2.1", "10.0.0.1", "192.0.2.1"},
+      {"10.0.0.1", "198.51.100.7, 192.0.2.1", "10.0.0.1", "192.0.2.1"},
+      {"10.0.0.1", "198.51.100.7,\t192.0.2.1 ", "10.0.0.1", "192.0.2.1"},
+      {"10.0.0.1", "", "10.0.0.1", "10.0.0.1"},
+      {"10.0.0.1", "192.0.2.1, ", "10.0.0.1", "10.0.0.1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.peer << " [" << c.forwardedFor << "] " << c.proxy);
+    EXPECT_EQ(site::clientAddress(c.peer, c.forwardedFor, c.proxy), c.counted);
+  }
+}
+
+TEST(PostLimit, OptionReadsNPerMinute) {
+  const std::pair<const char*, std::optional<unsigned>> cases[] = {
+      {"1/min", 1},   {"60/min", 60},      {"1000000/min", 1'000'000},
+      {"0/min", {}},  {"1000001/min", {}}, {"60", {}},
+      {"60/s", {}},   {"/min", {}},        {"-1/min", {}},
+      {" 6/min", {}}, {"6 /min", {}},
+  };
+  for (const auto& [text, expected] : cases)
+    EXPECT_EQ(site::parsePostLimit(text), expected) << text;
 }
 
 }  // namespace

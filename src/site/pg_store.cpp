@@ -1,0 +1,237 @@
+// The PostgreSQL backend of the store: a pool of connections per site, each
+// with every statement prepared on it. Several sites share one database;
+// handles stay unique across them because each is random and the handle
+// column is unique, never from a counter of one site's own.
+//
+// A connection found broken (the server restarted, or went away for a
+// while) is dropped and the operation tried once more on a new one; if that
+// fails too, the failure text goes to the caller, which answers 503.
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "site/connection_pool.hpp"
+#include "site/pg_connection.hpp"
+#include "site/pg_schema.hpp"
+#include "site/store.hpp"
+#include "site/store_rules.hpp"
+
+namespace zelvor::site {
+
+namespace {
+
+// Connections one site opens at most. PostgreSQL gives each its own
+// process: eight per site lets a dozen sites share the default limit of a
+// hundred, and a site's requests are short enough that eight keep its cores
+// busy.
+constexpr std::size_t maxConnections = 8;
+
+const std::vector<PgStatement>& statements() {
+  using enum PgType;
+  static const std::vector<PgStatement> all{
+      {"insert_run",
+       "INSERT INTO runs (handle, class_name, received_at_ms, median_ms, host_count,"
+       " sample_count, report, digest) VALUES ($1, $2, $3, $4, $5, $6, $7, $8)"
+       " ON CONFLICT (handle) DO NOTHING RETURNING handle",
+       {text, bytea, bigint, doublePrecision, bigint, bigint, bytea, bytea}},
+      // Posts of the same report wait for each other here, whichever site
+      // took them, so that a re-post finds the first once it is committed.
+      {"lock_digest", "SELECT pg_advisory_xact_lock($1)", {bigint}},
+      {"find_repost",
+       "SELECT handle FROM runs WHERE digest = $1 AND received_at_ms >= $2"
+       " ORDER BY id DESC LIMIT 1",
+       {bytea, bigint}},
+      {"find_run",
+       "SELECT handle, class_name, received_at_ms, median_ms, host_count, sample_count, report"
+       " FROM runs WHERE handle = $1",
+       {text}},
+      {"recent_runs",
+       "SELECT handle, class_name, received_at_ms, median_ms, host_count, sample_count"
+       " FROM runs ORDER BY id DESC LIMIT $1 OFFSET $2",
+       {bigint, bigint}},
+      {"run_count", "SELECT count(*) FROM runs", {}},
+      // The newest `limit` of the class up to the run, then turned oldest
+      // first. The run's class and id are looked up first, on their own, so
+      // that every plan walks the (class_name, id) index back from that id:
+      // a join let a generic plan (the one a prepared statement settles on)
+      // read the whole class.
+      {"class_history",
+       "SELECT handle, class_name, received_at_ms, median_ms, host_count, sample_count FROM ("
+       " SELECT id, handle, class_name, received_at_ms, median_ms, host_count, sample_count"
+       " FROM runs WHERE class_name = (SELECT class_name FROM runs WHERE handle = $1)"
+       "  AND id <= (SELECT id FROM runs WHERE handle = $1)"
+       " ORDER BY class_name DESC, id DESC LIMIT $2"
+       ") AS history ORDER BY id",
+       {text, bigint}},
+      {"check", "SELECT 1", {}},
+      // Oldest first by the runs_by_age index. Several sites sweep at once:
+      // each skips the rows another is deleting instead of waiting for them.
+      {"delete_old",
+       "WITH gone AS (DELETE FROM runs WHERE id IN (SELECT id FROM runs WHERE received_at_ms < $1"
+       " ORDER BY received_at_ms LIMIT $2 FOR UPDATE SKIP LOCKED) RETURNING 1)"
+       " SELECT count(*) FROM gone",
+       {bigint, bigint}},
+  };
+  return all;
+}
+
+constexpr char insertText[] = "Could not store the run";
+constexpr char findRunText[] = "Could not look up the run";
+constexpr char recentRunsText[] = "Could not list the runs";
+constexpr char runCountText[] = "Could not count the runs";
+constexpr char classHistoryText[] = "Could not list the class's runs";
+constexpr char checkText[] = "Could not reach the database";
+constexpr char deleteText[] = "Could not delete old runs";
+
+RunSummary summaryOf(const PgResult& result, std::size_t row) {
+  return {result.bytes(row, 0), result.bytes(row, 1), result.integer(row, 2),
+          result.real(row, 3),  result.size(row, 4),  result.size(row, 5)};
+}
+
+std::vector<RunSummary> summaries(const PgResult& result) {
+  std::vector<RunSummary> runs;
+  for (std::size_t row = 0; row < result.rows(); ++row) runs.push_back(summaryOf(result, row));
+  return runs;
+}
+
+// Handles are printable ASCII; anything else (a NUL, bytes that are not
+// UTF-8) names no run, and PostgreSQL would refuse it as text.
+bool mayBeHandle(std::string_view text) {
+  for (const char c : text)
+    if (c < '!' || c > '~') return false;
+  return true;
+}
+
+// The first eight bytes of a digest name its lock.
+std::int64_t lockKey(std::string_view digest) {
+  std::uint64_t key = 0;
+  for (std::size_t i = 0; i < 8 && i < digest.size(); ++i)
+    key = (key << 8) | static_cast<unsigned char>(digest[i]);
+  return static_cast<std::int64_t>(key);
+}
+
+class PgStore final : public Store {
+ public:
+  PgStore(const std::string& url, HandleSource newHandle)
+      : pool_(
+            maxConnections, [url] { return std::make_unique<PgConnection>(url, statements()); },
+            [](PgConnection& connection) {
+              if (connection.lost()) return false;
+              connection.rollback();
+              return true;
+            }),
+        newHandle_(std::move(newHandle)) {
+    // On a connection of its own: the pool's connections prepare their
+    // statements on the tables that this may have to make first.
+    PgConnection schema(url, {});
+    migratePostgresSchema(schema);
+  }
+
+  std::string addRun(const NewRun& run) override {
+    // Without a digest a second try could store the run twice, if the
+    // first was committed just before its connection broke.
+    return withConnection(!run.digest.empty(), [&](PgConnection& connection) {
+      if (run.digest.empty()) return insert(connection, run);
+      connection.execute("BEGIN", insertText);
+      connection.run("lock_digest", PgParams().integer(lockKey(run.digest)), insertText);
+      const PgResult earlier = connection.run(
+          "find_repost", PgParams().bytes(run.digest).integer(run.receivedAtMs - retryWindowMs),
+          insertText);
+      std::string handle = earlier.rows() == 1 ? earlier.bytes(0, 0) : insert(connection, run);
+      connection.execute("COMMIT", insertText);
+      return handle;
+    });
+  }
+
+  std::optional<StoredRun> findRun(std::string_view handle) override {
+    if (!mayBeHandle(handle)) return std::nullopt;
+    return withConnection(true, [&](PgConnection& connection) -> std::optional<StoredRun> {
+      const PgResult found = connection.run("find_run", PgParams().text(handle), findRunText);
+      if (found.rows() == 0) return std::nullopt;
+      return StoredRun{summaryOf(found, 0), found.bytes(0, 6)};
+    });
+  }
+
+  std::vector<RunSummary> recentRuns(std::size_t offset, std::size_t limit) override {
+    return withConnection(true, [&](PgConnection& connection) {
+      return summaries(
+          connection.run("recent_runs", PgParams().size(limit).size(offset), recentRunsText));
+    });
+  }
+
+  std::size_t runCount() override {
+    return withConnection(true, [&](PgConnection& connection) {
+      return connection.run("run_count", PgParams(), runCountText).size(0, 0);
+    });
+  }
+
+  std::vector<RunSummary> classHistory(std::string_view handle, std::size_t limit) override {
+    if (!mayBeHandle(handle)) return {};
+    return withConnection(true, [&](PgConnection& connection) {
+      return summaries(
+          connection.run("class_history", PgParams().text(handle).size(limit), classHistoryText));
+    });
+  }
+
+  std::size_t deleteRunsBefore(std::int64_t cutoffMs, std::size_t limit) override {
+    return withConnection(true, [&](PgConnection& connection) {
+      return connection.run("delete_old", PgParams().integer(cutoffMs).size(limit), deleteText)
+          .size(0, 0);
+    });
+  }
+
+  void check() override {
+    withConnection(
+        true, [&](PgConnection& connection) { connection.run("check", PgParams(), checkText); });
+  }
+
+ private:
+  template <class Operation>
+  std::invoke_result_t<Operation&, PgConnection&> withConnection(bool mayRetry,
+                                                                 Operation operation) {
+    for (int attempt = 0;; ++attempt) {
+      const auto lease = pool_.lease();
+      try {
+        return operation(*lease);
+      } catch (const std::string&) {
+        if (!lease->lost() || !mayRetry || attempt == 1) throw;
+      }
+      pool_.dropIdle();
+    }
+  }
+
+  std::string insert(PgConnection& connection, const NewRun& run) {
+    for (std::size_t attempt = 0; attempt < handleTries; ++attempt) {
+      const std::string handle = newHandle_();
+      const PgResult inserted = connection.run("insert_run",
+                                               PgParams()
+                                                   .text(handle)
+                                                   .bytes(run.className)
+                                                   .integer(run.receivedAtMs)
+                                                   .real(run.medianMs)
+                                                   .size(run.hostCount)
+                                                   .size(run.sampleCount)
+                                                   .bytes(run.report)
+                                                   .bytesOrNull(run.digest),
+                                               insertText);
+      // No row: the handle was taken already.
+      if (inserted.rows() == 1) return handle;
+    }
+    throw std::string(handlesExhaustedText);
+  }
+
+  // A lost connection is closed when given back rather than kept.
+  ConnectionPool<PgConnection> pool_;
+  HandleSource newHandle_;
+};
+
+}  // namespace
+
+std::unique_ptr<Store> openPostgresStore(const std::string& url, HandleSource newHandle) {
+  return std::make_unique<PgStore>(url, std::move(newHandle));
+}
+
+}  // namespace zelvor::site

@@ -5,16 +5,13 @@
 
 #include "app/failure_text.hpp"
 #include "catalogue/report.hpp"
+#include "net/http_client.hpp"
 #include "support/thread.hpp"
 
 namespace zelvor {
 
 namespace {
 
-// What the reply reader's failure starts with when the site answered with a
-// failure status (net/http_client.hpp): the site is there, but refused the
-// report.
-constexpr std::string_view refusedReplyMark = "HTTP Failure: ";
 // Between the lines of a box: a path, long as it may be, has one of its own.
 constexpr const char* boxLineBreak = "\n";
 
@@ -154,7 +151,7 @@ void Workflow::keepUnsent(const std::string& report, const SiteAddress& site) {
   } catch (...) {
     fate = services_.text(text::resultsLost) + boxLineBreak + currentFailureText();
   }
-  const std::string reason = failure.starts_with(refusedReplyMark)
+  const std::string reason = failure.starts_with(httpFailurePrefix)
                                  ? services_.text(text::resultsRefused) + failure
                                  : services_.text(text::connectError) + siteAuthority(site);
   showError(reason + boxLineBreak + fate, false);

@@ -21,7 +21,6 @@ constexpr int headerLineSize = 256;
 constexpr int bodyChunkSize = 64 * 1024;
 
 constexpr const char* badResponsePrefix = "Bad HTTP Response: ";
-constexpr const char* httpFailurePrefix = "HTTP Failure: ";
 constexpr const char* unknownEndText = "Unable to determine end of http-document";
 // Both follow badResponsePrefix.
 constexpr const char* bodyOverText = "body over ";

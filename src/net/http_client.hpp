@@ -12,6 +12,10 @@
 
 namespace zelvor {
 
+// What a reply with a failure status throws, before its code: the site is
+// there, but refused the request.
+inline constexpr const char* httpFailurePrefix = "HTTP Failure: ";
+
 // The body of the reply to a GET of `path` from `host`, of at most
 // `maxBodyBytes`. Throws the program's failure texts: a
 // kelvo::Socket::Failure, or a plain text for a reply that is not a whole

@@ -24,6 +24,7 @@ class Lookups {
         results_(hosts_.size()),
         resolve_(resolve),
         stop_(stop),
+        helpers_(helpers),
         helpersLeft_(helpers) {}
 
   void work() {
@@ -55,9 +56,11 @@ class Lookups {
   }
 
   // A kelvo::Thread's own wait polls every 15 ms, which would hold up the
-  // first request for nothing.
+  // first request for nothing. The event is waited for even when the count
+  // already reads 0: the last helper may not have left set() yet, and the
+  // event must outlive that.
   void waitForHelpers() {
-    if (helpersLeft_.load() != 0) allHelpersEnded_.wait(kelvo::Thread::infinite);
+    if (helpers_ != 0) allHelpersEnded_.wait(kelvo::Thread::infinite);
   }
 
   std::vector<std::optional<kelvo::SocketAddress>>& results() { return results_; }
@@ -68,6 +71,7 @@ class Lookups {
   const Resolver& resolve_;
   kelvo::Event& stop_;
   std::atomic<std::size_t> next_{0};
+  const std::uint32_t helpers_;
   std::atomic<std::uint32_t> helpersLeft_;
   kelvo::Event allHelpersEnded_;
 };

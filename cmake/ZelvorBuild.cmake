@@ -51,3 +51,29 @@ function(zelvor_module name)
   endif()
   zelvor_warnings(zelvor_${name})
 endfunction()
+
+# zelvor_install_raw_capability(<program>): the install step gives the
+# installed <program> CAP_NET_RAW for raw ICMP. Granting it needs root; an
+# install without it still works, measuring through the kernel's ping
+# sockets instead.
+function(zelvor_install_raw_capability program)
+  install(CODE "
+    set(zelvor_bindir \"${CMAKE_INSTALL_BINDIR}\")
+    if(NOT IS_ABSOLUTE \"\${zelvor_bindir}\")
+      set(zelvor_bindir \"\${CMAKE_INSTALL_PREFIX}/\${zelvor_bindir}\")
+    endif()
+    set(zelvor_binary \"\$ENV{DESTDIR}\${zelvor_bindir}/${program}\")
+    # setcap lives in sbin, which a user's PATH may lack.
+    find_program(zelvor_setcap_program setcap PATHS /usr/sbin /sbin)
+    execute_process(COMMAND \"\${zelvor_setcap_program}\" cap_net_raw+ep \"\${zelvor_binary}\"
+                    RESULT_VARIABLE zelvor_setcap ERROR_VARIABLE zelvor_setcap_error
+                    ERROR_STRIP_TRAILING_WHITESPACE)
+    if(NOT zelvor_setcap EQUAL 0)
+      if(zelvor_setcap_error STREQUAL \"\")
+        set(zelvor_setcap_error \"\${zelvor_setcap}\")
+      endif()
+      message(STATUS \"Could not give \${zelvor_binary} CAP_NET_RAW (\${zelvor_setcap_error}); \"
+                     \"it will measure through ping sockets, which net.ipv4.ping_group_range must allow\")
+    endif()
+  ")
+endfunction()

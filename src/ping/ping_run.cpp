@@ -11,7 +11,7 @@ EchoPlatforms systemEchoPlatforms() {
 
 void runPing(RunState& state, std::vector<ServerEntry>& servers, std::uint32_t loops,
              std::uint32_t timeoutMs, std::uint32_t airborne, std::uint32_t threads,
-             const EchoPlatforms& platforms) {
+             const EchoPlatforms& platforms, std::string* rawFailure) {
   state.settings = RunSettings{loops, timeoutMs};
   state.success.clear();
 
@@ -19,9 +19,10 @@ void runPing(RunState& state, std::vector<ServerEntry>& servers, std::uint32_t l
     if (state.stop.isSet()) return;
     try {
       RawEchoEngine(state, platforms.raw).run(servers, airborne);
-    } catch (const std::string&) {
+    } catch (const std::string& failure) {
       // The raw engine is an optimisation: whatever stopped it, the
       // echo-service engine may still measure.
+      if (rawFailure) *rawFailure = failure;
     }
     if (state.success.isSet()) return;
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "catalogue/catalogue.hpp"
@@ -28,9 +29,11 @@ EchoPlatforms systemEchoPlatforms();
 // success, with the echo-service engine on `threads` workers (0 disables it).
 // Returns at once, without failing, when the stop event is signalled before
 // an engine would start. Throws pingNeverSucceededText when no echo
-// succeeded, and the echo-service engine's own failure text.
+// succeeded, and the echo-service engine's own failure text. With
+// `rawFailure`, the raw-socket engine's failure text is put there when it
+// failed, so that a caller can say why neither engine could measure.
 void runPing(RunState& state, std::vector<ServerEntry>& servers, std::uint32_t loops,
              std::uint32_t timeoutMs, std::uint32_t airborne, std::uint32_t threads,
-             const EchoPlatforms& platforms);
+             const EchoPlatforms& platforms, std::string* rawFailure = nullptr);
 
 }  // namespace zelvor

@@ -45,13 +45,13 @@ std::uint32_t ProgressCounter::advance() {
   return ++done_;
 }
 
+ProgressCounter::Counts ProgressCounter::counts() {
+  kelvo::MutexLock lock(lock_);
+  return {done_, total_};
+}
+
 double ProgressCounter::fraction() {
-  std::uint32_t done = 0, total = 0;
-  {
-    kelvo::MutexLock lock(lock_);
-    done = done_;
-    total = total_;
-  }
+  const auto [done, total] = counts();
   return static_cast<double>(done) / static_cast<double>(total);
 }
 

@@ -71,15 +71,22 @@ std::uint32_t tickCountMs() noexcept;
 }  // namespace detail
 
 // Done and total echo outcomes of the running engine, read by the window as
-// a fraction for the progress bar.
+// a fraction for the progress bar, and by the terminal client as counts.
 class ProgressCounter {
  public:
+  struct Counts {
+    std::uint32_t done = 0;
+    std::uint32_t total = 0;
+  };
+
   // total becomes `total`, done becomes 0.
   void reset(std::uint32_t total);
   // One more outcome; returns the new done count.
   std::uint32_t advance();
   // done / total; not a number when total is 0.
   double fraction();
+  // Both counts, read together.
+  Counts counts();
 
  private:
   kelvo::Mutex lock_;

@@ -23,10 +23,11 @@ class PingRun : public testing::Test {
     platforms.dll = {[this] { return service; }, zelvor::test::resolveDotted};
   }
 
-  // What runPing threw, or "" when it returned.
+  // What runPing threw, or "" when it returned; the raw engine's failure
+  // goes to rawFailure.
   std::string outcome(std::uint32_t loops, std::uint32_t airborne, std::uint32_t threads) {
     try {
-      zelvor::runPing(state, servers, loops, 500, airborne, threads, platforms);
+      zelvor::runPing(state, servers, loops, 500, airborne, threads, platforms, &rawFailure);
     } catch (const std::string& failure) {
       return failure;
     }
@@ -54,6 +55,7 @@ class PingRun : public testing::Test {
   zelvor::ProgressCounter progress;
   kelvo::Event stop;
   zelvor::RunState state{{}, {}, progress, clock, stop};
+  std::string rawFailure;
 };
 
 TEST_F(PingRun, BothEnginesDisabledNeverSucceedsAndTouchesNothing) {
@@ -97,10 +99,19 @@ TEST_F(PingRun, RefusedRawSocketFallsBackToTheService) {
   EXPECT_EQ(service->echoes().size(), 6u);
 }
 
-TEST_F(PingRun, BothRefusedGivesTheServicesText) {
+TEST_F(PingRun, BothRefusedGivesTheServicesTextAndTellsTheRawEnginesOwn) {
   refuseRawSockets();
   refuseEchoService();
   EXPECT_EQ(outcome(3, 16, 4), "Unable to setup icmp.dll");
+  EXPECT_EQ(rawFailure, zelvor::rawSocketRefusedText);
+}
+
+TEST_F(PingRun, ARawEngineThatRanLeavesNoFailureToTell) {
+  network.plan("198.18.1.1", {HostBehaviour::drop, 0});
+  network.plan("198.18.1.2", {HostBehaviour::drop, 0});
+  refuseEchoService();
+  EXPECT_EQ(outcome(1, 16, 4), "Unable to setup icmp.dll");
+  EXPECT_EQ(rawFailure, "");
 }
 
 TEST_F(PingRun, ServiceWithoutSuccessNeverSucceeds) {

@@ -1,0 +1,12 @@
+// The console on POSIX, where stdout has no text mode.
+#include <unistd.h>
+
+#include "cli/console.hpp"
+
+namespace zelvor::cli {
+
+bool stderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+void useBinaryStdout() {}
+
+}  // namespace zelvor::cli

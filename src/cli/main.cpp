@@ -1,0 +1,196 @@
+// zelvor-cli: the command line, read with CLI11, and the command it names.
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "app/settings.hpp"
+#include "app/site_address.hpp"
+#include "catalogue/report.hpp"
+#include "cli/commands.hpp"
+#include "cli/console.hpp"
+#include "cli/exit_status.hpp"
+#include "cli/measuring_settings.hpp"
+
+namespace {
+
+using namespace zelvor;
+using namespace zelvor::cli;
+
+constexpr const char* exitCodesText = R"(Exit codes:
+  0    every host answered at least once (classes, post: everything succeeded)
+  1    some host never answered
+  2    some host name did not resolve
+  3    bad arguments
+  4    nothing could be measured, or the site failed (the message names it)
+  130  interrupted by Ctrl-C: the results so far are printed, nothing is posted
+When several apply, the first in this order wins: 130, 3, 4, 2, 1.)";
+
+constexpr const char* refusedSite =
+    ": not HOST[:PORT] (a host name or IPv4 address, a port from 1 to 65535)";
+
+struct Arguments {
+  MeasuringArguments measuring;
+  std::array<long long, 4> values{};
+  // Each measuring command has options of its own over the same values.
+  std::vector<std::array<CLI::Option*, 4>> valueOptions;
+  std::string siteText;
+  std::vector<CLI::Option*> siteOptions;
+  std::string formatText = "table";
+  std::string engineText = "auto";
+  bool quiet = false;
+  bool noPost = false;
+  bool open = false;
+  std::string className;
+  std::vector<std::string> items;  // hosts or files
+};
+
+void addSite(CLI::App& command, Arguments& arguments) {
+  arguments.siteOptions.push_back(
+      command
+          .add_option("--site", arguments.siteText,
+                      "The site to talk to, instead of the stored one or the built-in one "
+                      "(port 80 unless given)")
+          ->type_name("HOST[:PORT]"));
+}
+
+void addFormat(CLI::App& command, Arguments& arguments, bool withReport) {
+  std::vector<std::string> formats{"table", "json", "csv"};
+  if (withReport) formats.emplace_back("report");
+  command
+      .add_option("--format", arguments.formatText,
+                  withReport ? "table (default), json, csv, or report: the exact text posted"
+                             : "table (default), json or csv")
+      ->check(CLI::IsMember(formats).description(""))
+      ->type_name(withReport ? "table|json|csv|report" : "table|json|csv");
+}
+
+void addMeasuring(CLI::App& command, Arguments& arguments) {
+  const std::array<const char*, 4> help{
+      "Echoes per host (1-1000)", "Milliseconds an echo may take (1-60000)",
+      "Requests in flight on the raw socket (0-1024, 0: raw socket off)",
+      "Echo-service workers (0-64, 0: echo service off)"};
+  std::array<CLI::Option*, 4>& options = arguments.valueOptions.emplace_back();
+  for (std::size_t i = 0; i < measuringOptionNames.size(); ++i)
+    options[i] =
+        command.add_option(measuringOptionNames[i], arguments.values[i], help[i])->type_name("N");
+  command
+      .add_option("--engine", arguments.engineText,
+                  "auto (default): the raw socket, then the echo service; raw or service: that "
+                  "one alone")
+      ->check(CLI::IsMember({"auto", "raw", "service"}).description(""))
+      ->type_name("auto|raw|service");
+  command.add_flag("--quiet,-q", arguments.quiet, "No progress line");
+  addFormat(command, arguments, true);
+}
+
+// The stored settings and their site, read only when a command needs them.
+Settings storedSettings() { return systemSettingsStore()->load(); }
+
+// The names were checked while parsing.
+Format formatNamed(const std::string& name) {
+  if (name == "json") return Format::json;
+  if (name == "csv") return Format::csv;
+  if (name == "report") return Format::report;
+  return Format::table;
+}
+
+Engine engineNamed(const std::string& name) {
+  if (name == "raw") return Engine::raw;
+  if (name == "service") return Engine::service;
+  return Engine::automatic;
+}
+
+int complain(const std::string& message) {
+  std::cerr << "zelvor-cli: " << message << '\n';
+  return static_cast<int>(ExitCode::badArguments);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app(
+      "Measures round trips to the site's test servers or to hosts of your own, "
+      "from a terminal.",
+      "zelvor-cli");
+  app.set_version_flag("--version", std::string("zelvor-cli ") + ZELVOR_VERSION);
+  app.footer(exitCodesText);
+  app.require_subcommand(1);
+
+  useBinaryStdout();
+  Arguments arguments;
+  CLI::App* classes = app.add_subcommand("classes", "The site's classes and their server counts");
+  addSite(*classes, arguments);
+  addFormat(*classes, arguments, false);
+
+  CLI::App* run = app.add_subcommand(
+      "run",
+      "Measures a class of the site's servers, posts the report and prints the results "
+      "address");
+  run->add_option("CLASS", arguments.className, "The class, as `classes` names it")->required();
+  run->add_flag("--no-post", arguments.noPost, "Measure only: post nothing");
+  run->add_flag("--open", arguments.open, "Also open the results page in the browser");
+  addSite(*run, arguments);
+  addMeasuring(*run, arguments);
+
+  CLI::App* ping = app.add_subcommand(
+      "ping", "Measures the hosts named, with no site involved (report class line: ping)");
+  ping->add_option("HOST", arguments.items, "Host names or IPv4 addresses")->required();
+  addMeasuring(*ping, arguments);
+
+  CLI::App* post = app.add_subcommand(
+      "post", "Posts saved reports and prints one results address per report posted");
+  post->add_option("FILE", arguments.items, "Report files, such as the kept unsent ones")
+      ->required();
+  addSite(*post, arguments);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == 0) return app.exit(error);
+    return complain(error.what());
+  }
+
+  if (run->parsed() && arguments.noPost && arguments.open)
+    return complain("--open needs a post: it cannot go with --no-post");
+
+  const Format format = formatNamed(arguments.formatText);
+  arguments.measuring.engine = engineNamed(arguments.engineText);
+  const Settings stored = storedSettings();
+  std::optional<SiteAddress> siteArgument;
+  if (std::any_of(arguments.siteOptions.begin(), arguments.siteOptions.end(),
+                  [](const CLI::Option* option) { return option->count() > 0; })) {
+    siteArgument = parseSiteAddress(arguments.siteText);
+    if (!siteArgument) return complain("--site " + arguments.siteText + refusedSite);
+  }
+
+  Outcome outcome;
+  if (classes->parsed()) {
+    outcome = listClasses(siteInUse(siteArgument, stored.site), format);
+  } else if (post->parsed()) {
+    outcome = postFiles(siteInUse(siteArgument, stored.site), arguments.items);
+  } else {
+    for (const auto& options : arguments.valueOptions) {
+      for (std::size_t i = 0; i < options.size(); ++i) {
+        if (options[i]->count() > 0) arguments.measuring.values[i] = arguments.values[i];
+      }
+    }
+    const auto measuring = measuringSettings(stored, arguments.measuring);
+    if (const auto* complaint = std::get_if<std::string>(&measuring)) return complain(*complaint);
+    const MeasuringOutput output{format, arguments.quiet};
+    if (run->parsed()) {
+      outcome = runClass(siteInUse(siteArgument, stored.site), arguments.className,
+                         std::get<Measuring>(measuring), output, !arguments.noPost, arguments.open);
+    } else {
+      for (const std::string& host : arguments.items) {
+        // A report line is "host:rtt:": a host must be a report field.
+        if (!isReportField(host)) return complain("HOST " + host + ": not a host name");
+      }
+      outcome = pingHosts(arguments.items, std::get<Measuring>(measuring), output);
+    }
+  }
+  return static_cast<int>(exitCodeOf(outcome));
+}

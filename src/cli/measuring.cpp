@@ -1,0 +1,102 @@
+// The measuring run, its interruption and its progress line.
+#include "cli/measuring.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "app/failure_text.hpp"
+#include "cli/interrupt_watch.hpp"
+#include "cli/progress_line.hpp"
+#include "ping/echo_service.hpp"
+#include "ping/ping_run.hpp"
+#include "ping/raw_icmp_channel.hpp"
+
+namespace zelvor::cli {
+
+namespace {
+
+// How often the line is redrawn, and so how late Ctrl-C may be seen.
+constexpr std::uint32_t watchSliceMs = 100;
+
+void drawProgress(ProgressCounter& progress, std::chrono::steady_clock::time_point start) {
+  const auto [done, total] = progress.counts();
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start);
+  const std::string line =
+      '\r' + progressLine(done, total, static_cast<std::uint32_t>(elapsed.count()));
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+void eraseProgress() {
+  const std::string blank = '\r' + std::string(progressLine(0, 0, 0).size() + 16, ' ') + '\r';
+  std::fputs(blank.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+bool anySample(const std::vector<ServerEntry>& servers) {
+  return std::any_of(servers.begin(), servers.end(),
+                     [](const ServerEntry& server) { return !server.samples.empty(); });
+}
+
+std::string whyNothingMeasured(const std::string& failure, const std::string& rawFailure,
+                               const Measuring& measuring) {
+  const bool rawRefused = measuring.airborne == 0 || rawFailure == rawSocketRefusedText;
+  const bool serviceRefused = measuring.threads == 0 || failure == echoServiceRefusedText;
+  if (rawRefused && serviceRefused && (measuring.airborne > 0 || measuring.threads > 0))
+    return noIcmpAllowedText;
+  std::string text = nothingMeasuredText + failure;
+  if (!rawFailure.empty()) text += " (raw sockets: " + rawFailure + ")";
+  return text;
+}
+
+}  // namespace
+
+MeasuringEnd measure(std::vector<ServerEntry>& servers, const Measuring& measuring,
+                     bool showProgress) {
+  kelvo::Event stop;
+  ProgressCounter progress;
+  MsClock clock;
+  RunState state{{}, {}, progress, clock, stop};
+
+  InterruptWatch watch;
+  std::atomic<bool> finished{false};
+  std::atomic<bool> interrupted{false};
+  std::thread watcher([&] {
+    const auto start = std::chrono::steady_clock::now();
+    while (!finished.load()) {
+      if (watch.wait(watchSliceMs)) {
+        interrupted.store(true);
+        stop.set();
+      }
+      if (showProgress && !finished.load()) drawProgress(progress, start);
+    }
+    if (showProgress) eraseProgress();
+  });
+
+  std::string failure;
+  std::string rawFailure;
+  try {
+    runPing(state, servers, measuring.loops, measuring.timeoutMs, measuring.airborne,
+            measuring.threads, systemEchoPlatforms(), &rawFailure);
+  } catch (...) {
+    failure = currentFailureText();
+  }
+  finished.store(true);
+  watcher.join();
+
+  MeasuringEnd end;
+  end.interrupted = interrupted.load();
+  if (end.interrupted || failure.empty()) return end;
+  if (failure == pingNeverSucceededText && anySample(servers)) {
+    end.noEchoSucceeded = true;
+  } else {
+    end.failure = whyNothingMeasured(failure, rawFailure, measuring);
+  }
+  return end;
+}
+
+}  // namespace zelvor::cli

@@ -100,10 +100,12 @@ PgParams& PgParams::bytesOrNull(std::string_view value) {
 }
 
 PgConnection::PgConnection(const std::string& url, const std::vector<PgStatement>& statements) {
-  // A database that does not answer must not hold a request for long; the
-  // URL's own connect_timeout, later in the list, wins.
-  const char* const keys[] = {"connect_timeout", "dbname", nullptr};
-  const char* const values[] = {"5", url.c_str(), nullptr};
+  // A database that does not answer must not hold a request for long: the
+  // connect, a statement (and the locks it waits for) and data the server
+  // never acknowledges are each bounded. The URL's own settings, later in
+  // the list, win.
+  const char* const keys[] = {"connect_timeout", "options", "tcp_user_timeout", "dbname", nullptr};
+  const char* const values[] = {"5", "-c statement_timeout=10000", "10000", url.c_str(), nullptr};
   connection_ = PQconnectdbParams(keys, values, 1);
   if (connection_ == nullptr) throw std::string(connectText) + ": out of memory";
   if (PQstatus(connection_) != CONNECTION_OK) {

@@ -77,3 +77,22 @@ function(zelvor_install_raw_capability program)
     endif()
   ")
 endfunction()
+
+# zelvor_host_headers(<target> <package> <folder>): a header-only library of
+# Debian's for <target> and its users. The Windows cross compiler must not
+# see the host's /usr/include as a whole, so it gets only /usr/include/<folder>,
+# through a link in a folder of the build tree's own.
+function(zelvor_host_headers target package folder)
+  if(WIN32)
+    if(NOT EXISTS /usr/include/${folder})
+      message(FATAL_ERROR "${target} needs /usr/include/${folder} (scripts/setup installs it)")
+    endif()
+    set(headers ${CMAKE_BINARY_DIR}/host-headers/${folder})
+    file(MAKE_DIRECTORY ${headers})
+    file(CREATE_LINK /usr/include/${folder} ${headers}/${folder} SYMBOLIC)
+    target_include_directories(${target} SYSTEM PUBLIC ${headers})
+  else()
+    find_package(${package} REQUIRED)
+    target_link_libraries(${target} PUBLIC ${package}::${package})
+  endif()
+endfunction()

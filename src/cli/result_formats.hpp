@@ -42,8 +42,4 @@ std::string formatCsv(const ServerClass& measured);
 // the table.
 std::string formatClasses(const ServerCatalogue& catalogue, Format format);
 
-// Median, mean, standard deviation, jitter and loss %: one decimal, as the
-// pages show them, never "-0.0".
-std::string oneDecimal(double value);
-
 }  // namespace zelvor::cli

@@ -1,23 +1,20 @@
-// How the pages and downloads write numbers and times: fixed, locale-free
-// texts, so that every page and download shows a figure the same way.
+// How the pages and downloads write times and links, and (from the
+// statistics) numbers.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "stats/figure_text.hpp"
+
 namespace zelvor::site {
 
-// A whole number of milliseconds (min, max, percentiles, tick values): "23".
-std::string formatWhole(std::int64_t value);
-void appendWhole(std::string& out, std::int64_t value);
-
-// Median, mean, standard deviation, jitter and loss %: one decimal, "24.5";
-// never "-0.0".
-std::string formatOneDecimal(double value);
-// The same, written onto the end of `out`: what the charts use for their
-// thousand coordinates a page, without a string each.
-void appendOneDecimal(std::string& out, double value);
+// The figures' own texts, shared with the terminal client.
+using stats::appendOneDecimal;
+using stats::appendWhole;
+using stats::formatOneDecimal;
+using stats::formatWhole;
 
 // "2026-12-07 18:05:01 UTC": what a reader sees.
 std::string formatUtcTime(std::int64_t msSinceEpoch);

@@ -6,74 +6,18 @@
 #include <string>
 #include <string_view>
 
-#include "catalogue/failure_texts.hpp"
 #include "site/figure_text.hpp"
 #include "site/pages.hpp"
+#include "stats/host_downloads.hpp"
 
 namespace zelvor::site {
 
 namespace {
 
-// Keeps the keys in the order written, so the document reads top down.
-using Json = nlohmann::ordered_json;
+using Json = stats::DownloadJson;
 
-template <typename Number>
-Json numberOrNull(const std::optional<Number>& value) {
+Json numberOrNull(const std::optional<double>& value) {
   return value ? Json(*value) : Json(nullptr);
-}
-
-Json hostJson(const HostRow& row) {
-  const stats::HostFigures& f = row.figures;
-  Json failures = Json::object();
-  for (std::size_t i = 0; i < failure::all.size(); ++i) failures[failure::all[i]] = f.failures[i];
-  Json samples = Json::array();
-  for (const EchoSample& sample : row.samples) {
-    if (sample.failure == nullptr) {
-      samples.push_back(sample.rtt);
-    } else {
-      samples.push_back(sample.failure);
-    }
-  }
-  return Json{{"host", row.host},
-              {"sent", f.sent},
-              {"received", f.received},
-              {"loss_percent", numberOrNull(f.lossPercent)},
-              {"failures", std::move(failures)},
-              {"min_ms", numberOrNull(f.min)},
-              {"median_ms", numberOrNull(f.median)},
-              {"mean_ms", numberOrNull(f.mean)},
-              {"max_ms", numberOrNull(f.max)},
-              {"stddev_ms", numberOrNull(f.stddev)},
-              {"jitter_ms", numberOrNull(f.jitter)},
-              {"p90_ms", numberOrNull(f.p90)},
-              {"p95_ms", numberOrNull(f.p95)},
-              {"samples", std::move(samples)}};
-}
-
-// A spreadsheet runs a cell that begins with = + - @ (or a tab or carriage
-// return, which some strip first) as a formula, so a host named
-// "=HYPERLINK(...)" would act in the reader's spreadsheet. A leading single
-// quote keeps such a cell text. Numeric cells never get it: "-3" is a number.
-std::string textField(std::string_view text) {
-  std::string field(text);
-  if (!field.empty() && std::string_view("=+-@\t\r").find(field.front()) != std::string_view::npos)
-    field.insert(0, 1, '\'');
-  if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
-  std::string quoted = "\"";
-  for (const char c : field) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  quoted += '"';
-  return quoted;
-}
-
-std::string wholeField(const std::optional<std::int32_t>& value) {
-  return value ? formatWhole(*value) : std::string();
-}
-
-std::string decimalField(const std::optional<double>& value) {
-  return value ? formatOneDecimal(*value) : std::string();
 }
 
 }  // namespace
@@ -81,7 +25,8 @@ std::string decimalField(const std::optional<double>& value) {
 std::string resultsJson(const ResultsView& results) {
   const RunSummary& run = results.run;
   Json hosts = Json::array();
-  for (const HostRow& row : results.hosts) hosts.push_back(hostJson(row));
+  for (const HostRow& row : results.hosts)
+    hosts.push_back(stats::hostJson(row.host, row.figures, row.samples));
   Json history = Json::array();
   for (const RunSummary& earlier : results.history)
     history.push_back(Json{{"handle", earlier.handle},
@@ -98,30 +43,9 @@ std::string resultsJson(const ResultsView& results) {
 }
 
 std::string resultsCsv(const ResultsView& results) {
-  std::string csv = "host,sent,received,loss_percent";
-  for (const char* word : failure::all) {
-    csv += ',';
-    csv += word;
-  }
-  csv += ",min_ms,median_ms,mean_ms,max_ms,stddev_ms,jitter_ms,p90_ms,p95_ms\r\n";
-  for (const HostRow& row : results.hosts) {
-    const stats::HostFigures& f = row.figures;
-    csv += textField(row.host);
-    csv += ',' + formatWhole(static_cast<std::int64_t>(f.sent));
-    csv += ',' + formatWhole(static_cast<std::int64_t>(f.received));
-    csv += ',' + decimalField(f.lossPercent);
-    for (const std::size_t count : f.failures)
-      csv += ',' + formatWhole(static_cast<std::int64_t>(count));
-    csv += ',' + wholeField(f.min);
-    csv += ',' + decimalField(f.median);
-    csv += ',' + decimalField(f.mean);
-    csv += ',' + wholeField(f.max);
-    csv += ',' + decimalField(f.stddev);
-    csv += ',' + decimalField(f.jitter);
-    csv += ',' + wholeField(f.p90);
-    csv += ',' + wholeField(f.p95);
-    csv += "\r\n";
-  }
+  // Rows end in CR LF, as spreadsheets and RFC 4180 expect.
+  std::string csv = stats::csvHeader() + "\r\n";
+  for (const HostRow& row : results.hosts) csv += stats::csvRow(row.host, row.figures) + "\r\n";
   return csv;
 }
 

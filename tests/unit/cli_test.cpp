@@ -12,6 +12,7 @@
 #include "cli/measuring_settings.hpp"
 #include "cli/progress_line.hpp"
 #include "cli/result_formats.hpp"
+#include "stats/figure_text.hpp"
 
 namespace {
 
@@ -194,7 +195,8 @@ TEST(ResultFormats, ClassesInEachFormat) {
 TEST(ResultFormats, OneDecimalRoundsAndNeverShowsMinusZero) {
   const std::vector<std::pair<double, std::string>> cases{
       {0.0, "0.0"}, {21.66, "21.7"}, {-0.04, "0.0"}, {33.333, "33.3"}, {100.0, "100.0"}};
-  for (const auto& [value, text] : cases) EXPECT_EQ(oneDecimal(value), text) << value;
+  for (const auto& [value, text] : cases)
+    EXPECT_EQ(zelvor::stats::formatOneDecimal(value), text) << value;
 }
 
 // ---- the site's answer to a post ---------------------------------------------

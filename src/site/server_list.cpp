@@ -16,7 +16,10 @@ namespace {
 [[noreturn]] void refuse(std::string_view fileName, std::size_t lineNumber,
                          std::string_view reason) {
   std::string text(fileName);
-  if (lineNumber > 0) text += ":" + std::to_string(lineNumber);
+  if (lineNumber > 0) {
+    text += ':';
+    text += std::to_string(lineNumber);
+  }
   text += ": ";
   text += reason;
   throw text;

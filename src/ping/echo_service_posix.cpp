@@ -18,15 +18,13 @@
 
 #include "ping/arrival_stamp_posix.hpp"
 #include "ping/echo_service.hpp"
+#include "ping/icmp_wire.hpp"
 #include "support/owned_fd_posix.hpp"
 
 namespace zelvor {
 
 namespace {
 
-constexpr std::uint8_t echoRequestType = 8;
-constexpr std::uint8_t echoReplyType = 0;
-constexpr std::size_t icmpHeaderSize = 8;
 constexpr std::int64_t nsPerMs = 1000000;
 
 // Shared by every handle, so that echoes running at once on several threads
@@ -80,11 +78,11 @@ class PingSocketHandle final : public EchoHandle {
   EchoOutcome echo(std::uint32_t address, std::span<const std::uint8_t> data,
                    std::uint32_t timeoutMs) override {
     const std::uint16_t sequence = nextSequence.fetch_add(1, std::memory_order_relaxed);
-    std::vector<std::uint8_t> request(icmpHeaderSize + data.size());
-    request[0] = echoRequestType;
-    request[6] = static_cast<std::uint8_t>(sequence >> 8);
-    request[7] = static_cast<std::uint8_t>(sequence & 0xFF);
-    std::copy(data.begin(), data.end(), request.begin() + icmpHeaderSize);
+    // Network byte order: the kernel passes the sequence on as it stands.
+    std::vector<std::uint8_t> request(icmp::headerSize + data.size());
+    request[icmp::typeAt] = icmp::echoRequest;
+    icmp::writeBig16(request, icmp::sequenceAt, sequence);
+    std::copy(data.begin(), data.end(), request.begin() + icmp::headerSize);
 
     sockaddr_in target{};
     target.sin_family = AF_INET;
@@ -130,9 +128,10 @@ class PingSocketHandle final : public EchoHandle {
       // then makes the reply late, never earlier than it came.
       const auto waited = static_cast<std::int64_t>(detail::waitedSinceArrival(message));
       const std::int64_t receivedAt = monotonicNs() - waited;
-      if (static_cast<std::size_t>(length) == request.size() && reply[0] == echoReplyType &&
-          reply[6] == request[6] && reply[7] == request[7] &&
-          std::equal(data.begin(), data.end(), reply.begin() + icmpHeaderSize)) {
+      if (static_cast<std::size_t>(length) == request.size() &&
+          reply[icmp::typeAt] == icmp::echoReply &&
+          icmp::readBig16(reply, icmp::sequenceAt) == sequence &&
+          std::equal(data.begin(), data.end(), reply.begin() + icmp::headerSize)) {
         return {true, static_cast<std::uint32_t>((receivedAt - sentAt) / nsPerMs)};
       }
     }

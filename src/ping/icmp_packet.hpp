@@ -20,14 +20,12 @@
 #include <optional>
 #include <span>
 
+#include "ping/icmp_wire.hpp"
+
 namespace zelvor {
 
 inline constexpr std::size_t echoRequestSize = 32;
 using EchoRequest = std::array<std::uint8_t, echoRequestSize>;
-
-// The RFC 1071 checksum of `bytes`, summed as little-endian 16-bit words:
-// stored little-endian, it is the Internet checksum of the bytes as sent.
-std::uint16_t internetChecksum(std::span<const std::uint8_t> bytes);
 
 // The echo request for `identifier` (the low 16 bits of the process id),
 // `sequence` and the send time on the millisecond clock.

@@ -30,6 +30,7 @@
 
 #include "ping/arrival_stamp_posix.hpp"
 #include "ping/echo_service.hpp"
+#include "ping/icmp_wire.hpp"
 #include "ping/raw_icmp_channel.hpp"
 #include "support/owned_fd_posix.hpp"
 
@@ -40,10 +41,6 @@ using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
 using std::chrono::milliseconds;
 
-constexpr std::uint8_t echoReplyType = 0;
-constexpr std::uint8_t unreachableType = 3;
-constexpr std::uint8_t echoRequestType = 8;
-constexpr std::uint8_t expiredType = 11;
 constexpr std::size_t ipHeaderSize = 20;  // what the kernel writes: no options
 constexpr int capNetRaw = 13;
 
@@ -64,44 +61,30 @@ long long elapsedMs(Clock::time_point since) {
   return std::chrono::duration_cast<milliseconds>(Clock::now() - since).count();
 }
 
-// The Internet checksum, filled into bytes 2 and 3 of an ICMP message.
-void fillChecksum(Bytes& message) {
-  message[2] = message[3] = 0;
-  std::uint32_t sum = 0;
-  for (std::size_t i = 0; i < message.size(); i += 2) {
-    sum += static_cast<std::uint32_t>(message[i]) << 8;
-    if (i + 1 < message.size()) sum += message[i + 1];
-  }
-  while (sum > 0xFFFF) sum = (sum & 0xFFFF) + (sum >> 16);
-  const auto checksum = static_cast<std::uint16_t>(~sum);
-  message[2] = static_cast<std::uint8_t>(checksum >> 8);
-  message[3] = static_cast<std::uint8_t>(checksum & 0xFF);
-}
-
 // An echo request or reply with its checksum: type, code 0, identifier and
 // sequence in network order, then `payload`.
 Bytes echoMessage(std::uint8_t type, std::uint16_t identifier, std::uint16_t sequence,
                   const Bytes& payload) {
   // Sized once: GCC 12 at -O3 misreads an insert at the end of a fresh
   // vector as a write out of bounds.
-  Bytes message(8 + payload.size(), 0);
-  message[0] = type;
-  message[4] = static_cast<std::uint8_t>(identifier >> 8);
-  message[5] = static_cast<std::uint8_t>(identifier & 0xFF);
-  message[6] = static_cast<std::uint8_t>(sequence >> 8);
-  message[7] = static_cast<std::uint8_t>(sequence & 0xFF);
-  std::copy(payload.begin(), payload.end(), message.begin() + 8);
-  fillChecksum(message);
+  Bytes message(icmp::headerSize + payload.size(), 0);
+  message[icmp::typeAt] = type;
+  icmp::writeBig16(message, icmp::identifierAt, identifier);
+  icmp::writeBig16(message, icmp::sequenceAt, sequence);
+  std::copy(payload.begin(), payload.end(), message.begin() + icmp::headerSize);
+  icmp::fillChecksum(message);
   return message;
 }
 
 // A router's answer to `offending`, a whole datagram: its IP header and the
 // first 8 bytes of what it carried, as routers quote.
 Bytes errorMessage(std::uint8_t type, std::uint8_t code, const Bytes& offending) {
-  Bytes message{type, code, 0, 0, 0, 0, 0, 0};
-  const std::size_t quoted = std::min(offending.size(), ipHeaderSize + 8);
+  Bytes message(icmp::headerSize, 0);
+  message[icmp::typeAt] = type;
+  message[icmp::codeAt] = code;
+  const std::size_t quoted = std::min(offending.size(), ipHeaderSize + icmp::headerSize);
   message.insert(message.end(), offending.begin(), offending.begin() + quoted);
-  fillChecksum(message);
+  icmp::fillChecksum(message);
   return message;
 }
 
@@ -135,7 +118,7 @@ std::optional<Bytes> awaitDatagram(RawIcmpChannel& channel,
   return std::nullopt;
 }
 
-bool isEchoRequest(const Bytes& datagram) { return datagram[ipHeaderSize] == echoRequestType; }
+bool isEchoRequest(const Bytes& datagram) { return datagram[ipHeaderSize] == icmp::echoRequest; }
 
 // Whether this process runs in a network namespace other than the one it
 // was started from, whose only interface is loopback: then nothing sent here
@@ -342,7 +325,7 @@ TEST_F(RawChannel, SeesOurRequestAndTheKernelsReplyWholeWithIpHeaderFirst) {
   const auto channel = openRawIcmpChannel();
   const std::uint16_t identifier = processIdentifier();
   const Bytes payload = patternPayload(24, 0x41);
-  const Bytes request = echoMessage(echoRequestType, identifier, 0x5A17, payload);
+  const Bytes request = echoMessage(icmp::echoRequest, identifier, 0x5A17, payload);
   const auto started = Clock::now();
   ASSERT_TRUE(channel->send(request, loopbackSocketAddress()));
 
@@ -362,9 +345,9 @@ TEST_F(RawChannel, SeesOurRequestAndTheKernelsReplyWholeWithIpHeaderFirst) {
       EXPECT_EQ(datagram[9], IPPROTO_ICMP);
       EXPECT_EQ((datagram[2] << 8) | datagram[3], static_cast<int>(datagram.size()));
       EXPECT_EQ(Bytes(datagram.begin() + 12, datagram.begin() + 16), (Bytes{127, 0, 0, 1}));
-      if (datagram[ipHeaderSize] == echoRequestType) {
+      if (datagram[ipHeaderSize] == icmp::echoRequest) {
         seenRequest = datagram;
-      } else if (datagram[ipHeaderSize] == echoReplyType) {
+      } else if (datagram[ipHeaderSize] == icmp::echoReply) {
         seenReply = datagram;
       }
     }
@@ -397,7 +380,7 @@ TEST_F(RawChannel, ReceiveWithNothingQueuedReturnsNothingAtOnce) {
   const bool returnedAtOnce = returned.load();
   // A receive that blocks is woken by a datagram, so that the test ends.
   if (!returnedAtOnce) {
-    channel->send(echoMessage(echoRequestType, 1, 1, {}), loopbackSocketAddress());
+    channel->send(echoMessage(icmp::echoRequest, 1, 1, {}), loopbackSocketAddress());
   }
   receiver.join();
   ASSERT_TRUE(returnedAtOnce) << "receive waited for a datagram";
@@ -407,7 +390,7 @@ TEST_F(RawChannel, ReceiveWithNothingQueuedReturnsNothingAtOnce) {
 TEST_F(RawChannel, DatagramLargerThanTheBufferIsLostNotCut) {
   const auto channel = openRawIcmpChannel();
   const Bytes request =
-      echoMessage(echoRequestType, processIdentifier(), 0x0102, patternPayload(32, 9));
+      echoMessage(icmp::echoRequest, processIdentifier(), 0x0102, patternPayload(32, 9));
   ASSERT_TRUE(channel->send(request, loopbackSocketAddress()));
   // Loopback queues our request and then the kernel's reply; give the reply
   // time to follow.
@@ -422,7 +405,7 @@ TEST_F(RawChannel, DatagramLargerThanTheBufferIsLostNotCut) {
   const auto next = channel->receive(large, source);
   ASSERT_TRUE(next.has_value());
   EXPECT_EQ(next->length, ipHeaderSize + request.size());
-  EXPECT_EQ(large[ipHeaderSize], echoReplyType) << "the request that did not fit is gone";
+  EXPECT_EQ(large[ipHeaderSize], icmp::echoReply) << "the request that did not fit is gone";
   EXPECT_FALSE(channel->receive(large, source).has_value());
 }
 
@@ -431,7 +414,7 @@ class RawChannelStamps : public FreshNetns, public testing::WithParamInterface<S
 TEST_P(RawChannelStamps, ReceiveTellsHowLongTheDatagramWaitedOnlyWhenStamped) {
   const ArrivalStampsOn stampsOn;
   const auto channel = openRawIcmpChannel(GetParam().stamps);
-  const Bytes request = echoMessage(echoRequestType, processIdentifier(), 0x0A0B, {});
+  const Bytes request = echoMessage(icmp::echoRequest, processIdentifier(), 0x0A0B, {});
   ASSERT_TRUE(channel->send(request, loopbackSocketAddress()));
   channel->waitReadable(1000);
   std::this_thread::sleep_for(milliseconds(50));
@@ -539,8 +522,8 @@ TEST_F(PingSocketEcho, OnlyAnEchoReplyMatchingSequenceAndPayloadCounts) {
   const Bytes request = icmpPart(*sent);
   EXPECT_EQ(request[1], 0);
   EXPECT_EQ(Bytes(request.begin() + 8, request.end()), payload);
-  const std::uint16_t identifier = static_cast<std::uint16_t>((request[4] << 8) | request[5]);
-  const std::uint16_t sequence = static_cast<std::uint16_t>((request[6] << 8) | request[7]);
+  const std::uint16_t identifier = icmp::readBig16(request, icmp::identifierAt);
+  const std::uint16_t sequence = icmp::readBig16(request, icmp::sequenceAt);
   Bytes otherPayload = payload;
   otherPayload.back() ^= 0xFF;
   Bytes longerPayload = payload;
@@ -548,17 +531,17 @@ TEST_F(PingSocketEcho, OnlyAnEchoReplyMatchingSequenceAndPayloadCounts) {
 
   const auto to = loopbackSocketAddress();
   ASSERT_TRUE(channel->send(
-      echoMessage(echoReplyType, identifier, static_cast<std::uint16_t>(sequence + 1), payload),
+      echoMessage(icmp::echoReply, identifier, static_cast<std::uint16_t>(sequence + 1), payload),
       to));
-  ASSERT_TRUE(channel->send(echoMessage(echoReplyType, identifier, sequence, otherPayload), to));
-  ASSERT_TRUE(channel->send(echoMessage(echoReplyType, identifier, sequence, longerPayload), to));
+  ASSERT_TRUE(channel->send(echoMessage(icmp::echoReply, identifier, sequence, otherPayload), to));
+  ASSERT_TRUE(channel->send(echoMessage(icmp::echoReply, identifier, sequence, longerPayload), to));
   ASSERT_TRUE(channel->send(
-      echoMessage(echoReplyType, identifier, sequence, Bytes(payload.begin(), payload.end() - 1)),
+      echoMessage(icmp::echoReply, identifier, sequence, Bytes(payload.begin(), payload.end() - 1)),
       to));
   std::this_thread::sleep_for(milliseconds(150));
   EXPECT_FALSE(echo.done()) << "a reply that is not ours ended the echo";
 
-  ASSERT_TRUE(channel->send(echoMessage(echoReplyType, identifier, sequence, payload), to));
+  ASSERT_TRUE(channel->send(echoMessage(icmp::echoReply, identifier, sequence, payload), to));
   const auto outcome = echo.finish();
   EXPECT_TRUE(outcome.replied);
   EXPECT_GE(outcome.roundTripMs, 150u);
@@ -582,15 +565,15 @@ TEST_P(PingSocketEchoStamps, ReplyReadLateIsTimedByItsArrivalOnlyWhenStamped) {
   const auto sent = awaitDatagram(*channel, isEchoRequest, 1000);
   ASSERT_TRUE(sent) << "the service's request never showed on loopback";
   const Bytes request = icmpPart(*sent);
-  const std::uint16_t identifier = static_cast<std::uint16_t>((request[4] << 8) | request[5]);
-  const std::uint16_t sequence = static_cast<std::uint16_t>((request[6] << 8) | request[7]);
+  const std::uint16_t identifier = icmp::readBig16(request, icmp::identifierAt);
+  const std::uint16_t sequence = icmp::readBig16(request, icmp::sequenceAt);
 
   echo.interrupt();
   const auto started = Clock::now();
   while (!SleepingSignal::asleep() && elapsedMs(started) < 1000)
     std::this_thread::sleep_for(milliseconds(1));
   ASSERT_TRUE(SleepingSignal::asleep());
-  ASSERT_TRUE(channel->send(echoMessage(echoReplyType, identifier, sequence, payload),
+  ASSERT_TRUE(channel->send(echoMessage(icmp::echoReply, identifier, sequence, payload),
                             loopbackSocketAddress()));
   const auto outcome = echo.finish();
   ASSERT_TRUE(outcome.replied);
@@ -624,9 +607,11 @@ TEST_P(PingSocketEchoErrors, ErrorAnswerEndsTheEchoAtOnceWithoutReply) {
   EXPECT_LT(echo.tookMs(), 1500) << "the echo waited out its time-out";
 }
 
-INSTANTIATE_TEST_SUITE_P(HostUnreachableAndTimeExceeded, PingSocketEchoErrors,
-                         testing::Values(std::pair<std::uint8_t, std::uint8_t>{unreachableType, 1},
-                                         std::pair<std::uint8_t, std::uint8_t>{expiredType, 0}));
+INSTANTIATE_TEST_SUITE_P(
+    HostUnreachableAndTimeExceeded, PingSocketEchoErrors,
+    testing::Values(
+        std::pair<std::uint8_t, std::uint8_t>{icmp::destinationUnreachable, icmp::hostUnreachable},
+        std::pair<std::uint8_t, std::uint8_t>{icmp::timeExceeded, icmp::ttlExceededInTransit}));
 
 TEST(EchoServiceRefused, WhenPingGroupRangeLeavesOurGroupsOut) {
   std::ifstream setting("/proc/sys/net/ipv4/ping_group_range");

@@ -6,8 +6,9 @@
 #include <cstddef>
 #include <cstring>
 #include <sstream>
+#include <stdexcept>
 
-#include "ping/icmp_packet.hpp"
+#include "ping/icmp_wire.hpp"
 
 namespace zelvor::test {
 
@@ -42,6 +43,20 @@ bool resolveDotted(const char* host, kelvo::SocketAddress& address) {
   return true;
 }
 
+std::string host(int n) { return "198.18.1." + std::to_string(n); }
+
+std::vector<ServerEntry> serversOf(const std::vector<std::string>& hosts) {
+  std::vector<ServerEntry> servers;
+  for (const std::string& h : hosts) servers.push_back({h, {}});
+  return servers;
+}
+
+std::vector<ServerEntry> numberedServers(int count) {
+  std::vector<std::string> hosts;
+  for (int i = 0; i < count; ++i) hosts.push_back(host(i));
+  return serversOf(hosts);
+}
+
 std::vector<std::uint8_t> FakeIcmpNetwork::datagram(std::uint32_t source,
                                                     std::vector<std::uint8_t> icmp,
                                                     std::size_t optionWords) {
@@ -69,12 +84,13 @@ void FakeIcmpNetwork::deliverAt(std::uint32_t time, std::vector<std::uint8_t> by
 bool FakeIcmpNetwork::send(std::span<const std::uint8_t> message, const kelvo::SocketAddress& to) {
   const std::uint32_t now = clock_.now();
   clock_.advance(sendMs_);
-  const std::uint16_t sequence = static_cast<std::uint16_t>(message[6] | (message[7] << 8));
+  // Little-endian: the raw engine's request lays its fields out so.
+  const std::uint16_t sequence = icmp::readLittle16(message, icmp::sequenceAt);
   sent_.push_back({now, to.address, sequence, {message.begin(), message.end()}});
   const auto found = plans_.find(to.address);
   const HostPlan plan = found == plans_.end() ? HostPlan{} : found->second;
   std::vector<std::uint8_t> reply(message.begin(), message.end());
-  reply[0] = 0;
+  reply[icmp::typeAt] = icmp::echoReply;
   switch (plan.behaviour) {
     case HostBehaviour::sendFails:
       sent_.pop_back();
@@ -89,27 +105,26 @@ bool FakeIcmpNetwork::send(std::span<const std::uint8_t> message, const kelvo::S
       deliverAt(now + 2 * plan.delayMs, datagram(to.address, reply), to.address);
       return true;
     case HostBehaviour::foreign:
-      reply[4] ^= 0xFF;
-      reply[5] ^= 0xFF;
+      icmp::writeLittle16(
+          reply, icmp::identifierAt,
+          static_cast<std::uint16_t>(~icmp::readLittle16(reply, icmp::identifierAt)));
       deliverAt(now + plan.delayMs, datagram(to.address, reply), to.address);
       return true;
     case HostBehaviour::unreachable:
     case HostBehaviour::expired: {
       const bool unreachable = plan.behaviour == HostBehaviour::unreachable;
       const std::uint32_t from = unreachable ? to.address : ipv4(routerAddress);
-      std::vector<std::uint8_t> error = {static_cast<std::uint8_t>(unreachable ? 3 : 11),
-                                         static_cast<std::uint8_t>(unreachable ? 1 : 0),
-                                         0,
-                                         0,
-                                         0,
-                                         0,
-                                         0,
-                                         0};
+      std::vector<std::uint8_t> error(icmp::headerSize, 0);
+      error[icmp::typeAt] = unreachable ? icmp::destinationUnreachable : icmp::timeExceeded;
+      error[icmp::codeAt] = unreachable ? icmp::hostUnreachable : icmp::ttlExceededInTransit;
       const std::vector<std::uint8_t> quoted = datagram(to.address, reply);
       error.insert(error.end(), quoted.begin(), quoted.begin() + 28);
       deliverAt(now + plan.delayMs, datagram(from, error), from);
       return true;
     }
+    case HostBehaviour::options:
+    case HostBehaviour::far:
+      throw std::logic_error("FakeIcmpNetwork: only the ICMP test peer plays options and far");
   }
   return true;
 }

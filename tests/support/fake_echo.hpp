@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "host_behaviour.hpp"
 #include "net/socket.hpp"
 #include "ping/echo_service.hpp"
 #include "ping/host_lookup.hpp"
@@ -30,6 +31,13 @@ std::uint32_t ipv4(const std::string& dotted);
 // Dotted addresses resolve; anything else does not.
 bool resolveDotted(const char* host, kelvo::SocketAddress& address);
 
+// Test host `n`: "198.18.1.n".
+std::string host(int n);
+// A server entry for each of `hosts`, in order.
+std::vector<ServerEntry> serversOf(const std::vector<std::string>& hosts);
+// Servers host(0) to host(count - 1).
+std::vector<ServerEntry> numberedServers(int count);
+
 class ManualClock : public Clock {
  public:
   std::uint32_t now() override { return now_; }
@@ -38,17 +46,6 @@ class ManualClock : public Clock {
 
  private:
   std::uint32_t now_ = 0;
-};
-
-// What a simulated host does with an echo request.
-enum class HostBehaviour {
-  reply,        // an echo reply after the delay
-  drop,         // nothing
-  foreign,      // an echo reply with another identifier, after the delay
-  unreachable,  // destination unreachable from the host itself, after the delay
-  expired,      // time exceeded from routerAddress, after the delay
-  twice,        // two echo replies, after the delay and after twice the delay
-  sendFails,    // the send itself fails
 };
 
 struct HostPlan {
@@ -72,7 +69,8 @@ class FakeIcmpNetwork : public RawIcmpChannel {
 
   explicit FakeIcmpNetwork(ManualClock& clock) : clock_(clock) {}
 
-  // Hosts without a plan reply at once.
+  // Hosts without a plan reply at once; an expired host answers from
+  // routerAddress. The peer's options and far throw std::logic_error on send.
   void plan(const std::string& dotted, HostPlan plan) { plans_[ipv4(dotted)] = plan; }
   // Each send keeps the sender busy for `ms`: replies due meanwhile wait in
   // the socket, as on a loaded machine.

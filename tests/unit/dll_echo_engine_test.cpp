@@ -19,21 +19,10 @@ namespace {
 using zelvor::ServerEntry;
 using zelvor::test::FakeEchoService;
 using zelvor::test::FakeResolver;
+using zelvor::test::host;
 using zelvor::test::ipv4;
-
-std::string host(int n) { return "198.18.1." + std::to_string(n); }
-
-std::vector<ServerEntry> serversOf(const std::vector<std::string>& hosts) {
-  std::vector<ServerEntry> servers;
-  for (const std::string& h : hosts) servers.push_back({h, {}});
-  return servers;
-}
-
-std::vector<ServerEntry> numberedServers(int count) {
-  std::vector<std::string> hosts;
-  for (int i = 0; i < count; ++i) hosts.push_back(host(i));
-  return serversOf(hosts);
-}
+using zelvor::test::numberedServers;
+using zelvor::test::serversOf;
 
 int serverOf(std::uint32_t address) {
   for (int i = 0; i < 256; ++i) {

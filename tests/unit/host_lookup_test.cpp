@@ -14,15 +14,9 @@ namespace {
 
 using zelvor::ServerEntry;
 using zelvor::test::FakeResolver;
+using zelvor::test::host;
 using zelvor::test::ipv4;
-
-std::string host(int n) { return "198.18.1." + std::to_string(n); }
-
-std::vector<ServerEntry> serversOf(const std::vector<std::string>& hosts) {
-  std::vector<ServerEntry> servers;
-  for (const std::string& h : hosts) servers.push_back({h, {}});
-  return servers;
-}
+using zelvor::test::serversOf;
 
 // Each address as its dotted text, "-" for none.
 std::vector<std::string> shown(const std::vector<std::optional<kelvo::SocketAddress>>& addresses) {

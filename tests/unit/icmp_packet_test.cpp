@@ -31,6 +31,47 @@ TEST(InternetChecksum, AddsAnOddByteAndFoldsEveryCarry) {
   EXPECT_EQ(zelvor::internetChecksum(Bytes{0xFF, 0xFF, 0x01, 0x00}), 0xFFFE);
 }
 
+TEST(IcmpWire, NamesTheTwoByteOrdersOfASixteenBitField) {
+  Bytes bytes(8, 0);
+  zelvor::icmp::writeBig16(bytes, zelvor::icmp::identifierAt, 0x1234);
+  zelvor::icmp::writeLittle16(bytes, zelvor::icmp::sequenceAt, 0x1234);
+  EXPECT_EQ(bytes, (Bytes{0, 0, 0, 0, 0x12, 0x34, 0x34, 0x12}));
+  EXPECT_EQ(zelvor::icmp::readBig16(bytes, 4), 0x1234);
+  EXPECT_EQ(zelvor::icmp::readLittle16(bytes, 4), 0x3412);
+  EXPECT_EQ(zelvor::icmp::readBig16(bytes, 6), 0x3412);
+  EXPECT_EQ(zelvor::icmp::readLittle16(bytes, 6), 0x1234);
+}
+
+struct ChecksumCase {
+  const char* name;
+  Bytes message;  // a stale checksum in bytes 2 and 3
+  Bytes expected;
+};
+
+void PrintTo(const ChecksumCase& c, std::ostream* out) { *out << c.name; }
+
+class FillChecksum : public testing::TestWithParam<ChecksumCase> {};
+
+TEST_P(FillChecksum, WritesTheChecksumAsSentWhateverWasThere) {
+  Bytes message = GetParam().message;
+  zelvor::icmp::fillChecksum(message);
+  EXPECT_EQ(message, GetParam().expected);
+  EXPECT_EQ(zelvor::internetChecksum(message), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, FillChecksum,
+    testing::Values(ChecksumCase{"NetworkOrderRequest",
+                                 {0x08, 0x00, 0xAA, 0xBB, 0x12, 0x34, 0x00, 0x01},
+                                 {0x08, 0x00, 0xE5, 0xCA, 0x12, 0x34, 0x00, 0x01}},
+                    ChecksumCase{"OddLengthReply",
+                                 {0x00, 0x00, 0xFF, 0xFF, 0xAB, 0xCD, 0x12, 0x34, 0x41},
+                                 {0x00, 0x00, 0x00, 0xFE, 0xAB, 0xCD, 0x12, 0x34, 0x41}},
+                    ChecksumCase{"HostUnreachable",
+                                 {0x03, 0x01, 0x01, 0x02, 0, 0, 0, 0},
+                                 {0x03, 0x01, 0xFC, 0xFE, 0, 0, 0, 0}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(EchoRequest, IsByteForByteTheKnownMessage) {
   const zelvor::EchoRequest request = zelvor::buildEchoRequest(0x1234, 1, 5);
   Bytes expected = {0x08, 0x00, 0x5D, 0xF3, 0x34, 0x12, 0x01, 0x00, 0x05, 0x00, 0x00, 0x00};

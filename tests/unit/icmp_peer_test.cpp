@@ -13,7 +13,6 @@
 
 namespace {
 
-using zelvor::test::Action;
 using zelvor::test::answerRequest;
 using zelvor::test::Behaviour;
 using zelvor::test::behaviourFor;
@@ -23,6 +22,7 @@ using zelvor::test::Bytes;
 using zelvor::test::drawBehaviour;
 using zelvor::test::EchoRequest;
 using zelvor::test::formatIpv4;
+using zelvor::test::HostBehaviour;
 using zelvor::test::HostRule;
 using zelvor::test::internetChecksum;
 using zelvor::test::IpHeaderFields;
@@ -182,7 +182,8 @@ OutgoingPacket onlyPacket(const std::vector<OutgoingPacket>& packets) {
 }
 
 TEST(AnswerRequest, ReplyCopiesTheRequestAfterTheDelay) {
-  const OutgoingPacket got = onlyPacket(answerRequest({Action::reply, 20, 0}, parsed(request), 7));
+  const OutgoingPacket got =
+      onlyPacket(answerRequest({HostBehaviour::reply, 20, 0}, parsed(request), 7));
   EXPECT_EQ(got.delayMs, 20u);
   EXPECT_EQ(got.destination, client);
   EXPECT_EQ(got.bytes, reply);
@@ -192,8 +193,9 @@ TEST(AnswerRequest, ReplyKeepsTheTypeOfService) {
   const Bytes expected = {0x45, 0x10, 0x00, 0x24, 0x00, 0x07, 0x00, 0x00, 0x40, 0x01, 0xed, 0x9b,
                           0xc6, 0x12, 0x01, 0x01, 0xc6, 0x12, 0x00, 0x01, 0x00, 0x00, 0xc9, 0x9f,
                           0xbe, 0xef, 0x00, 0x01, 0x7a, 0x65, 0x6c, 0x76, 0x6f, 0x72, 0x21, 0x21};
-  EXPECT_EQ(onlyPacket(answerRequest({Action::reply, 0, 0}, parsed(requestWithTos), 7)).bytes,
-            expected);
+  EXPECT_EQ(
+      onlyPacket(answerRequest({HostBehaviour::reply, 0, 0}, parsed(requestWithTos), 7)).bytes,
+      expected);
 }
 
 TEST(AnswerRequest, ErrorsLeaveTheTypeOfServiceOutsideTheQuote) {
@@ -202,25 +204,28 @@ TEST(AnswerRequest, ErrorsLeaveTheTypeOfServiceOutsideTheQuote) {
                           0x00, 0x00, 0x00, 0x00, 0x45, 0x10, 0x00, 0x24, 0x12, 0x34, 0x00, 0x00,
                           0x40, 0x01, 0xdb, 0x6e, 0xc6, 0x12, 0x00, 0x01, 0xc6, 0x12, 0x01, 0x01,
                           0x08, 0x00, 0xc1, 0x9f, 0xbe, 0xef, 0x00, 0x01};
-  EXPECT_EQ(onlyPacket(answerRequest({Action::unreachable, 0, 0}, parsed(requestWithTos), 7)).bytes,
+  EXPECT_EQ(onlyPacket(answerRequest({HostBehaviour::unreachable, 0, 0}, parsed(requestWithTos), 7))
+                .bytes,
             expected);
 }
 
 TEST(AnswerRequest, DropSendsNothing) {
-  EXPECT_TRUE(answerRequest({Action::drop, 0, 0}, parsed(request), 7).empty());
+  EXPECT_TRUE(answerRequest({HostBehaviour::drop, 0, 0}, parsed(request), 7).empty());
 }
 
 TEST(AnswerRequest, ForeignFlipsEveryBitOfTheIdentifierOnly) {
   const Bytes expected = {0x45, 0x00, 0x00, 0x24, 0x00, 0x07, 0x00, 0x00, 0x40, 0x01, 0xed, 0xab,
                           0xc6, 0x12, 0x01, 0x01, 0xc6, 0x12, 0x00, 0x01, 0x00, 0x00, 0x47, 0x7f,
                           0x41, 0x10, 0x00, 0x01, 0x7a, 0x65, 0x6c, 0x76, 0x6f, 0x72, 0x21, 0x21};
-  const OutgoingPacket got = onlyPacket(answerRequest({Action::foreign, 5, 0}, parsed(request), 7));
+  const OutgoingPacket got =
+      onlyPacket(answerRequest({HostBehaviour::foreign, 5, 0}, parsed(request), 7));
   EXPECT_EQ(got.delayMs, 5u);
   EXPECT_EQ(got.bytes, expected);
 }
 
 TEST(AnswerRequest, TwiceSendsTwoIdenticalRepliesOneDelayApart) {
-  const std::vector<OutgoingPacket> got = answerRequest({Action::twice, 30, 0}, parsed(request), 7);
+  const std::vector<OutgoingPacket> got =
+      answerRequest({HostBehaviour::twice, 30, 0}, parsed(request), 7);
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[0].delayMs, 30u);
   EXPECT_EQ(got[1].delayMs, 60u);
@@ -235,7 +240,7 @@ TEST(AnswerRequest, UnreachableComesAtOnceFromTheTargetQuotingTheRequest) {
                           0x40, 0x01, 0xdb, 0x7e, 0xc6, 0x12, 0x00, 0x01, 0xc6, 0x12, 0x01, 0x01,
                           0x08, 0x00, 0xc1, 0x9f, 0xbe, 0xef, 0x00, 0x01};
   const OutgoingPacket got =
-      onlyPacket(answerRequest({Action::unreachable, 0, 0}, parsed(request), 7));
+      onlyPacket(answerRequest({HostBehaviour::unreachable, 0, 0}, parsed(request), 7));
   EXPECT_EQ(got.delayMs, 0u);
   EXPECT_EQ(got.destination, client);
   EXPECT_EQ(got.bytes, expected);
@@ -248,7 +253,8 @@ TEST(AnswerRequest, UnreachableQuotesTheRequestsIpOptions) {
                           0x40, 0x01, 0xd8, 0x79, 0xc6, 0x12, 0x00, 0x01, 0xc6, 0x12, 0x01, 0x01,
                           0x01, 0x01, 0x01, 0x00, 0x08, 0x00, 0xc1, 0x9f, 0xbe, 0xef, 0x00, 0x01};
   EXPECT_EQ(
-      onlyPacket(answerRequest({Action::unreachable, 0, 0}, parsed(requestWithOptions), 7)).bytes,
+      onlyPacket(answerRequest({HostBehaviour::unreachable, 0, 0}, parsed(requestWithOptions), 7))
+          .bytes,
       expected);
 }
 
@@ -259,7 +265,7 @@ TEST(AnswerRequest, ExpiredComesFromTheRouterQuotingTheRequest) {
                           0x40, 0x01, 0xdb, 0x7e, 0xc6, 0x12, 0x00, 0x01, 0xc6, 0x12, 0x01, 0x01,
                           0x08, 0x00, 0xc1, 0x9f, 0xbe, 0xef, 0x00, 0x01};
   const OutgoingPacket got =
-      onlyPacket(answerRequest({Action::expired, 0, router}, parsed(request), 7));
+      onlyPacket(answerRequest({HostBehaviour::expired, 0, router}, parsed(request), 7));
   EXPECT_EQ(got.delayMs, 0u);
   EXPECT_EQ(got.destination, client);
   EXPECT_EQ(got.bytes, expected);
@@ -272,7 +278,7 @@ TEST(AnswerRequest, OptionsPutsAFullRecordRouteIntoALongerHeader) {
                           0x08, 0xc6, 0x12, 0x01, 0x01, 0x00, 0x00, 0x00, 0xc9, 0x9f, 0xbe,
                           0xef, 0x00, 0x01, 0x7a, 0x65, 0x6c, 0x76, 0x6f, 0x72, 0x21, 0x21};
   const OutgoingPacket got =
-      onlyPacket(answerRequest({Action::options, 12, 0}, parsed(request), 7));
+      onlyPacket(answerRequest({HostBehaviour::options, 12, 0}, parsed(request), 7));
   EXPECT_EQ(got.delayMs, 12u);
   EXPECT_EQ(got.bytes, expected);
 }
@@ -280,18 +286,20 @@ TEST(AnswerRequest, OptionsPutsAFullRecordRouteIntoALongerHeader) {
 // --- the plan --------------------------------------------------------------------
 
 TEST(ParseBehaviour, ReadsEveryBehaviour) {
-  EXPECT_EQ(parseBehaviour("reply:0"), (Behaviour{Action::reply, 0, 0}));
-  EXPECT_EQ(parseBehaviour("reply:20"), (Behaviour{Action::reply, 20, 0}));
-  EXPECT_EQ(parseBehaviour("late:1500"), (Behaviour{Action::reply, 1500, 0}));
-  EXPECT_EQ(parseBehaviour("drop"), (Behaviour{Action::drop, 0, 0}));
-  EXPECT_EQ(parseBehaviour("foreign:3"), (Behaviour{Action::foreign, 3, 0}));
-  EXPECT_EQ(parseBehaviour("twice:40"), (Behaviour{Action::twice, 40, 0}));
-  EXPECT_EQ(parseBehaviour("unreachable"), (Behaviour{Action::unreachable, 0, 0}));
-  EXPECT_EQ(parseBehaviour("expired:198.18.255.254"), (Behaviour{Action::expired, 0, router}));
-  EXPECT_EQ(parseBehaviour("options:600000"), (Behaviour{Action::options, 600000, 0}));
-  EXPECT_EQ(parseBehaviour("far:250:40:3"), (Behaviour{Action::far, 250, 0, 40, 3}));
-  EXPECT_EQ(parseBehaviour("far:0:0:0"), (Behaviour{Action::far, 0, 0, 0, 0}));
-  EXPECT_EQ(parseBehaviour("far:599000:1000:100"), (Behaviour{Action::far, 599000, 0, 1000, 100}));
+  EXPECT_EQ(parseBehaviour("reply:0"), (Behaviour{HostBehaviour::reply, 0, 0}));
+  EXPECT_EQ(parseBehaviour("reply:20"), (Behaviour{HostBehaviour::reply, 20, 0}));
+  EXPECT_EQ(parseBehaviour("late:1500"), (Behaviour{HostBehaviour::reply, 1500, 0}));
+  EXPECT_EQ(parseBehaviour("drop"), (Behaviour{HostBehaviour::drop, 0, 0}));
+  EXPECT_EQ(parseBehaviour("foreign:3"), (Behaviour{HostBehaviour::foreign, 3, 0}));
+  EXPECT_EQ(parseBehaviour("twice:40"), (Behaviour{HostBehaviour::twice, 40, 0}));
+  EXPECT_EQ(parseBehaviour("unreachable"), (Behaviour{HostBehaviour::unreachable, 0, 0}));
+  EXPECT_EQ(parseBehaviour("expired:198.18.255.254"),
+            (Behaviour{HostBehaviour::expired, 0, router}));
+  EXPECT_EQ(parseBehaviour("options:600000"), (Behaviour{HostBehaviour::options, 600000, 0}));
+  EXPECT_EQ(parseBehaviour("far:250:40:3"), (Behaviour{HostBehaviour::far, 250, 0, 40, 3}));
+  EXPECT_EQ(parseBehaviour("far:0:0:0"), (Behaviour{HostBehaviour::far, 0, 0, 0, 0}));
+  EXPECT_EQ(parseBehaviour("far:599000:1000:100"),
+            (Behaviour{HostBehaviour::far, 599000, 0, 1000, 100}));
 }
 
 TEST(ParseBehaviour, RefusesWhatItCannotFollow) {
@@ -311,11 +319,11 @@ TEST(ParseBehaviour, RefusesWhatItCannotFollow) {
 
 TEST(ParseHostRule, ReadsOneAddressOrALastOctetRange) {
   EXPECT_EQ(parseHostRule("198.18.1.1=reply:20"),
-            (HostRule{host, host, Behaviour{Action::reply, 20, 0}}));
+            (HostRule{host, host, Behaviour{HostBehaviour::reply, 20, 0}}));
   EXPECT_EQ(parseHostRule("198.18.2.1-200=drop"),
-            (HostRule{0xC6120201, 0xC61202C8, Behaviour{Action::drop, 0, 0}}));
+            (HostRule{0xC6120201, 0xC61202C8, Behaviour{HostBehaviour::drop, 0, 0}}));
   EXPECT_EQ(parseHostRule("198.19.0.7-7=unreachable"),
-            (HostRule{0xC6130007, 0xC6130007, Behaviour{Action::unreachable, 0, 0}}));
+            (HostRule{0xC6130007, 0xC6130007, Behaviour{HostBehaviour::unreachable, 0, 0}}));
 }
 
 TEST(ParseHostRule, RefusesBadAddressesRangesAndAddressesOutsideTheTestNetwork) {
@@ -330,7 +338,7 @@ TEST(ParseHostRule, RefusesBadAddressesRangesAndAddressesOutsideTheTestNetwork) 
 TEST(ParsePeerArguments, DefaultsToKernelLikeRepliesForSixtySeconds) {
   const PeerPlan plan = planOf({});
   EXPECT_TRUE(plan.hosts.empty());
-  EXPECT_EQ(plan.fallback, (Behaviour{Action::reply, 0, 0}));
+  EXPECT_EQ(plan.fallback, (Behaviour{HostBehaviour::reply, 0, 0}));
   EXPECT_EQ(plan.lifetimeSeconds, 60u);
   EXPECT_EQ(plan.seed, 1u);
 }
@@ -339,9 +347,9 @@ TEST(ParsePeerArguments, TakesValuesAfterASpaceOrAnEqualsSign) {
   const PeerPlan plan = planOf({"--host", "198.18.1.1=reply:20", "--host=198.18.1.2=drop",
                                 "--default=unreachable", "--lifetime", "5", "--seed=4294967295"});
   ASSERT_EQ(plan.hosts.size(), 2u);
-  EXPECT_EQ(plan.hosts[0], (HostRule{host, host, Behaviour{Action::reply, 20, 0}}));
-  EXPECT_EQ(plan.hosts[1], (HostRule{host + 1, host + 1, Behaviour{Action::drop, 0, 0}}));
-  EXPECT_EQ(plan.fallback, (Behaviour{Action::unreachable, 0, 0}));
+  EXPECT_EQ(plan.hosts[0], (HostRule{host, host, Behaviour{HostBehaviour::reply, 20, 0}}));
+  EXPECT_EQ(plan.hosts[1], (HostRule{host + 1, host + 1, Behaviour{HostBehaviour::drop, 0, 0}}));
+  EXPECT_EQ(plan.fallback, (Behaviour{HostBehaviour::unreachable, 0, 0}));
   EXPECT_EQ(plan.lifetimeSeconds, 5u);
   EXPECT_EQ(plan.seed, 4294967295u);
   EXPECT_EQ(planOf({"--seed", "0"}).seed, 0u);
@@ -371,17 +379,17 @@ TEST(ParsePeerArguments, RefusesUnknownOptionsMissingValuesAndUnboundedLifetimes
 TEST(BehaviourFor, LaterRulesWinAndTheFallbackCoversOnlyTheTestHostRanges) {
   const PeerPlan plan = planOf({"--default", "drop", "--host", "198.18.2.1-200=reply:5", "--host",
                                 "198.18.2.7=unreachable", "--host", "198.18.255.1=twice:1"});
-  const auto actionAt = [&](const char* address) -> std::optional<Action> {
+  const auto actionAt = [&](const char* address) -> std::optional<HostBehaviour> {
     const Behaviour* behaviour = behaviourFor(plan, *parseIpv4(address));
     return behaviour ? std::optional(behaviour->action) : std::nullopt;
   };
-  EXPECT_EQ(actionAt("198.18.2.1"), Action::reply);
-  EXPECT_EQ(actionAt("198.18.2.200"), Action::reply);
-  EXPECT_EQ(actionAt("198.18.2.7"), Action::unreachable);
-  EXPECT_EQ(actionAt("198.18.2.201"), Action::drop);  // fallback
-  EXPECT_EQ(actionAt("198.18.1.0"), Action::drop);
-  EXPECT_EQ(actionAt("198.18.3.255"), Action::drop);
-  EXPECT_EQ(actionAt("198.18.255.1"), Action::twice);  // listed outside the ranges
+  EXPECT_EQ(actionAt("198.18.2.1"), HostBehaviour::reply);
+  EXPECT_EQ(actionAt("198.18.2.200"), HostBehaviour::reply);
+  EXPECT_EQ(actionAt("198.18.2.7"), HostBehaviour::unreachable);
+  EXPECT_EQ(actionAt("198.18.2.201"), HostBehaviour::drop);  // fallback
+  EXPECT_EQ(actionAt("198.18.1.0"), HostBehaviour::drop);
+  EXPECT_EQ(actionAt("198.18.3.255"), HostBehaviour::drop);
+  EXPECT_EQ(actionAt("198.18.255.1"), HostBehaviour::twice);  // listed outside the ranges
   EXPECT_EQ(actionAt("198.18.4.0"), std::nullopt);
   EXPECT_EQ(actionAt("198.18.0.255"), std::nullopt);
   EXPECT_EQ(actionAt("198.18.255.254"), std::nullopt);
@@ -391,9 +399,9 @@ TEST(BehaviourFor, LaterRulesWinAndTheFallbackCoversOnlyTheTestHostRanges) {
 TEST(BehaviourFor, AnEarlierRuleStillAppliesWhereNoLaterOneReaches) {
   const PeerPlan plan =
       planOf({"--host", "198.18.3.1-9=foreign:2", "--host", "198.18.3.5-6=options:1"});
-  EXPECT_EQ(behaviourFor(plan, 0xC6120304)->action, Action::foreign);
-  EXPECT_EQ(behaviourFor(plan, 0xC6120305)->action, Action::options);
-  EXPECT_EQ(behaviourFor(plan, 0xC6120307)->action, Action::foreign);
+  EXPECT_EQ(behaviourFor(plan, 0xC6120304)->action, HostBehaviour::foreign);
+  EXPECT_EQ(behaviourFor(plan, 0xC6120305)->action, HostBehaviour::options);
+  EXPECT_EQ(behaviourFor(plan, 0xC6120307)->action, HostBehaviour::foreign);
 }
 
 // --- drawing "far" ---------------------------------------------------------------
@@ -411,11 +419,11 @@ Drawn drawMany(const Behaviour& behaviour) {
   Drawn drawn;
   for (int i = 0; i < draws; ++i) {
     const Behaviour met = drawBehaviour(behaviour, random);
-    if (met.action == Action::drop) {
-      EXPECT_EQ(met, (Behaviour{Action::drop, 0, 0}));
+    if (met.action == HostBehaviour::drop) {
+      EXPECT_EQ(met, (Behaviour{HostBehaviour::drop, 0, 0}));
       ++drawn.drops;
     } else {
-      EXPECT_EQ(met.action, Action::reply);
+      EXPECT_EQ(met.action, HostBehaviour::reply);
       EXPECT_EQ(met.spreadMs + met.lossPercent + met.router, 0u);
       drawn.delays.push_back(met.delayMs);
     }
@@ -454,10 +462,11 @@ TEST(DrawBehaviour, FarStaysInsideItsSpreadAndLosesItsShare) {
 }
 
 TEST(DrawBehaviour, EveryOtherBehaviourPassesThroughWithoutADraw) {
-  const Behaviour fixed[] = {{Action::reply, 20, 0},      {Action::drop, 0, 0},
-                             {Action::foreign, 5, 0},     {Action::twice, 30, 0},
-                             {Action::unreachable, 0, 0}, {Action::expired, 0, router},
-                             {Action::options, 12, 0}};
+  const Behaviour fixed[] = {
+      {HostBehaviour::reply, 20, 0},      {HostBehaviour::drop, 0, 0},
+      {HostBehaviour::foreign, 5, 0},     {HostBehaviour::twice, 30, 0},
+      {HostBehaviour::unreachable, 0, 0}, {HostBehaviour::expired, 0, router},
+      {HostBehaviour::options, 12, 0}};
   PeerRandom random(1);
   const PeerRandom untouched = random;
   for (const Behaviour& behaviour : fixed) {

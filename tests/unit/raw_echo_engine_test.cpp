@@ -18,26 +18,15 @@ using zelvor::EchoSample;
 using zelvor::ServerEntry;
 using zelvor::test::FakeIcmpNetwork;
 using zelvor::test::FakeResolver;
+using zelvor::test::host;
 using zelvor::test::HostBehaviour;
 using zelvor::test::HostPlan;
 using zelvor::test::ipv4;
+using zelvor::test::numberedServers;
+using zelvor::test::serversOf;
 namespace failure = zelvor::failure;
 
 constexpr std::uint16_t identifier = 0x1234;
-
-std::string host(int n) { return "198.18.1." + std::to_string(n); }
-
-std::vector<ServerEntry> serversOf(const std::vector<std::string>& hosts) {
-  std::vector<ServerEntry> servers;
-  for (const std::string& h : hosts) servers.push_back({h, {}});
-  return servers;
-}
-
-std::vector<ServerEntry> numberedServers(int count) {
-  std::vector<std::string> hosts;
-  for (int i = 0; i < count; ++i) hosts.push_back(host(i));
-  return serversOf(hosts);
-}
 
 // A sample as text: the rtt, or the failure word.
 std::string show(const EchoSample& sample) {

@@ -1,5 +1,10 @@
 // Packet reading and writing for the ICMP test peer. Multi-byte fields are
 // written byte by byte in network order, so nothing depends on the host's.
+//
+// The tests hold the program's packets against these, so this is a second
+// implementation on purpose: it takes only the wire's numbers and offsets
+// from ping/icmp_wire.hpp, never its byte accessors or checksum, since a
+// fault shared by both sides would pass unseen.
 #include "peer_packet.hpp"
 
 #include <algorithm>
@@ -28,18 +33,18 @@ void write32(Bytes& bytes, std::size_t at, std::uint32_t value) {
 }
 
 constexpr std::uint8_t protocolIcmp = 1;
-constexpr std::size_t icmpHeaderBytes = 8;
+constexpr std::size_t icmpHeaderBytes = icmp::headerSize;
 constexpr std::uint16_t moreFragmentsAndOffset = 0x3FFF;  // all of flags/offset but DF
 
 // An ICMP message with an 8-byte header (type, code, checksum, 4 more bytes)
 // followed by `body`, checksum filled in.
 Bytes icmpMessage(std::uint8_t type, std::uint8_t code, std::uint32_t rest, ByteView body) {
   Bytes message(icmpHeaderBytes + body.size());
-  message[0] = type;
-  message[1] = code;
-  write32(message, 4, rest);
+  message[icmp::typeAt] = type;
+  message[icmp::codeAt] = code;
+  write32(message, icmp::identifierAt, rest);
   std::copy(body.begin(), body.end(), message.begin() + icmpHeaderBytes);
-  write16(message, 2, internetChecksum(message));
+  write16(message, icmp::checksumAt, internetChecksum(message));
   return message;
 }
 
@@ -94,15 +99,16 @@ std::optional<EchoRequest> parseEchoRequest(ByteView packet) {
     return std::nullopt;
   }
   const ByteView message = packet.subspan(headerBytes, totalBytes - headerBytes);
-  if (message[0] != icmp::echoRequest || message[1] != 0 || internetChecksum(message) != 0) {
+  if (message[icmp::typeAt] != icmp::echoRequest || message[icmp::codeAt] != 0 ||
+      internetChecksum(message) != 0) {
     return std::nullopt;
   }
   EchoRequest request;
   request.source = read32(packet, 12);
   request.destination = read32(packet, 16);
   request.tos = packet[1];
-  request.identifier = read16(message, 4);
-  request.sequence = read16(message, 6);
+  request.identifier = read16(message, icmp::identifierAt);
+  request.sequence = read16(message, icmp::sequenceAt);
   request.payload = message.subspan(icmpHeaderBytes);
   request.quote = packet.first(headerBytes + icmpHeaderBytes);
   return request;

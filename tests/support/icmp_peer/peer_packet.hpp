@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "ping/icmp_wire.hpp"
+
 namespace zelvor::test {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -22,15 +24,6 @@ using Ipv4 = std::uint32_t;
 // some parsers would read as octal.
 std::optional<Ipv4> parseIpv4(std::string_view text);
 std::string formatIpv4(Ipv4 address);
-
-namespace icmp {
-inline constexpr std::uint8_t echoReply = 0;
-inline constexpr std::uint8_t destinationUnreachable = 3;
-inline constexpr std::uint8_t echoRequest = 8;
-inline constexpr std::uint8_t timeExceeded = 11;
-inline constexpr std::uint8_t hostUnreachable = 1;       // code of destinationUnreachable
-inline constexpr std::uint8_t ttlExceededInTransit = 0;  // code of timeExceeded
-}  // namespace icmp
 
 inline constexpr std::size_t ipHeaderBytes = 20;  // without options
 inline constexpr std::size_t maxIpOptionBytes = 40;

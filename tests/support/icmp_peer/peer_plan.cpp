@@ -53,7 +53,7 @@ Behaviour parseFar(std::string_view value, std::string_view behaviour) {
     throw PlanError("'" + std::string(behaviour) +
                     "' needs a delay, a spread and a loss, e.g. far:120:15:2");
   }
-  Behaviour far{Action::far, parseDelay(value.substr(0, first), behaviour), 0};
+  Behaviour far{HostBehaviour::far, parseDelay(value.substr(0, first), behaviour), 0};
   const std::optional<std::uint32_t> spread =
       parseNumber(value.substr(first + 1, second - first - 1));
   if (!spread || *spread > maxDelayMs - far.delayMs) {
@@ -83,13 +83,13 @@ Behaviour parseBehaviour(std::string_view text) {
 
   struct Timed {
     std::string_view name;
-    Action action;
+    HostBehaviour action;
   };
-  constexpr Timed timed[] = {{"reply", Action::reply},
-                             {"late", Action::reply},
-                             {"foreign", Action::foreign},
-                             {"twice", Action::twice},
-                             {"options", Action::options}};
+  constexpr Timed timed[] = {{"reply", HostBehaviour::reply},
+                             {"late", HostBehaviour::reply},
+                             {"foreign", HostBehaviour::foreign},
+                             {"twice", HostBehaviour::twice},
+                             {"options", HostBehaviour::options}};
   for (const Timed& entry : timed) {
     if (name != entry.name) continue;
     if (!hasValue) {
@@ -100,13 +100,13 @@ Behaviour parseBehaviour(std::string_view text) {
   }
   if (name == "drop" || name == "unreachable") {
     if (hasValue) throw PlanError("'" + std::string(text) + "' takes no value");
-    return Behaviour{name == "drop" ? Action::drop : Action::unreachable, 0, 0};
+    return Behaviour{name == "drop" ? HostBehaviour::drop : HostBehaviour::unreachable, 0, 0};
   }
   if (name == "expired") {
     if (!hasValue) {
       throw PlanError("'" + std::string(text) + "' needs the router, e.g. expired:198.18.255.254");
     }
-    return Behaviour{Action::expired, 0, parseTestAddress(value, text)};
+    return Behaviour{HostBehaviour::expired, 0, parseTestAddress(value, text)};
   }
   if (name == "far") return parseFar(value, text);
   throw PlanError("unknown behaviour '" + std::string(text) +
@@ -185,14 +185,15 @@ const Behaviour* behaviourFor(const PeerPlan& plan, Ipv4 destination) {
 }
 
 Behaviour drawBehaviour(const Behaviour& behaviour, PeerRandom& random) {
-  if (behaviour.action != Action::far) return behaviour;
+  if (behaviour.action != HostBehaviour::far) return behaviour;
   if (std::uniform_int_distribution<std::uint32_t>(0, 99)(random) < behaviour.lossPercent) {
-    return Behaviour{Action::drop, 0, 0};
+    return Behaviour{HostBehaviour::drop, 0, 0};
   }
   const double even = std::uniform_real_distribution<double>(0.0, 1.0)(random);
   // Some library versions can round the draw up to 1.0, past the spread.
   const auto share = static_cast<std::uint32_t>(even * even * (behaviour.spreadMs + 1.0));
-  return Behaviour{Action::reply, behaviour.delayMs + std::min(share, behaviour.spreadMs), 0};
+  return Behaviour{HostBehaviour::reply, behaviour.delayMs + std::min(share, behaviour.spreadMs),
+                   0};
 }
 
 std::vector<OutgoingPacket> answerRequest(const Behaviour& behaviour, const EchoRequest& request,
@@ -214,23 +215,24 @@ std::vector<OutgoingPacket> answerRequest(const Behaviour& behaviour, const Echo
 
   const std::uint32_t ms = behaviour.delayMs;
   switch (behaviour.action) {
-    case Action::reply:
-    case Action::far:
+    case HostBehaviour::reply:
+    case HostBehaviour::far:
       return {{ms, request.source, echo(request.identifier)}};
-    case Action::drop:
+    case HostBehaviour::drop:
+    case HostBehaviour::sendFails:
       return {};
-    case Action::foreign:
+    case HostBehaviour::foreign:
       return {{ms, request.source, echo(static_cast<std::uint16_t>(request.identifier ^ 0xFFFF))}};
-    case Action::twice: {
+    case HostBehaviour::twice: {
       Bytes packet = echo(request.identifier);
       return {{ms, request.source, packet}, {2 * ms, request.source, std::move(packet)}};
     }
-    case Action::unreachable:
-      return {{0, request.source, error(icmp::destinationUnreachable, icmp::hostUnreachable)}};
-    case Action::expired:
+    case HostBehaviour::unreachable:
+      return {{ms, request.source, error(icmp::destinationUnreachable, icmp::hostUnreachable)}};
+    case HostBehaviour::expired:
       header.source = behaviour.router;
-      return {{0, request.source, error(icmp::timeExceeded, icmp::ttlExceededInTransit)}};
-    case Action::options: {
+      return {{ms, request.source, error(icmp::timeExceeded, icmp::ttlExceededInTransit)}};
+    case HostBehaviour::options: {
       const Bytes options = recordRouteOption(request.destination);
       header.options = options;
       return {{ms, request.source, echo(request.identifier)}};

@@ -9,23 +9,16 @@
 #include <string_view>
 #include <vector>
 
+#include "host_behaviour.hpp"
 #include "peer_packet.hpp"
 
 namespace zelvor::test {
 
-enum class Action {
-  reply,        // echo reply after delayMs ("late" is the same)
-  drop,         // no answer at all
-  foreign,      // echo reply after delayMs whose identifier is not the request's
-  twice,        // two identical echo replies, after delayMs and 2 * delayMs
-  unreachable,  // host unreachable from the target's own address, at once
-  expired,      // time exceeded from `router`, at once
-  options,      // echo reply after delayMs whose IP header carries options
-  far,          // a distant host: each request drawn into a reply or a drop (drawBehaviour)
-};
-
+// The peer's words for the behaviours: "late" is reply by another name, and
+// unreachable and expired take no delay, so they answer at once. The peer
+// never plays sendFails.
 struct Behaviour {
-  Action action = Action::reply;
+  HostBehaviour action = HostBehaviour::reply;
   std::uint32_t delayMs = 0;
   Ipv4 router = 0;                // expired only
   std::uint32_t spreadMs = 0;     // far only: the most a reply comes after delayMs

@@ -14,9 +14,9 @@
 
 namespace zelvor::test {
 
-// The peer's words for the behaviours: "late" is reply by another name, and
-// unreachable and expired take no delay, so they answer at once. The peer
-// never plays sendFails.
+// What one host does. Of the peer's words (parseBehaviour), "late" is reply by
+// another name, unreachable and expired take no delay and so answer at once,
+// and none gives sendFails.
 struct Behaviour {
   HostBehaviour action = HostBehaviour::reply;
   std::uint32_t delayMs = 0;

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "net/socket.hpp"
+
 namespace zelvor::test {
 
 // How one bounded receive ended.
@@ -80,6 +82,7 @@ class LoopbackSocket {
   // A fresh non-blocking TCP socket.
   static HandlePtr newSocket();
   Handle& handle() const;
+  kelvo::NativeSocket native() const;
 
   HandlePtr handle_;
 };
@@ -104,6 +107,20 @@ inline void LoopbackSocket::sendAll(std::string_view bytes, std::uint32_t timeou
 inline LoopbackSocket connectLoopback(std::uint16_t port, std::uint32_t timeoutMs = 10000) {
   return LoopbackSocket::connect(port, timeoutMs);
 }
+
+namespace detail {
+// What the platform files give the shared half of LoopbackSocket.
+
+// Throws std::runtime_error naming `operation` and the system's `code`.
+[[noreturn]] void failSocketCall(const char* operation, int code);
+
+enum class SocketErrorKind { wouldBlock, reset, other };
+SocketErrorKind kindOf(int code) noexcept;
+
+// Waits at most `timeoutMs` for `socket` to be readable or writable
+// (kelvo::waitReadable, kelvo::waitWritable); throws when the wait fails.
+bool waitFor(kelvo::NativeSocket socket, int mode, std::uint32_t timeoutMs);
+}  // namespace detail
 
 // How many file descriptors (Linux) or kernel handles (Windows) the process
 // holds, for leak checks around an object's life.

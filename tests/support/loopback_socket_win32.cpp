@@ -1,5 +1,5 @@
-// The loopback socket on Windows: non-blocking Winsock sockets waited on with
-// select, each holding its own Winsock start-up.
+// The loopback socket on Windows: non-blocking Winsock sockets, each holding
+// its own Winsock start-up.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 // winsock2.h before windows.h, which would otherwise pull in the old winsock.
@@ -12,11 +12,19 @@
 
 namespace zelvor::test {
 
-namespace {
-
-[[noreturn]] void fail(const char* operation, int code) {
+void detail::failSocketCall(const char* operation, int code) {
   throw std::runtime_error(std::string(operation) + ": Winsock error " + std::to_string(code));
 }
+
+detail::SocketErrorKind detail::kindOf(int code) noexcept {
+  if (code == WSAEWOULDBLOCK) return SocketErrorKind::wouldBlock;
+  if (code == WSAECONNRESET || code == WSAECONNABORTED) return SocketErrorKind::reset;
+  return SocketErrorKind::other;
+}
+
+namespace {
+
+using detail::failSocketCall;
 
 // One reference on Winsock, which counts its start-ups and shuts down at the
 // last clean-up.
@@ -25,7 +33,7 @@ class WinsockUse {
   WinsockUse() {
     WSADATA data;
     const int code = ::WSAStartup(MAKEWORD(2, 2), &data);
-    if (code != 0) fail("WSAStartup", code);
+    if (code != 0) failSocketCall("WSAStartup", code);
   }
   ~WinsockUse() { ::WSACleanup(); }
   WinsockUse(const WinsockUse&) = delete;
@@ -40,23 +48,20 @@ sockaddr_in loopbackAddress(std::uint16_t port) {
   return address;
 }
 
-enum class WaitFor { read, write };
-
-// Waits at most `timeoutMs` for `socket` to be readable or writable. A
-// failed connect shows in the exception set; it counts as ready, so that the
-// next call meets the failure.
-bool waitFor(SOCKET socket, WaitFor what, std::uint32_t timeoutMs) {
-  fd_set ready;
-  FD_ZERO(&ready);
-  FD_SET(socket, &ready);
+// Waits at most `timeoutMs` for a connect in progress to end. A failed
+// connect shows in the exception set; it counts as ended, so that SO_ERROR
+// then tells the failure.
+bool connectEnded(SOCKET socket, std::uint32_t timeoutMs) {
+  fd_set done;
+  FD_ZERO(&done);
+  FD_SET(socket, &done);
   fd_set failed;
   FD_ZERO(&failed);
   FD_SET(socket, &failed);
   timeval limit{static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000 * 1000)};
   // The first argument is ignored by Winsock.
-  const int count = ::select(0, what == WaitFor::read ? &ready : nullptr,
-                             what == WaitFor::write ? &ready : nullptr, &failed, &limit);
-  if (count == SOCKET_ERROR) fail("select", ::WSAGetLastError());
+  const int count = ::select(0, nullptr, &done, &failed, &limit);
+  if (count == SOCKET_ERROR) failSocketCall("select", ::WSAGetLastError());
   return count > 0;
 }
 
@@ -81,7 +86,7 @@ namespace {
 void makeNonBlocking(SOCKET socket) {
   u_long nonBlocking = 1;
   if (::ioctlsocket(socket, FIONBIO, &nonBlocking) != 0) {
-    fail("ioctlsocket(FIONBIO)", ::WSAGetLastError());
+    failSocketCall("ioctlsocket(FIONBIO)", ::WSAGetLastError());
   }
 }
 
@@ -89,23 +94,16 @@ void makeNonBlocking(SOCKET socket) {
 
 void LoopbackSocket::HandleDeleter::operator()(Handle* handle) const noexcept { delete handle; }
 
-LoopbackSocket::LoopbackSocket() noexcept = default;
-LoopbackSocket::LoopbackSocket(HandlePtr handle) noexcept : handle_(std::move(handle)) {}
-LoopbackSocket::~LoopbackSocket() = default;
-LoopbackSocket::LoopbackSocket(LoopbackSocket&& other) noexcept = default;
-LoopbackSocket& LoopbackSocket::operator=(LoopbackSocket&& other) noexcept = default;
-
 LoopbackSocket::HandlePtr LoopbackSocket::newSocket() {
   HandlePtr handle(new Handle());
   handle->socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (handle->socket == INVALID_SOCKET) fail("socket", ::WSAGetLastError());
+  if (handle->socket == INVALID_SOCKET) failSocketCall("socket", ::WSAGetLastError());
   makeNonBlocking(handle->socket);
   return handle;
 }
 
-LoopbackSocket::Handle& LoopbackSocket::handle() const {
-  if (handle_ == nullptr) throw std::logic_error("LoopbackSocket: no socket is open");
-  return *handle_;
+kelvo::NativeSocket LoopbackSocket::native() const {
+  return static_cast<kelvo::NativeSocket>(handle().socket);
 }
 
 LoopbackSocket LoopbackSocket::listen(std::size_t receiveBufferBytes) {
@@ -114,14 +112,14 @@ LoopbackSocket LoopbackSocket::listen(std::size_t receiveBufferBytes) {
     const int size = static_cast<int>(std::min<std::size_t>(receiveBufferBytes, INT_MAX));
     if (::setsockopt(handle->socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size),
                      sizeof size) != 0) {
-      fail("setsockopt(SO_RCVBUF)", ::WSAGetLastError());
+      failSocketCall("setsockopt(SO_RCVBUF)", ::WSAGetLastError());
     }
   }
   const sockaddr_in address = loopbackAddress(0);
   if (::bind(handle->socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    fail("bind", ::WSAGetLastError());
+    failSocketCall("bind", ::WSAGetLastError());
   }
-  if (::listen(handle->socket, SOMAXCONN) != 0) fail("listen", ::WSAGetLastError());
+  if (::listen(handle->socket, SOMAXCONN) != 0) failSocketCall("listen", ::WSAGetLastError());
   return LoopbackSocket(std::move(handle));
 }
 
@@ -130,15 +128,15 @@ LoopbackSocket LoopbackSocket::connect(std::uint16_t port, std::uint32_t timeout
   const sockaddr_in address = loopbackAddress(port);
   if (::connect(handle->socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     const int code = ::WSAGetLastError();
-    if (code != WSAEWOULDBLOCK) fail("connect", code);
-    if (!waitFor(handle->socket, WaitFor::write, timeoutMs)) fail("connect", WSAETIMEDOUT);
+    if (code != WSAEWOULDBLOCK) failSocketCall("connect", code);
+    if (!connectEnded(handle->socket, timeoutMs)) failSocketCall("connect", WSAETIMEDOUT);
     int error = 0;
     int size = sizeof error;
     if (::getsockopt(handle->socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
                      &size) != 0) {
-      fail("getsockopt(SO_ERROR)", ::WSAGetLastError());
+      failSocketCall("getsockopt(SO_ERROR)", ::WSAGetLastError());
     }
-    if (error != 0) fail("connect", error);
+    if (error != 0) failSocketCall("connect", error);
   }
   return LoopbackSocket(std::move(handle));
 }
@@ -147,14 +145,14 @@ std::uint16_t LoopbackSocket::localPort() const {
   sockaddr_in address{};
   int size = sizeof address;
   if (::getsockname(handle().socket, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    fail("getsockname", ::WSAGetLastError());
+    failSocketCall("getsockname", ::WSAGetLastError());
   }
   return ntohs(address.sin_port);
 }
 
 LoopbackSocket LoopbackSocket::accept(std::uint32_t timeoutMs) {
   const SOCKET listener = handle().socket;
-  if (!waitFor(listener, WaitFor::read, timeoutMs)) return LoopbackSocket();
+  if (!detail::waitFor(native(), kelvo::waitReadable, timeoutMs)) return LoopbackSocket();
   HandlePtr accepted(new Handle());
   accepted->socket = ::accept(listener, nullptr, nullptr);
   if (accepted->socket != INVALID_SOCKET) {
@@ -165,38 +163,7 @@ LoopbackSocket LoopbackSocket::accept(std::uint32_t timeoutMs) {
   // The client may have given up between the select and the accept.
   const int code = ::WSAGetLastError();
   if (code == WSAEWOULDBLOCK || code == WSAECONNRESET) return LoopbackSocket();
-  fail("accept", code);
-}
-
-std::size_t LoopbackSocket::sendSome(std::string_view bytes, std::uint32_t timeoutMs) {
-  const SOCKET socket = handle().socket;
-  if (bytes.empty() || !waitFor(socket, WaitFor::write, timeoutMs)) return 0;
-  const int size = static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX));
-  const int sent = ::send(socket, bytes.data(), size, 0);
-  if (sent != SOCKET_ERROR) return static_cast<std::size_t>(sent);
-  const int code = ::WSAGetLastError();
-  if (code == WSAEWOULDBLOCK) return 0;
-  fail("send", code);
-}
-
-ReceiveResult LoopbackSocket::receiveSome(std::string& into, std::size_t maxBytes,
-                                          std::uint32_t timeoutMs) {
-  const SOCKET socket = handle().socket;
-  if (maxBytes == 0 || !waitFor(socket, WaitFor::read, timeoutMs)) return ReceiveResult::timedOut;
-  const std::size_t start = into.size();
-  const int size = static_cast<int>(std::min<std::size_t>(maxBytes, INT_MAX));
-  into.resize(start + static_cast<std::size_t>(size));
-  const int got = ::recv(socket, into.data() + start, size, 0);
-  if (got > 0) {
-    into.resize(start + static_cast<std::size_t>(got));
-    return ReceiveResult::received;
-  }
-  into.resize(start);
-  if (got == 0) return ReceiveResult::peerClosed;
-  const int code = ::WSAGetLastError();
-  if (code == WSAEWOULDBLOCK) return ReceiveResult::timedOut;
-  if (code == WSAECONNRESET || code == WSAECONNABORTED) return ReceiveResult::reset;
-  fail("recv", code);
+  failSocketCall("accept", code);
 }
 
 bool LoopbackSocket::shutdownSending() noexcept {

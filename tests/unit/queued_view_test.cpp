@@ -1,0 +1,139 @@
+// The queued View driven by hand: the test is the window's thread, a wake-up
+// is a count, and jobs are threads of their own.
+#include "app/queued_view.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "recording_view.hpp"
+#include "support/sync.hpp"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+class QueuedViewTest : public testing::Test {
+ protected:
+  // Carries out what waits until `done` holds, as the window's loop would.
+  template <typename Done>
+  void deliverUntil(Done done) {
+    while (!done()) {
+      view.deliverQueued();
+      std::this_thread::yield();
+    }
+  }
+
+  zelvor::test::RecordingView target;
+  kelvo::Event stop;
+  std::atomic<int> wakes{0};
+  Calls jobQuits;
+  zelvor::QueuedView view{{.target = target,
+                           .wake =
+                               [this] {
+                                 ++wakes;
+                                 return true;
+                               },
+                           .isWindowThread =
+                               [window = std::this_thread::get_id()] {
+                                 return std::this_thread::get_id() == window;
+                               },
+                           .quitForJob =
+                               [this](int exitCode) {
+                                 jobQuits.push_back("jobQuit:" + std::to_string(exitCode));
+                               }},
+                          stop};
+};
+
+TEST_F(QueuedViewTest, AJobsCallsWaitForTheWindowThreadAndArriveInCallOrder) {
+  target.setSelection(2);
+  int selected = -1;
+  std::thread job([&] {
+    view.setStatusText("a");
+    view.setProgressPosition(5000);
+    view.setProgressVisible(true);
+    view.setBusyCursor(true);
+    view.setClassListEnabled(false);
+    view.setGoEnabled(false);
+    view.clearClasses();
+    view.addClasses({"x", "y", "z"});
+    view.selectClass(1);
+    view.startProgressTimer();
+    view.stopProgressTimer();
+    selected = view.selectedClass();
+  });
+  job.join();
+  EXPECT_EQ(selected, 2);
+  EXPECT_EQ(target.calls(), Calls{});
+  EXPECT_EQ(wakes.load(), 1);
+  view.deliverQueued();
+  EXPECT_EQ(target.calls(), (Calls{"status:a", "progress:5000", "progressVisible:1", "busy:1",
+                                   "list:0", "go:0", "clear", "classes:x|y|z", "select:1",
+                                   "timer:1", "timer:0"}));
+}
+
+TEST_F(QueuedViewTest, OnTheWindowThreadOnlyTheBoxAndTheQuitActAtOnce) {
+  view.setStatusText("later");
+  view.showError("now");
+  view.hideAndQuit(1);
+  EXPECT_EQ(target.calls(), (Calls{"error:now", "quit:1"}));
+  view.deliverQueued();
+  EXPECT_EQ(target.calls(), (Calls{"error:now", "quit:1", "status:later"}));
+  EXPECT_EQ(jobQuits, Calls{});
+}
+
+// Whichever of the stop event and a job's quit reaches the loop first, the
+// code is the same.
+TEST_F(QueuedViewTest, AJobsQuitCarriesItsCodeOrZeroOnceTheStopEventIsSet) {
+  struct Case {
+    bool stopSet;
+    int exitCode;
+    std::string expected;
+  };
+  for (const Case& c : {Case{false, 3, "jobQuit:3"}, Case{true, 1, "jobQuit:0"}}) {
+    if (c.stopSet) stop.set();
+    jobQuits.clear();
+    std::thread job([&] { view.hideAndQuit(c.exitCode); });
+    job.join();
+    view.deliverQueued();
+    EXPECT_EQ(jobQuits, Calls{c.expected});
+  }
+  EXPECT_EQ(target.calls(), Calls{});
+}
+
+TEST_F(QueuedViewTest, AJobWaitsForItsBoxBehindTheCallsBeforeIt) {
+  std::atomic<bool> returned{false};
+  std::thread job([&] {
+    view.setStatusText("before");
+    view.showError("box");
+    returned.store(true);
+    view.setStatusText("after");
+  });
+  deliverUntil([&] { return returned.load(); });
+  job.join();
+  view.deliverQueued();
+  EXPECT_EQ(target.calls(), (Calls{"status:before", "error:box", "status:after"}));
+}
+
+TEST_F(QueuedViewTest, TheEndOfTheLoopReleasesAWaitingJobAndDropsWhatIsLeftAndWhatFollows) {
+  std::atomic<bool> returned{false};
+  std::thread job([&] {
+    view.setStatusText("left");
+    view.showError("never shown");
+    returned.store(true);
+    view.setStatusText("dropped");
+    view.showError("not waited for");
+  });
+  while (wakes.load() == 0) std::this_thread::yield();
+  view.endLoop();
+  job.join();
+  EXPECT_TRUE(returned.load());
+  view.showError("on the window thread");
+  view.deliverQueued();
+  EXPECT_EQ(target.calls(), Calls{});
+}
+
+}  // namespace

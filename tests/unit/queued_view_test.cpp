@@ -30,9 +30,21 @@ class QueuedViewTest : public testing::Test {
     }
   }
 
+  // A job with two error boxes among its calls.
+  std::thread startBoxJob() {
+    return std::thread([this] {
+      view.setStatusText("before");
+      view.showError("box");
+      view.setStatusText("after");
+      view.showError("second");
+      boxJobDone.store(true);
+    });
+  }
+
   zelvor::test::RecordingView target;
   kelvo::Event stop;
   std::atomic<int> wakes{0};
+  std::atomic<bool> boxJobDone{false};
   Calls jobQuits;
   zelvor::QueuedView view{{.target = target,
                            .wake =
@@ -115,32 +127,18 @@ TEST_F(QueuedViewTest, AJobsQuitCarriesItsCodeOrZeroOnceTheStopEventIsSet) {
 }
 
 TEST_F(QueuedViewTest, AJobWaitsForItsBoxBehindTheCallsBeforeIt) {
-  std::atomic<bool> returned{false};
-  std::thread job([&] {
-    view.setStatusText("before");
-    view.showError("box");
-    returned.store(true);
-    view.setStatusText("after");
-  });
-  deliverUntil([&] { return returned.load(); });
+  std::thread job = startBoxJob();
+  deliverUntil([&] { return boxJobDone.load(); });
   job.join();
-  view.deliverQueued();
-  EXPECT_EQ(target.calls(), (Calls{"status:before", "error:box", "status:after"}));
+  EXPECT_EQ(target.calls(), (Calls{"status:before", "error:box", "status:after", "error:second"}));
 }
 
 TEST_F(QueuedViewTest, TheEndOfTheLoopReleasesAWaitingJobAndDropsWhatIsLeftAndWhatFollows) {
-  std::atomic<bool> returned{false};
-  std::thread job([&] {
-    view.setStatusText("left");
-    view.showError("never shown");
-    returned.store(true);
-    view.setStatusText("dropped");
-    view.showError("not waited for");
-  });
+  std::thread job = startBoxJob();
   while (wakes.load() == 0) std::this_thread::yield();
   view.endLoop();
   job.join();
-  EXPECT_TRUE(returned.load());
+  EXPECT_TRUE(boxJobDone.load());
   view.showError("on the window thread");
   view.deliverQueued();
   EXPECT_EQ(target.calls(), Calls{});

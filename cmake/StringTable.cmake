@@ -22,3 +22,22 @@ function(zelvor_string_table target)
     VERBATIM)
   target_sources(${target} PRIVATE ${out})
 endfunction()
+
+# zelvor_string_ids(<target> <rc-file> <header> <namespace>): gives <target>
+# and whoever links it <header> (a path below the include root), the named
+# ids of the resource script's strings as constants in <namespace>.
+function(zelvor_string_ids target rc header namespace)
+  set(root ${PROJECT_BINARY_DIR}/generated)
+  set(out ${root}/${header})
+  add_custom_command(
+    OUTPUT ${out}
+    COMMAND ${CMAKE_COMMAND} "-DINPUTS=${rc}" "-DIDS_HEADER=${out}" "-DIDS_NAMESPACE=${namespace}"
+            -P ${ZELVOR_STRING_TABLE_GENERATOR}
+    DEPENDS ${rc} ${ZELVOR_STRING_TABLE_GENERATOR}
+    COMMENT "Generating the string ids of ${target}"
+    VERBATIM)
+  add_custom_target(${target}_string_ids DEPENDS ${out})
+  add_dependencies(${target} ${target}_string_ids)
+  target_sources(${target} PRIVATE ${out})
+  target_include_directories(${target} PUBLIC ${root})
+endfunction()

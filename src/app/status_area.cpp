@@ -3,10 +3,6 @@
 
 namespace zelvor {
 
-namespace {
-constexpr int progressRange = 10000;
-}  // namespace
-
 StatusArea::StatusArea(View& view, kelvo::Event& stop, ProgressCounter& progress)
     : view_(view), stop_(stop), progress_(progress) {}
 
@@ -26,7 +22,7 @@ void StatusArea::refresh(bool modeChanged) {
       break;
     case Mode::progress:
       if (modeChanged) view_.setStatusText("");
-      view_.setProgressPosition(static_cast<int>(fraction_ * progressRange));
+      view_.setProgressPosition(static_cast<int>(fraction_ * View::progressRange));
       if (modeChanged) view_.setProgressVisible(true);
       break;
     case Mode::status:

@@ -18,8 +18,11 @@ class View {
  public:
   virtual ~View() = default;
 
+  // The progress bar's full position, its empty one being 0.
+  static constexpr int progressRange = 10000;
+
   // The status bar's text, and the progress bar laid over it (position 0 to
-  // 10000).
+  // progressRange).
   virtual void setStatusText(const std::string& text) = 0;
   virtual void setProgressPosition(int position) = 0;
   virtual void setProgressVisible(bool visible) = 0;

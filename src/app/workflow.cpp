@@ -1,9 +1,11 @@
 // The two jobs, step by step, and the shutdown request.
 #include "app/workflow.hpp"
 
+#include <optional>
 #include <string_view>
 
 #include "app/failure_text.hpp"
+#include "app/string_ids.hpp"
 #include "catalogue/report.hpp"
 #include "net/http_client.hpp"
 #include "support/thread.hpp"
@@ -14,6 +16,12 @@ namespace {
 
 // Between the lines of a box: a path, long as it may be, has one of its own.
 constexpr const char* boxLineBreak = "\n";
+
+// A job runs on detached: nobody waits for it but the exit, through the job
+// lock, so its Thread is let go as soon as it has started.
+void startDetached(kelvo::Thread::Body body, void* argument) {
+  const kelvo::Thread letGo(body, argument);
+}
 
 }  // namespace
 
@@ -36,13 +44,11 @@ void Workflow::showError(const std::string& text, bool shutDown) {
   if (shutDown) requestShutdown();
 }
 
-// The Thread is destroyed at once: the job runs on detached and nobody
-// waits for it but the exit, through the job lock.
-void Workflow::startFetchJob() { kelvo::Thread(fetchJobBody, this); }
+void Workflow::startFetchJob() { startDetached(fetchJobBody, this); }
 
 void Workflow::startTestJob() {
   if (!jobLock_.isFree()) return;
-  kelvo::Thread(testJobBody, this);
+  startDetached(testJobBody, this);
 }
 
 std::uint32_t Workflow::fetchJobBody(void* workflow) {
@@ -61,30 +67,31 @@ void Workflow::fetchJob() {
   status_.showBusy();
   if (stop_.isSet()) return;
   view_.clearClasses();
+  fillClassList();
+  status_.setJobStatus("", 0);
+}
+
+void Workflow::fillClassList() {
   std::string shownSite;
   // Whatever ends the fetch, out of memory included, the user gets the same
   // box and the job its normal end.
   try {
     const SiteAddress site = siteInUse();
     shownSite = siteAuthority(site);
-    if (!stop_.isSet()) {
-      const std::string body =
-          services_.fetch(site.host, services_.text(text::listPath), site.port);
-      if (!stop_.isSet()) {
-        catalogue_ = parseServerList(body);
-        std::vector<std::string> names;
-        names.reserve(catalogue_.size());
-        for (const ServerClass& serverClass : catalogue_) names.push_back(serverClass.name);
-        view_.addClasses(names);
-        view_.selectClass(0);
-        status_.showReady();
-      }
-    }
+    if (stop_.isSet()) return;
+    const std::string body = services_.fetch(site.host, services_.text(text::listPath), site.port);
+    if (stop_.isSet()) return;
+    catalogue_ = parseServerList(body);
+    std::vector<std::string> names;
+    names.reserve(catalogue_.size());
+    for (const ServerClass& serverClass : catalogue_) names.push_back(serverClass.name);
+    view_.addClasses(names);
+    view_.selectClass(0);
+    status_.showReady();
   } catch (...) {
     showError(services_.text(text::connectError) + shownSite, false);
     if (!stop_.isSet()) view_.setBusyCursor(false);
   }
-  status_.setJobStatus("", 0);
 }
 
 void Workflow::testJob() {
@@ -94,25 +101,23 @@ void Workflow::testJob() {
   status_.setHint("");
   if (stop_.isSet()) return;
   view_.startProgressTimer();
-  std::string report;
-  if (measureAndReport(report)) postAndOpen(report);
+  if (const std::optional<std::string> report = measureAndReport()) postAndOpen(*report);
   view_.stopProgressTimer();
   status_.showReady();
   status_.setJobStatus("", 0);
 }
 
-bool Workflow::measureAndReport(std::string& report) {
+std::optional<std::string> Workflow::measureAndReport() {
   try {
     const int selected = view_.selectedClass();
-    if (selected < 0 || static_cast<std::size_t>(selected) >= catalogue_.size()) return false;
+    if (selected < 0 || static_cast<std::size_t>(selected) >= catalogue_.size()) return {};
     ServerClass& chosen = catalogue_[static_cast<std::size_t>(selected)];
     services_.ping(chosen.servers, settings_);
-    if (stop_.isSet()) return false;
-    report = formatClassReport(chosen);
-    return true;
+    if (stop_.isSet()) return {};
+    return formatClassReport(chosen);
   } catch (...) {
     showError(services_.text(text::networkError), false);
-    return false;
+    return {};
   }
 }
 

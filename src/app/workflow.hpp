@@ -78,8 +78,11 @@ class Workflow {
  private:
   static std::uint32_t fetchJobBody(void* workflow);
   static std::uint32_t testJobBody(void* workflow);
-  // Ends with false when the stop event came.
-  bool measureAndReport(std::string& report);
+  // The fetch job's exchange, from the site's list to the filled class list.
+  void fillClassList();
+  // The chosen class's report; none when nothing was chosen, the stop event
+  // came or the measuring failed (which the error box has told).
+  std::optional<std::string> measureAndReport();
   void postAndOpen(const std::string& report);
   // Called inside the catch of a failed post: keeps the report and says
   // why it was not taken and where it went.
@@ -96,21 +99,5 @@ class Workflow {
   kelvo::Mutex jobLock_;
   ServerCatalogue catalogue_;
 };
-
-// The string-table ids the jobs use.
-namespace text {
-inline constexpr std::uint32_t siteHost = 201;
-inline constexpr std::uint32_t listPath = 202;
-inline constexpr std::uint32_t resultsPath = 203;
-inline constexpr std::uint32_t resultsAddress = 204;
-inline constexpr std::uint32_t fetching = 212;
-inline constexpr std::uint32_t posting = 213;
-inline constexpr std::uint32_t connectError = 220;
-inline constexpr std::uint32_t browserError = 221;
-inline constexpr std::uint32_t networkError = 222;
-inline constexpr std::uint32_t resultsRefused = 223;
-inline constexpr std::uint32_t resultsKept = 224;
-inline constexpr std::uint32_t resultsLost = 225;
-}  // namespace text
 
 }  // namespace zelvor

@@ -10,6 +10,7 @@
 #include "app/browser.hpp"
 #include "app/failure_text.hpp"
 #include "app/site_services.hpp"
+#include "app/string_ids.hpp"
 #include "app/unsent_reports.hpp"
 #include "app/workflow.hpp"
 #include "catalogue/report.hpp"

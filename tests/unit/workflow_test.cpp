@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/string_ids.hpp"
 #include "app/unsent_reports.hpp"
 #include "recording_view.hpp"
 #include "temporary_folder.hpp"
@@ -27,20 +28,21 @@ namespace {
 
 using Calls = std::vector<std::string>;
 using namespace std::string_literals;
+namespace text = zelvor::text;
 
 const std::map<std::uint32_t, std::string> texts = {
-    {201, "site.test"},
-    {202, "/zv_fetch"},
-    {203, "/zelvor"},
-    {204, "http://site.test/zelvor?handle="},
-    {212, "Fetching data from Quorvane"},
-    {213, "Posting results to Quorvane"},
-    {220, "Error connecting to "},
-    {221, "Unable to launch default browser"},
-    {222, "Bad network configuration"},
-    {223, "Quorvane refused the results: "},
-    {224, "The results were kept in the file"},
-    {225, "The results could not be kept and are lost:"},
+    {text::siteHost, "site.test"},
+    {text::listPath, "/zv_fetch"},
+    {text::resultsPath, "/zelvor"},
+    {text::resultsAddress, "http://site.test/zelvor?handle="},
+    {text::fetching, "Fetching data from Quorvane"},
+    {text::posting, "Posting results to Quorvane"},
+    {text::connectError, "Error connecting to "},
+    {text::browserError, "Unable to launch default browser"},
+    {text::networkError, "Bad network configuration"},
+    {text::resultsRefused, "Quorvane refused the results: "},
+    {text::resultsKept, "The results were kept in the file"},
+    {text::resultsLost, "The results could not be kept and are lost:"},
 };
 
 // The port shows only when it is not 80, as in an address.

@@ -5,12 +5,9 @@
 // Threading: main() is the window's thread. It calls Fl::lock() before the
 // first job starts; the jobs reach the window only through FltkView.
 #include <FL/Fl.H>
-#include <FL/fl_ask.H>
 #include <sys/resource.h>
 
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -27,10 +24,12 @@
 #include "app/fltk/fltk_view.hpp"
 #include "app/fltk/main_window.hpp"
 #include "app/fltk/single_instance.hpp"
+#include "app/program_exit.hpp"
 #include "app/program_state.hpp"
 #include "app/settings.hpp"
 #include "app/site_address.hpp"
 #include "app/site_services.hpp"
+#include "app/string_ids.hpp"
 #include "app/status_area.hpp"
 #include "app/workflow.hpp"
 #include "ping/run_state.hpp"
@@ -41,13 +40,7 @@ namespace zelvor {
 
 namespace {
 
-constexpr std::uint32_t titleText = 210;
-constexpr std::uint32_t goHint = 211;
-constexpr std::uint32_t listHint = 214;
-constexpr std::uint32_t exitHint = 215;
 constexpr int iconSide = 32;
-// How long the exit waits for a running job to notice the stop event.
-constexpr std::uint32_t exitWaitMs = 10000;
 
 // Nice values: the window a little above normal, a measuring thread (and the
 // workers it starts, which inherit its value) more, so that replies are
@@ -69,20 +62,15 @@ void reportRefusedSetting(const std::string& stored) {
                kelvo::resourceString(text::siteHost).c_str());
 }
 
-void showErrorBox(const std::string& text) {
-  fl_message_title("Error");
-  fl_alert("%s", text.c_str());
-}
-
 // Everything the jobs share with the window.
 class Program final : public ProgramState {
  public:
   Program(const Settings& loaded, std::optional<SiteAddress> site, DecodedImage picture,
           DecodedImage icon)
       : ProgramState(loaded),
-        window(loaded.winx, loaded.winy, kelvo::resourceString(titleText), std::move(picture),
+        window(loaded.winx, loaded.winy, kelvo::resourceString(text::title), std::move(picture),
                std::move(icon), handlers()),
-        view(window),
+        view(window, stop),
         status(view, stop, progress),
         workflow(view, status, stop, settings, services(), std::move(site)) {}
 
@@ -100,13 +88,13 @@ class Program final : public ProgramState {
     handlers.hover = [this](MainWindow::Control control) {
       switch (control) {
         case MainWindow::Control::go:
-          status.setHint(kelvo::resourceString(goHint));
+          status.setHint(kelvo::resourceString(text::goHint));
           break;
         case MainWindow::Control::exit:
-          status.setHint(kelvo::resourceString(exitHint));
+          status.setHint(kelvo::resourceString(text::exitHint));
           break;
         case MainWindow::Control::classList:
-          status.setHint(kelvo::resourceString(listHint));
+          status.setHint(kelvo::resourceString(text::listHint));
           break;
         case MainWindow::Control::none:
           status.setHint("");
@@ -158,46 +146,30 @@ int run(int argc, const char* const* argv) {
   } catch (...) {
     const std::string failure = currentFailureText();
     std::fprintf(stderr, "zelvor: %s\n", failure.c_str());
-    showErrorBox(failure);
+    MainWindow::showErrorBox(failure);
     return 1;
   }
 
   int exitCode = 0;
   std::optional<std::string> failure;
   try {
-    exitCode = program->view.run(program->stop);
+    exitCode = program->view.run();
   } catch (...) {
     failure = currentFailureText();
   }
-  program->view.endLoop();
-
-  // Never released: a job that only now reaches the lock must not run on
-  // into the exit. A failure that ended the loop has not set the stop event,
-  // so a running job finishes its step rather than being cut short.
-  const bool jobsEnded = program->workflow.jobLock().acquire(exitWaitMs);
-
-  if (failure) {
-    showErrorBox(*failure);
-    exitCode = 1;
-  }
-  program->stop.set();
-  program->window.hideWindow();
-
-  Settings toSave = program->settings;
-  std::tie(toSave.winx, toSave.winy) = program->window.clientPosition();
-  try {
-    store->save(toSave);
-  } catch (...) {
-    std::fprintf(stderr, "zelvor: %s\n", currentFailureText().c_str());
-  }
-
-  // A job still running could meet the static destructors of the libraries
-  // it uses; leave without running any.
-  if (!jobsEnded) {
-    std::fflush(nullptr);
-    std::_Exit(exitCode);
-  }
-  return exitCode;
+  ExitSteps steps;
+  steps.showFailure = MainWindow::showErrorBox;
+  steps.hideWindow = [] { program->window.hideWindow(); };
+  steps.saveSettings = [&store] {
+    Settings toSave = program->settings;
+    std::tie(toSave.winx, toSave.winy) = program->window.clientPosition();
+    try {
+      store->save(toSave);
+    } catch (...) {
+      std::fprintf(stderr, "zelvor: %s\n", currentFailureText().c_str());
+    }
+  };
+  return endRun(program->view, program->workflow.jobLock(), *program, exitCode, failure, steps);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <FL/Enumerations.H>
 #include <FL/Fl.H>
+#include <FL/fl_ask.H>
 
 namespace zelvor {
 
@@ -78,7 +79,7 @@ MainWindow::MainWindow(int x, int y, const std::string& title, DecodedImage pict
   progress_.color(FL_BACKGROUND_COLOR);
   progress_.selection_color(fl_rgb_color(10, 36, 106));
   progress_.minimum(0);
-  progress_.maximum(progressRange);
+  progress_.maximum(View::progressRange);
   progress_.value(0);
   progress_.hide();
 
@@ -174,6 +175,25 @@ void MainWindow::stopProgressTimer() {
 std::pair<int, int> MainWindow::clientPosition() {
   if (shown()) lastPosition_ = {x(), y()};
   return lastPosition_;
+}
+
+void MainWindow::showError(const std::string& text) {
+  if (!quit_) showErrorBox(text);
+}
+
+void MainWindow::hideAndQuit(int exitCode) {
+  quit_ = Quit{Quit::By::window, exitCode};
+  hideWindow();
+}
+
+void MainWindow::quitForJob(int exitCode) {
+  if (!quit_ || quit_->by == Quit::By::job) quit_ = Quit{Quit::By::job, exitCode};
+  hideWindow();
+}
+
+void MainWindow::showErrorBox(const std::string& text) {
+  fl_message_title("Error");
+  fl_alert("%s", text.c_str());
 }
 
 void MainWindow::hideWindow() {

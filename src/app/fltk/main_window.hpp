@@ -4,9 +4,9 @@
 // Threading contract: every widget belongs to the window's thread, the one
 // that runs the FLTK loop. That thread calls Fl::lock() once, before any
 // other thread starts, so that Fl::awake works. Job threads never touch
-// widgets, nor any member of MainWindow but selectionCopy(): they hand their
+// widgets, nor any member of MainWindow but selectedClass(): they hand their
 // work to the window's thread with Fl::awake(callback, data), which is what
-// FltkView does for them. So each member below, bar selectionCopy(), is for
+// FltkView does for them. So each member below, bar selectedClass(), is for
 // the window's thread only.
 #pragma once
 
@@ -21,15 +21,17 @@
 #include <atomic>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/bmp_image.hpp"
+#include "app/view.hpp"
 
 namespace zelvor {
 
-class MainWindow : public Fl_Double_Window {
+class MainWindow : public Fl_Double_Window, public View {
  public:
   // The controls whose hints the status bar shows.
   enum class Control { none, classList, go, exit };
@@ -50,7 +52,6 @@ class MainWindow : public Fl_Double_Window {
   static constexpr int pictureWidth = 341;
   static constexpr int pictureHeight = 163;
   static constexpr int statusHeight = 20;
-  static constexpr int progressRange = 10000;
   static constexpr double tickSeconds = 0.25;
 
   // `picture` is the backdrop, `icon` the window's icon (depth 4), or an
@@ -61,22 +62,41 @@ class MainWindow : public Fl_Double_Window {
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 
-  void setStatusText(const std::string& text);
-  void setProgressPosition(int position);
-  void setProgressVisible(bool visible);
-  void setBusyCursor(bool busy);
-  void setClassListEnabled(bool enabled);
-  void setGoEnabled(bool enabled);
-  void clearClasses();
-  void addClasses(const std::vector<std::string>& names);
-  // An out-of-range position leaves the selection as it is.
-  void selectClass(int position);
-  void startProgressTimer();
-  void stopProgressTimer();
+  // Who asked the loop to end, and with what exit code.
+  struct Quit {
+    enum class By { window, job };
+    By by;
+    int exitCode;
+  };
 
+  // The View, for the window's thread. Once a quit has run, showError shows
+  // no more boxes.
+  void setStatusText(const std::string& text) override;
+  void setProgressPosition(int position) override;
+  void setProgressVisible(bool visible) override;
+  void setBusyCursor(bool busy) override;
+  void setClassListEnabled(bool enabled) override;
+  void setGoEnabled(bool enabled) override;
+  void clearClasses() override;
+  void addClasses(const std::vector<std::string>& names) override;
+  // An out-of-range position leaves the selection as it is.
+  void selectClass(int position) override;
   // The selected position, or -1; the one member any thread may call. Kept
   // up to date by the window's thread whenever the selection changes.
-  int selectionCopy() const noexcept { return selection_.load(); }
+  int selectedClass() override { return selection_.load(); }
+  void startProgressTimer() override;
+  void stopProgressTimer() override;
+  void showError(const std::string& text) override;
+  // The window's own quit (the user closed it), which overrides a job's.
+  void hideAndQuit(int exitCode) override;
+  // A job's quit, handed over by FltkView; it does not override the
+  // window's own.
+  void quitForJob(int exitCode);
+  // The quit that has run, if any.
+  const std::optional<Quit>& quit() const noexcept { return quit_; }
+
+  // The modal error box captioned "Error", also before any window exists.
+  static void showErrorBox(const std::string& text);
 
   // Where the window is (or was, when hidden through hideWindow), in the
   // terms the constructor takes: FLTK places a window by the corner of its
@@ -123,6 +143,7 @@ class MainWindow : public Fl_Double_Window {
   Control hovered_ = Control::none;
   bool timerRunning_ = false;
   std::pair<int, int> lastPosition_;
+  std::optional<Quit> quit_;
 };
 
 }  // namespace zelvor

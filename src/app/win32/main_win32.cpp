@@ -6,16 +6,17 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "app/failure_text.hpp"
+#include "app/program_exit.hpp"
 #include "app/program_state.hpp"
 #include "app/settings.hpp"
 #include "app/site_address.hpp"
 #include "app/site_services.hpp"
+#include "app/string_ids.hpp"
 #include "app/status_area.hpp"
 #include "app/win32/main_window.hpp"
 #include "app/win32/message_loop.hpp"
@@ -29,10 +30,6 @@
 namespace zelvor {
 
 namespace {
-
-constexpr std::uint32_t titleText = 210;
-// How long the exit waits for a running job to notice the stop event.
-constexpr std::uint32_t exitWaitMs = 10000;
 
 // Everything the jobs share with the window.
 class Program final : public ProgramState, public MainWindow::Listener {
@@ -95,7 +92,7 @@ void saveQuietly(SettingsStore& store, const Settings& settings) {
 int run(HINSTANCE module) {
   std::string title;
   try {
-    title = kelvo::resourceString(titleText);
+    title = kelvo::resourceString(text::title);
   } catch (...) {
     return failStarting(currentFailureText());
   }
@@ -124,32 +121,22 @@ int run(HINSTANCE module) {
     if (store) saveQuietly(*store, settings);
     return 1;
   }
-  program->window.jobView().endLoop();
-
-  // Never released: a job that only now reaches the lock must not run on
-  // into the exit. The stop event is not set yet when a failure ended the
-  // loop, so a running job finishes its step rather than being cut short.
-  const bool jobsEnded = program->workflow.jobLock().acquire(exitWaitMs);
-
-  if (failure) {
-    program->window.showErrorBox(*failure);
-    program->stop.set();
+  ExitSteps steps;
+  steps.showFailure = [](const std::string& text) { program->window.showErrorBox(text); };
+  steps.hideWindow = [previouslyActive] {
     ShowWindow(program->window.handle(), SW_HIDE);
-    exitCode = 1;
-  }
-  SetActiveWindow(previouslyActive);
-
-  Settings toSave = program->settings;
-  if (const std::optional<POINT> position = program->window.restoredPosition()) {
-    toSave.winx = position->x;
-    toSave.winy = position->y;
-  }
-  saveQuietly(*store, toSave);
-
-  // A job still running could meet the static destructors of the libraries
-  // it uses; leave without running any.
-  if (!jobsEnded) std::_Exit(exitCode);
-  return exitCode;
+    SetActiveWindow(previouslyActive);
+  };
+  steps.saveSettings = [&store] {
+    Settings toSave = program->settings;
+    if (const std::optional<POINT> position = program->window.restoredPosition()) {
+      toSave.winx = position->x;
+      toSave.winy = position->y;
+    }
+    saveQuietly(*store, toSave);
+  };
+  return endRun(program->window.jobView(), program->workflow.jobLock(), *program, exitCode,
+                failure, steps);
 }
 
 }  // namespace

@@ -49,7 +49,6 @@ class MainWindow final : public View {
   static constexpr int outerHeight = 206;
   static constexpr int pictureId = 151;
   static constexpr int iconId = 101;
-  static constexpr int progressRange = 10000;
   static constexpr UINT tickMs = 250;
 
   // Registers the window class named `title` and makes the window, titled

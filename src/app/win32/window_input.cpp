@@ -1,6 +1,8 @@
 // The main window's key and hover rules.
 #include "app/win32/window_input.hpp"
 
+#include "app/string_ids.hpp"
+
 namespace zelvor {
 
 Command sysCharCommand(WPARAM character) noexcept {
@@ -19,11 +21,11 @@ Command sysCharCommand(WPARAM character) noexcept {
 std::uint32_t hintTextId(Control control) noexcept {
   switch (control) {
     case Control::go:
-      return 211;
+      return text::goHint;
     case Control::classList:
-      return 214;
+      return text::listHint;
     case Control::exit:
-      return 215;
+      return text::exitHint;
     case Control::none:
       break;
   }

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "support/failure.hpp"
+
 namespace zelvor {
 
 EchoPlatforms systemEchoPlatforms() {
@@ -19,7 +21,7 @@ void runPing(RunState& state, std::vector<ServerEntry>& servers, std::uint32_t l
     if (state.stop.isSet()) return;
     try {
       RawEchoEngine(state, platforms.raw).run(servers, airborne);
-    } catch (const std::string& failure) {
+    } catch (const kelvo::Failure& failure) {
       // The raw engine is an optimisation: whatever stopped it, the
       // echo-service engine may still measure.
       if (rawFailure) *rawFailure = failure;
@@ -31,12 +33,12 @@ void runPing(RunState& state, std::vector<ServerEntry>& servers, std::uint32_t l
     if (state.stop.isSet()) return;
     try {
       DllEchoEngine(state, platforms.dll).run(servers, threads);
-    } catch (const std::string& failure) {
-      throw std::string(failure);
+    } catch (const kelvo::Failure& failure) {
+      throw kelvo::Failure(failure);
     }
   }
 
-  if (!state.success.isSet()) throw std::string(pingNeverSucceededText);
+  if (!state.success.isSet()) throw kelvo::Failure(pingNeverSucceededText);
 }
 
 }  // namespace zelvor

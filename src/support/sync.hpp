@@ -14,7 +14,7 @@ namespace kelvo {
 class Event {
  public:
   // Creates the event, not set. `name` is borrowed; the program passes null.
-  // Throws WinError.
+  // Throws Failure.
   explicit Event(const char* name = nullptr);
   ~Event();
   Event(const Event&) = delete;
@@ -40,7 +40,7 @@ class MutexLock;
 class Mutex {
  public:
   // Creates the mutex, not held. `name` is borrowed; the program passes null.
-  // Throws WinError.
+  // Throws Failure.
   explicit Mutex(const char* name = nullptr);
   ~Mutex();
   Mutex(const Mutex&) = delete;

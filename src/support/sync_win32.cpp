@@ -1,7 +1,7 @@
 // Event and Mutex below the platform seam, on kernel event and mutex objects.
 #include <windows.h>
 
-#include "support/error.hpp"
+#include "support/failure.hpp"
 #include "support/native_event_win32.hpp"
 #include "support/owned_handle_win32.hpp"
 #include "support/sync.hpp"
@@ -9,9 +9,9 @@
 namespace kelvo {
 
 namespace {
-// The handle, or WinError with the creating call's last error.
+// The handle, or Failure with the creating call's last error.
 HANDLE checked(HANDLE handle) {
-  if (handle == nullptr) throw WinError();
+  if (handle == nullptr) throw Failure::lastError();
   return handle;
 }
 }  // namespace

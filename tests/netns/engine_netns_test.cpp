@@ -12,6 +12,7 @@
 
 #include "catalogue/failure_texts.hpp"
 #include "ping/ping_run.hpp"
+#include "support/failure.hpp"
 
 namespace {
 
@@ -136,7 +137,7 @@ TEST_F(RealHosts, WithoutAnyIcmpRunPingGivesTheServicesFailure) {
   const auto failureOf = [this](std::uint32_t threads) -> std::string {
     try {
       zelvor::runPing(state, servers, loops, timeoutMs, 16, threads, zelvor::systemEchoPlatforms());
-    } catch (const std::string& failure) {
+    } catch (const kelvo::Failure& failure) {
       return failure;
     }
     return "";

@@ -31,6 +31,7 @@
 #include "ping/arrival_stamp_posix.hpp"
 #include "ping/echo_service.hpp"
 #include "ping/raw_icmp_channel.hpp"
+#include "support/failure.hpp"
 #include "support/owned_fd_posix.hpp"
 
 namespace zelvor {
@@ -456,7 +457,7 @@ TEST(RawChannelRefused, WithoutCapNetRaw) {
   try {
     openRawIcmpChannel();
     FAIL() << "a raw channel opened without CAP_NET_RAW";
-  } catch (const std::string& text) {
+  } catch (const kelvo::Failure& text) {
     EXPECT_EQ(text, "Unable to setup winsock 2");
   }
 }
@@ -645,7 +646,7 @@ TEST(EchoServiceRefused, WhenPingGroupRangeLeavesOurGroupsOut) {
   try {
     bindEchoService();
     FAIL() << "the echo service bound though ping sockets are refused";
-  } catch (const std::string& text) {
+  } catch (const kelvo::Failure& text) {
     EXPECT_EQ(text, "Unable to setup icmp.dll");
   }
 }

@@ -9,6 +9,7 @@
 
 #include "catalogue/failure_texts.hpp"
 #include "fake_echo.hpp"
+#include "support/failure.hpp"
 
 namespace {
 
@@ -28,7 +29,7 @@ class PingRun : public testing::Test {
   std::string outcome(std::uint32_t loops, std::uint32_t airborne, std::uint32_t threads) {
     try {
       zelvor::runPing(state, servers, loops, 500, airborne, threads, platforms, &rawFailure);
-    } catch (const std::string& failure) {
+    } catch (const kelvo::Failure& failure) {
       return failure;
     }
     return "";
@@ -36,13 +37,13 @@ class PingRun : public testing::Test {
 
   void refuseRawSockets() {
     platforms.raw.openChannel = []() -> std::unique_ptr<zelvor::RawIcmpChannel> {
-      throw std::string(zelvor::rawSocketRefusedText);
+      throw kelvo::Failure(zelvor::rawSocketRefusedText);
     };
   }
 
   void refuseEchoService() {
     platforms.dll.bindService = []() -> std::shared_ptr<zelvor::EchoService> {
-      throw std::string(zelvor::echoServiceRefusedText);
+      throw kelvo::Failure(zelvor::echoServiceRefusedText);
     };
   }
 

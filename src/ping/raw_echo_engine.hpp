@@ -42,7 +42,7 @@ class RawEchoEngine {
 
   RawEchoEngine(RunState& state, Platform platform);
 
-  // Gives every server loopCount echoes with at most `airborne` requests in
+  // Gives every server settings.loops echoes with at most `airborne` requests in
   // flight, at most one per server (so never more slots than servers).
   // Resolves every host before the first request; a host that does not
   // resolve gets BADADDRESS samples in the places its requests would have

@@ -20,8 +20,8 @@ struct Event::Handle : OwnedHandle {
   using OwnedHandle::OwnedHandle;
 };
 
-Event::Event(const char* name)
-    : handle_(std::make_unique<Handle>(checked(CreateEventA(nullptr, TRUE, FALSE, name)))) {}
+Event::Event()
+    : handle_(std::make_unique<Handle>(checked(CreateEventA(nullptr, TRUE, FALSE, nullptr)))) {}
 
 Event::~Event() = default;
 
@@ -37,8 +37,8 @@ struct Mutex::Handle : OwnedHandle {
   using OwnedHandle::OwnedHandle;
 };
 
-Mutex::Mutex(const char* name)
-    : handle_(std::make_unique<Handle>(checked(CreateMutexA(nullptr, FALSE, name)))) {}
+Mutex::Mutex()
+    : handle_(std::make_unique<Handle>(checked(CreateMutexA(nullptr, FALSE, nullptr)))) {}
 
 Mutex::~Mutex() = default;
 

@@ -12,15 +12,17 @@
 
 namespace {
 
-// The test program links no resources at all.
+// The test program links no resources at all, so the bitmap is missing; the
+// failure's text carries no code, so the reason is read here.
 TEST(BackdropImageTest, AMissingBitmapThrowsTheUnknownFailure) {
-  DWORD code = 0;
+  const HINSTANCE module = GetModuleHandleA(nullptr);
+  EXPECT_EQ(LoadBitmapA(module, MAKEINTRESOURCEA(zelvor::MainWindow::pictureId)), nullptr);
+  const DWORD code = GetLastError();
   std::string thrownText;
   std::string shown;
   try {
-    const zelvor::BackdropImage image(GetModuleHandleA(nullptr), zelvor::MainWindow::pictureId);
+    const zelvor::BackdropImage image(module, zelvor::MainWindow::pictureId);
   } catch (const kelvo::Failure& thrown) {
-    code = GetLastError();
     thrownText = thrown;
     try {
       throw;

@@ -23,11 +23,11 @@ struct EchoPlatforms {
 };
 EchoPlatforms systemEchoPlatforms();
 
-// How a run ended; both empty when an echo succeeded or the stop event was
-// signalled before an engine would start.
+// How a run ended.
 struct PingEnd {
   // Why nothing was measured: the echo-service engine's failure, or
-  // pingNeverSucceededText when no echo succeeded.
+  // pingNeverSucceededText when no echo succeeded. Empty when an echo
+  // succeeded or the stop event was signalled before an engine would start.
   std::optional<kelvo::Failure> failure;
   // The raw-socket engine's failure when it failed, so that a caller can say
   // why neither engine could measure.

@@ -34,6 +34,7 @@
 #include "ping/dll_echo_engine.hpp"
 #include "ping/raw_echo_engine.hpp"
 #include "ping/run_state.hpp"
+#include "support/failure.hpp"
 
 namespace {
 
@@ -226,7 +227,7 @@ int main(int argc, char** argv) {
     } else {
       zelvor::RawEchoEngine(state, raw).run(servers, options.airborne);
     }
-  } catch (const std::string& failure) {
+  } catch (const kelvo::Failure& failure) {
     fail("the engine did not start: " + failure);
   }
   const auto end = std::chrono::steady_clock::now();

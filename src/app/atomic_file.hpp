@@ -14,7 +14,7 @@ enum class ExistingFile { replace, keep };
 // in the same folder, flushes it to the disk and renames it to `path` (on
 // POSIX the folder is then flushed too, so the rename lasts). With
 // ExistingFile::keep a file already at `path` is never touched: the call
-// then returns false and leaves nothing behind. Throws kelvo::WinError
+// then returns false and leaves nothing behind. Throws kelvo::Failure
 // "<path>: <reason>" for any other failure, also leaving no temporary file.
 bool writeFileAtomically(const std::string& path, std::string_view bytes, ExistingFile existing);
 

@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "app/atomic_file.hpp"
-#include "support/error.hpp"
+#include "support/failure.hpp"
 #include "support/owned_fd_posix.hpp"
 
 namespace zelvor {
@@ -20,9 +20,9 @@ namespace zelvor {
 namespace {
 
 // Read errno before anything else can change it.
-kelvo::WinError failure(const std::string& path) {
+kelvo::Failure failure(const std::string& path) {
   const int code = errno;
-  return kelvo::WinError(path + ": " + std::strerror(code));
+  return kelvo::Failure(path + ": " + std::strerror(code));
 }
 
 std::string folderOf(const std::string& path) {

@@ -7,16 +7,16 @@
 #include <utility>
 
 #include "app/atomic_file.hpp"
-#include "support/error.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor {
 
 namespace {
 
 // Read the last error before anything else can change it.
-kelvo::WinError failure(const std::string& path) {
-  const kelvo::WinError reason;
-  return kelvo::WinError(path + ": " + reason);
+kelvo::Failure failure(const std::string& path) {
+  const kelvo::Failure reason = kelvo::Failure::lastError();
+  return kelvo::Failure(path + ": " + reason);
 }
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+#include "support/failure.hpp"
+
 namespace zelvor {
 
 namespace {
@@ -44,7 +46,9 @@ class DibReader {
  public:
   explicit DibReader(const char* failurePrefix) : prefix_(failurePrefix) {}
 
-  [[noreturn]] void fail(const char* reason) const { throw std::string(prefix_) + reason; }
+  [[noreturn]] void fail(const char* reason) const {
+    throw kelvo::Failure(std::string(prefix_) + reason);
+  }
 
   // Reads the header at `offset`; the palette follows it directly.
   DibLayout readHeader(std::span<const std::uint8_t> data, std::size_t offset, unsigned bits,
@@ -200,7 +204,8 @@ DecodedImage decodeIcon(std::span<const std::uint8_t> file, int side) {
     }
     return image;
   }
-  throw std::string("Bad icon: no ") + std::to_string(side) + "x" + std::to_string(side) + " image";
+  throw kelvo::Failure(std::string("Bad icon: no ") + std::to_string(side) + "x" +
+                       std::to_string(side) + " image");
 }
 
 }  // namespace zelvor

@@ -1,15 +1,15 @@
 // Turning whatever was thrown into the error box's text.
 #include "app/failure_text.hpp"
 
+#include "support/failure.hpp"
+
 namespace zelvor {
 
 std::string currentFailureText() {
   try {
     throw;
-  } catch (const std::string& text) {
-    return text;
-  } catch (const char* text) {
-    return text != nullptr ? text : unknownFailureText;
+  } catch (const kelvo::Failure& failure) {
+    return failure;
   } catch (...) {
     return unknownFailureText;
   }

@@ -6,8 +6,7 @@
 namespace zelvor {
 
 // Called inside a catch (...): the text of the failure being handled. A
-// string (WinError and Socket::Failure included) and a plain character text
-// give their own text; anything else gives unknownFailureText.
+// kelvo::Failure gives its own text; anything else gives unknownFailureText.
 std::string currentFailureText();
 
 inline constexpr const char* unknownFailureText = "Unknown error";

@@ -10,7 +10,7 @@ namespace zelvor {
 
 struct ProgramState {
   explicit ProgramState(const Settings& loaded)
-      : settings(loaded), runState{RunSettings{}, {}, progress, clock, stop} {}
+      : settings(loaded), runState{PingSettings{}, {}, progress, clock, stop} {}
   ProgramState(const ProgramState&) = delete;
   ProgramState& operator=(const ProgramState&) = delete;
 

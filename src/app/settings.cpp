@@ -63,6 +63,11 @@ Settings settingsInUse(const Settings& stored) {
   return used;
 }
 
+PingSettings pingSettingsOf(const Settings& inUse) {
+  return {static_cast<std::uint32_t>(inUse.loops), static_cast<std::uint32_t>(inUse.timeoutNew),
+          static_cast<std::uint32_t>(inUse.airborneNew), static_cast<std::uint32_t>(inUse.threads)};
+}
+
 std::string formatSettingsText(const Settings& settings) {
   std::string text;
   for (const SettingsField& field : settingsFields) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "ping/run_state.hpp"
+
 namespace zelvor {
 
 // Each number is held as stored, whatever its value, so that a save never
@@ -60,6 +62,10 @@ inline constexpr std::array<SettingsField, 6> settingsFields{{
 // bounds is taken as its default, as a value that is not a number is. The
 // site is left as it is; chooseSite judges it.
 Settings settingsInUse(const Settings& stored);
+
+// The four measuring numbers of settings already within their bounds, where
+// none is negative.
+PingSettings pingSettingsOf(const Settings& inUse);
 
 // Reads `name=value` lines, ended by LF or CR LF (the last one may lack its
 // end). Starts from the defaults; a line sets a value only when its name is

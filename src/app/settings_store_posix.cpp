@@ -9,6 +9,7 @@
 #include "app/atomic_file.hpp"
 #include "app/file_settings_store.hpp"
 #include "app/xdg_folder_posix.hpp"
+#include "support/failure.hpp"
 #include "support/owned_fd_posix.hpp"
 
 namespace zelvor {
@@ -50,8 +51,8 @@ Settings FileSettingsStore::load() {
 void FileSettingsStore::save(const Settings& settings) {
   try {
     writeFileAtomically(path_, formatSettingsText(settings), ExistingFile::replace);
-  } catch (const std::string& reason) {
-    throw std::string(notSavedPrefix) + reason;
+  } catch (const kelvo::Failure& reason) {
+    throw kelvo::Failure(std::string(notSavedPrefix) + reason);
   }
 }
 

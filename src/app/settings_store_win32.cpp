@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/settings.hpp"
-#include "support/error.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor {
 
@@ -82,7 +82,7 @@ class RegistrySettingsStore final : public SettingsStore {
   void save(const Settings& settings) override {
     HKEY created = nullptr;
     const LONG code = RegCreateKeyA(HKEY_LOCAL_MACHINE, settingsKeyPath, &created);
-    if (code != ERROR_SUCCESS) throw kelvo::WinError(static_cast<std::int32_t>(code));
+    if (code != ERROR_SUCCESS) throw kelvo::Failure::ofCode(static_cast<std::int32_t>(code));
     const RegistryKey key(created);
     // A value that cannot be written is left out rather than failing the
     // rest: the next load takes its default, the others are kept.

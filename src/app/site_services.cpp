@@ -26,13 +26,10 @@ WorkflowServices siteServices(RunState& runState) {
   services.keepUnsent = [](const std::string& report) {
     return UnsentReports(UnsentReports::defaultFolder()).keep(report);
   };
-  // Within their bounds the settings are never negative.
   services.ping = [&runState](std::vector<ServerEntry>& servers, const Settings& stored) {
-    const Settings measuring = settingsInUse(stored);
-    runPing(runState, servers, static_cast<std::uint32_t>(measuring.loops),
-            static_cast<std::uint32_t>(measuring.timeoutNew),
-            static_cast<std::uint32_t>(measuring.airborneNew),
-            static_cast<std::uint32_t>(measuring.threads), systemEchoPlatforms());
+    const PingEnd end =
+        runPing(runState, servers, pingSettingsOf(settingsInUse(stored)), systemEchoPlatforms());
+    if (end.failure) throw *end.failure;
   };
   services.openBrowser = openInBrowser;
   services.text = kelvo::resourceString;

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "app/atomic_file.hpp"
-#include "support/error.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor {
 
@@ -14,12 +14,12 @@ UnsentReports::UnsentReports(std::string folder) : folder_(std::move(folder)) {}
 std::string UnsentReports::keep(std::string_view report,
                                 std::chrono::system_clock::time_point now) const {
   // A bare name would land in whatever the working folder is.
-  if (folder_.empty()) throw kelvo::WinError(unknownFolderText);
+  if (folder_.empty()) throw kelvo::Failure(unknownFolderText);
   for (int count = 1; count <= maxPerSecond; ++count) {
     std::string path = folder_ + unsentReportName(now, count);
     if (writeFileAtomically(path, report, ExistingFile::keep)) return path;
   }
-  throw kelvo::WinError(folder_ + ": " + noFreeNameText);
+  throw kelvo::Failure(folder_ + ": " + noFreeNameText);
 }
 
 std::string unsentReportName(std::chrono::system_clock::time_point time, int count) {

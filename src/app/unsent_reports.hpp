@@ -23,7 +23,7 @@ class UnsentReports {
 
   // Writes `report` atomically, the folder made when missing, under the
   // first name unsentReportName gives for `now` that no file has yet, and
-  // returns the file's full path. Throws kelvo::WinError when it could not
+  // returns the file's full path. Throws kelvo::Failure when it could not
   // (nothing is then left in the folder).
   std::string keep(std::string_view report, std::chrono::system_clock::time_point now) const;
   std::string keep(std::string_view report) const {

@@ -9,6 +9,7 @@
 
 #include "catalogue/failure_texts.hpp"
 #include "catalogue/report.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor {
 
@@ -19,7 +20,7 @@ constexpr std::string_view endLine = "END";
 [[noreturn]] void refuse(std::size_t lineNumber, std::string_view reason) {
   std::string text = "line " + std::to_string(lineNumber) + ": ";
   text += reason;
-  throw text;
+  throw kelvo::Failure(text);
 }
 
 bool isControl(char c) {

@@ -18,6 +18,7 @@
 #include "cli/measuring.hpp"
 #include "cli/result_formats.hpp"
 #include "net/http_client.hpp"
+#include "support/failure.hpp"
 #include "support/resource_string.hpp"
 
 namespace zelvor::cli {
@@ -55,7 +56,7 @@ std::string postFailure(const SiteInUse& site) {
 std::string postReport(const SiteInUse& site, const std::string& report) {
   const std::string handle = httpPost(site.address.host, kelvo::resourceString(text::resultsPath),
                                       report, site.address.port, maxHandleReplyBytes);
-  if (!isHandleReply(handle)) throw std::string(notHandleText);
+  if (!isHandleReply(handle)) throw kelvo::Failure(notHandleText);
   return site.resultsAddress + handle;
 }
 

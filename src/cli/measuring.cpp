@@ -13,6 +13,7 @@
 #include "ping/echo_service.hpp"
 #include "ping/ping_run.hpp"
 #include "ping/raw_icmp_channel.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor::cli {
 
@@ -42,14 +43,13 @@ bool anySample(const std::vector<ServerEntry>& servers) {
                      [](const ServerEntry& server) { return !server.samples.empty(); });
 }
 
-std::string whyNothingMeasured(const std::string& failure, const std::string& rawFailure,
-                               const Measuring& measuring) {
-  const bool rawRefused = measuring.airborne == 0 || rawFailure == rawSocketRefusedText;
-  const bool serviceRefused = measuring.threads == 0 || failure == echoServiceRefusedText;
+std::string whyNothingMeasured(const PingEnd& ran, const Measuring& measuring) {
+  const bool rawRefused = measuring.airborne == 0 || ran.rawFailure == rawSocketRefusedText;
+  const bool serviceRefused = measuring.threads == 0 || ran.failure == echoServiceRefusedText;
   if (rawRefused && serviceRefused && (measuring.airborne > 0 || measuring.threads > 0))
     return noIcmpAllowedText;
-  std::string text = nothingMeasuredText + failure;
-  if (!rawFailure.empty()) text += " (raw sockets: " + rawFailure + ")";
+  std::string text = nothingMeasuredText + *ran.failure;
+  if (ran.rawFailure && !ran.rawFailure->empty()) text += " (raw sockets: " + *ran.rawFailure + ")";
   return text;
 }
 
@@ -77,24 +77,23 @@ MeasuringEnd measure(std::vector<ServerEntry>& servers, const Measuring& measuri
     if (showProgress) eraseProgress();
   });
 
-  std::string failure;
-  std::string rawFailure;
+  // The watcher must be joined whatever happens, even when memory runs out.
+  PingEnd ran;
   try {
-    runPing(state, servers, measuring.loops, measuring.timeoutMs, measuring.airborne,
-            measuring.threads, systemEchoPlatforms(), &rawFailure);
+    ran = runPing(state, servers, measuring, systemEchoPlatforms());
   } catch (...) {
-    failure = currentFailureText();
+    ran.failure = kelvo::Failure(currentFailureText());
   }
   finished.store(true);
   watcher.join();
 
   MeasuringEnd end;
   end.interrupted = interrupted.load();
-  if (end.interrupted || failure.empty()) return end;
-  if (failure == pingNeverSucceededText && anySample(servers)) {
+  if (end.interrupted || !ran.failure) return end;
+  if (*ran.failure == pingNeverSucceededText && anySample(servers)) {
     end.noEchoSucceeded = true;
   } else {
-    end.failure = whyNothingMeasured(failure, rawFailure, measuring);
+    end.failure = whyNothingMeasured(ran, measuring);
   }
   return end;
 }

@@ -47,11 +47,7 @@ std::variant<Measuring, std::string> measuringSettings(const Settings& stored,
     used.airborneNew = 0;
   }
 
-  // Within their bounds the settings are never negative.
-  return Measuring{static_cast<std::uint32_t>(used.loops),
-                   static_cast<std::uint32_t>(used.timeoutNew),
-                   static_cast<std::uint32_t>(used.airborneNew),
-                   static_cast<std::uint32_t>(used.threads), arguments.engine};
+  return Measuring{pingSettingsOf(used), arguments.engine};
 }
 
 std::string_view engineName(Engine engine) {

@@ -15,11 +15,8 @@ namespace zelvor::cli {
 // auto: the raw-socket engine, then the echo service, as the window does.
 enum class Engine { automatic, raw, service };
 
-struct Measuring {
-  std::uint32_t loops = 0;
-  std::uint32_t timeoutMs = 0;
-  std::uint32_t airborne = 0;  // 0: no raw-socket engine
-  std::uint32_t threads = 0;   // 0: no echo-service engine
+// The engine chosen shows in the settings: the other one's number is 0.
+struct Measuring : PingSettings {
   Engine engine = Engine::automatic;
 };
 

@@ -8,6 +8,7 @@
 
 #include "net/http_scan.hpp"
 #include "net/winsock.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor {
 
@@ -47,13 +48,14 @@ std::string readBody(kelvo::ByteReader& reader, std::size_t limit) {
   return body;
 }
 
-std::string bodyTooLong(std::size_t maxBodyBytes) {
-  return badResponsePrefix + (bodyOverText + std::to_string(maxBodyBytes)) + " bytes";
+kelvo::Failure bodyTooLong(std::size_t maxBodyBytes) {
+  return kelvo::Failure(badResponsePrefix + (bodyOverText + std::to_string(maxBodyBytes)) +
+                        " bytes");
 }
 
-std::string bodyCutShort(std::size_t received, std::size_t announced) {
-  return badResponsePrefix + (bodyOfText + std::to_string(received)) + " bytes, " +
-         std::to_string(announced) + " announced";
+kelvo::Failure bodyCutShort(std::size_t received, std::size_t announced) {
+  return kelvo::Failure(badResponsePrefix + (bodyOfText + std::to_string(received)) + " bytes, " +
+                        std::to_string(announced) + " announced");
 }
 
 std::string exchange(const std::string& host, std::uint16_t port, std::uint32_t timeoutMs,
@@ -93,8 +95,8 @@ std::string postRequestHead(std::string_view host, std::string_view path, std::s
 std::string readResponse(kelvo::ByteReader& reader, std::size_t maxBodyBytes) {
   const std::string statusLine = readTextLine(reader, statusLineSize);
   const auto status = http::scanStatusCode(statusLine);
-  if (!status) throw std::string(badResponsePrefix + statusLine);
-  if (*status != 200) throw std::string(httpFailurePrefix + std::to_string(*status));
+  if (!status) throw kelvo::Failure(badResponsePrefix + statusLine);
+  if (*status != 200) throw kelvo::Failure(httpFailurePrefix + std::to_string(*status));
 
   std::int32_t contentLength = -1;
   bool closeExpected = true;
@@ -104,7 +106,7 @@ std::string readResponse(kelvo::ByteReader& reader, std::size_t maxBodyBytes) {
     if (const auto length = http::scanContentLength(line)) contentLength = *length;
     if (const auto close = http::scanConnectionClose(line)) closeExpected = *close;
   }
-  if (!closeExpected && contentLength == -1) throw std::string(unknownEndText);
+  if (!closeExpected && contentLength == -1) throw kelvo::Failure(unknownEndText);
 
   // A length below -1 is no length for reading, though it let a connection
   // that stays open pass the check above.

@@ -12,10 +12,9 @@ constexpr const char* socketErrorPrefix = "Socket error ";
 constexpr const char* invalidAddressPrefix = "Invalid address: ";
 }  // namespace
 
-Socket::Failure::Failure()
-    : std::string(socketErrorPrefix + std::to_string(lastSocketErrorCode())) {}
-
-Socket::Failure::Failure(std::string text) : std::string(std::move(text)) {}
+Failure lastSocketFailure() {
+  return Failure(socketErrorPrefix + std::to_string(lastSocketErrorCode()));
+}
 
 Socket::Socket(const std::string& host, std::uint16_t port, std::uint32_t timeoutMs)
     : socket_(invalidSocket), timeoutMs_(timeoutMs) {
@@ -35,9 +34,9 @@ Socket::~Socket() {
 
 void Socket::sendAll(const char* data, std::size_t length) {
   do {
-    if (waitReady(socket_, waitWritable, timeoutMs_) != 1) throw Failure();
+    if (waitReady(socket_, waitWritable, timeoutMs_) != 1) throw lastSocketFailure();
     const long sent = detail::sendOnce(socket_, data, length);
-    if (sent < 0) throw Failure();
+    if (sent < 0) throw lastSocketFailure();
     data += sent;
     length -= static_cast<std::size_t>(sent);
   } while (length > 0);
@@ -51,11 +50,11 @@ int Socket::receive(char* buffer, int size) {
       return 0;
     case 1: {
       const long count = detail::receiveOnce(socket_, buffer, size);
-      if (count < 0) throw Failure();
+      if (count < 0) throw lastSocketFailure();
       return static_cast<int>(count);
     }
     default:
-      throw Failure();
+      throw lastSocketFailure();
   }
 }
 

@@ -1,5 +1,5 @@
 // A blocking TCP client socket with a time-out on every wait, its failure
-// type, and the two free operations that the echo engines share with it:
+// text, and the two free operations that the echo engines share with it:
 // host resolution and waiting for readiness.
 #pragma once
 
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "net/byte_reader.hpp"
+#include "support/failure.hpp"
 
 namespace kelvo {
 
@@ -41,18 +42,12 @@ int waitReady(NativeSocket socket, int mode, std::uint32_t timeoutMs);
 // The calling thread's last socket error code.
 std::int32_t lastSocketErrorCode() noexcept;
 
+// "Socket error " and the calling thread's last socket error; make it right
+// after the failed call.
+Failure lastSocketFailure();
+
 class Socket : public ByteReader {
  public:
-  // A failed socket call, as text. Caught as const std::string&.
-  class Failure : public std::string {
-   public:
-    // "Socket error " and the calling thread's last socket error; construct
-    // it right after the failed call.
-    Failure();
-    // A ready text, such as "Invalid address: " and the host.
-    explicit Failure(std::string text);
-  };
-
   // How long each wait for sending, for each receive and for the peer's end
   // after our half-close may take. The program talks to one site, whose
   // replies a person waits for: 20 s lets a loaded site answer a large
@@ -88,7 +83,7 @@ namespace detail {
 // The system calls under Socket, one platform file each. All report failure
 // through the last socket error; none of them blocks longer than one call.
 
-// A blocking TCP socket connected to `address`. Throws Socket::Failure, with
+// A blocking TCP socket connected to `address`. Throws a Failure, with
 // nothing left open.
 NativeSocket connectStream(const SocketAddress& address);
 // One send; the count taken, or -1 on failure.

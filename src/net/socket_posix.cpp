@@ -83,12 +83,12 @@ namespace detail {
 
 NativeSocket connectStream(const SocketAddress& address) {
   const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (socket < 0) throw Socket::Failure();
+  if (socket < 0) throw lastSocketFailure();
   sockaddr_in target{};
   static_assert(sizeof target == sizeof address);
   std::memcpy(&target, &address, sizeof target);
   if (connectBlocking(socket, target) < 0) {
-    const Socket::Failure failure;
+    const Failure failure = lastSocketFailure();
     ::close(socket);
     throw failure;
   }

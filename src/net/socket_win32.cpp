@@ -49,7 +49,7 @@ namespace detail {
 
 NativeSocket connectStream(const SocketAddress& address) {
   const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (socket == INVALID_SOCKET) throw Socket::Failure();
+  if (socket == INVALID_SOCKET) throw lastSocketFailure();
   u_long nonBlockingMode = 0;
   sockaddr_in target{};
   static_assert(sizeof target == sizeof address);
@@ -57,7 +57,7 @@ NativeSocket connectStream(const SocketAddress& address) {
   if (ioctlsocket(socket, FIONBIO, &nonBlockingMode) == SOCKET_ERROR ||
       ::connect(socket, reinterpret_cast<const sockaddr*>(&target), sizeof target) ==
           SOCKET_ERROR) {
-    const Socket::Failure failure;
+    const Failure failure = lastSocketFailure();
     closesocket(socket);
     throw failure;
   }

@@ -4,12 +4,13 @@
 #include <string>
 
 #include "net/winsock.hpp"
+#include "support/failure.hpp"
 
 namespace kelvo {
 
 void startWinsock() {
   WSADATA startupData;  // nothing reads it
-  if (WSAStartup(MAKEWORD(1, 0), &startupData) != 0) throw std::string("Failed to load winsock");
+  if (WSAStartup(MAKEWORD(1, 0), &startupData) != 0) throw kelvo::Failure("Failed to load winsock");
 }
 
 void cleanupWinsock() noexcept { WSACleanup(); }

@@ -21,7 +21,7 @@ DllEchoEngine::DllEchoEngine(RunState& state, Platform platform)
     : state_(state), platform_(std::move(platform)) {}
 
 void DllEchoEngine::run(std::vector<ServerEntry>& servers, std::uint32_t threads) {
-  state_.progress.reset(static_cast<std::uint32_t>(servers.size()) * state_.settings.loopCount);
+  state_.progress.reset(static_cast<std::uint32_t>(servers.size()) * state_.settings.loops);
   state_.success.clear();
   service_ = platform_.bindService();
   abandoned_ = false;
@@ -79,11 +79,11 @@ std::uint32_t DllEchoEngine::workerBody(void* argument) {
 
 void DllEchoEngine::work(Worker& worker) {
   for (ServerEntry& server : worker.servers) server.samples.clear();
-  for (std::uint32_t round = 0; round < state_.settings.loopCount; ++round) {
+  for (std::uint32_t round = 0; round < state_.settings.loops; ++round) {
     for (std::size_t i = 0; i < worker.servers.size(); ++i) {
       if (shouldStop()) return;
       ServerEntry& server = worker.servers[i];
-      const EchoSample sample = echoOnce(worker.addresses[i], state_.settings.echoTimeoutMs);
+      const EchoSample sample = echoOnce(worker.addresses[i], state_.settings.timeoutMs);
       if (sample.failure == nullptr) state_.success.set();
       server.samples.push_back(sample);
       state_.progress.advance();

@@ -40,7 +40,7 @@ class DllEchoEngine {
   // worker has ended, so no worker outlives what it uses: after the stop
   // event that is within about one echo time-out. Throws
   // echoServiceRefusedText when the service cannot be bound, and
-  // kelvo::WinError when a worker cannot be started.
+  // kelvo::Failure when a worker cannot be started.
   void run(std::vector<ServerEntry>& servers, std::uint32_t threads);
 
  private:

@@ -19,6 +19,7 @@
 #include "ping/arrival_stamp_posix.hpp"
 #include "ping/echo_service.hpp"
 #include "ping/icmp_wire.hpp"
+#include "support/failure.hpp"
 #include "support/owned_fd_posix.hpp"
 
 namespace zelvor {
@@ -163,7 +164,7 @@ class PingSocketService final : public EchoService {
 // refusal: without ping sockets the run can measure nothing this way.
 std::shared_ptr<EchoService> bindEchoService(ArrivalStamps stamps) {
   const kelvo::OwnedFd probe(openPingSocket());
-  if (!probe.valid()) throw std::string(echoServiceRefusedText);
+  if (!probe.valid()) throw kelvo::Failure(echoServiceRefusedText);
   return std::make_shared<PingSocketService>(stamps);
 }
 

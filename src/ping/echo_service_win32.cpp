@@ -16,6 +16,7 @@
 
 #include "ping/echo_service.hpp"
 #include "ping/winsock_startup_win32.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor {
 
@@ -41,13 +42,13 @@ class IcmpLibrary {
   // Throws `failureText` when the library or any of its calls is missing;
   // nothing is then left loaded.
   explicit IcmpLibrary(const char* failureText) : module_(LoadLibraryA("ICMP.DLL")) {
-    if (module_ == nullptr) throw std::string(failureText);
+    if (module_ == nullptr) throw kelvo::Failure(failureText);
     createFile = procedure<IcmpCreateFileCall>(module_, "IcmpCreateFile");
     closeHandle = procedure<IcmpCloseHandleCall>(module_, "IcmpCloseHandle");
     sendEcho = procedure<IcmpSendEchoCall>(module_, "IcmpSendEcho");
     if (createFile == nullptr || closeHandle == nullptr || sendEcho == nullptr) {
       FreeLibrary(module_);
-      throw std::string(failureText);
+      throw kelvo::Failure(failureText);
     }
   }
   ~IcmpLibrary() { FreeLibrary(module_); }

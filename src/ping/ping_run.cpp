@@ -1,42 +1,42 @@
 // runPing's choice between the engines.
 #include "ping/ping_run.hpp"
 
-#include <string>
-
 namespace zelvor {
 
 EchoPlatforms systemEchoPlatforms() {
   return {RawEchoEngine::systemPlatform(), DllEchoEngine::systemPlatform()};
 }
 
-void runPing(RunState& state, std::vector<ServerEntry>& servers, std::uint32_t loops,
-             std::uint32_t timeoutMs, std::uint32_t airborne, std::uint32_t threads,
-             const EchoPlatforms& platforms, std::string* rawFailure) {
-  state.settings = RunSettings{loops, timeoutMs};
+PingEnd runPing(RunState& state, std::vector<ServerEntry>& servers, const PingSettings& settings,
+                const EchoPlatforms& platforms) {
+  state.settings = settings;
   state.success.clear();
+  PingEnd end;
 
-  if (airborne > 0) {
-    if (state.stop.isSet()) return;
+  if (settings.airborne > 0) {
+    if (state.stop.isSet()) return end;
     try {
-      RawEchoEngine(state, platforms.raw).run(servers, airborne);
-    } catch (const std::string& failure) {
+      RawEchoEngine(state, platforms.raw).run(servers, settings.airborne);
+    } catch (const kelvo::Failure& failure) {
       // The raw engine is an optimisation: whatever stopped it, the
       // echo-service engine may still measure.
-      if (rawFailure) *rawFailure = failure;
+      end.rawFailure = failure;
     }
-    if (state.success.isSet()) return;
+    if (state.success.isSet()) return end;
   }
 
-  if (threads > 0) {
-    if (state.stop.isSet()) return;
+  if (settings.threads > 0) {
+    if (state.stop.isSet()) return end;
     try {
-      DllEchoEngine(state, platforms.dll).run(servers, threads);
-    } catch (const std::string& failure) {
-      throw std::string(failure);
+      DllEchoEngine(state, platforms.dll).run(servers, settings.threads);
+    } catch (const kelvo::Failure& failure) {
+      end.failure = failure;
+      return end;
     }
   }
 
-  if (!state.success.isSet()) throw std::string(pingNeverSucceededText);
+  if (!state.success.isSet()) end.failure = kelvo::Failure(pingNeverSucceededText);
+  return end;
 }
 
 }  // namespace zelvor

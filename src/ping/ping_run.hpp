@@ -2,14 +2,14 @@
 // echo-service engine as its fallback.
 #pragma once
 
-#include <cstdint>
-#include <string>
+#include <optional>
 #include <vector>
 
 #include "catalogue/catalogue.hpp"
 #include "ping/dll_echo_engine.hpp"
 #include "ping/raw_echo_engine.hpp"
 #include "ping/run_state.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor {
 
@@ -23,17 +23,23 @@ struct EchoPlatforms {
 };
 EchoPlatforms systemEchoPlatforms();
 
-// Measures `servers` with `loops` echoes each and an echo time-out of
-// `timeoutMs`: with the raw-socket engine keeping `airborne` requests in
-// flight (0 disables it), and, when that engine cannot start or records no
-// success, with the echo-service engine on `threads` workers (0 disables it).
-// Returns at once, without failing, when the stop event is signalled before
-// an engine would start. Throws pingNeverSucceededText when no echo
-// succeeded, and the echo-service engine's own failure text. With
-// `rawFailure`, the raw-socket engine's failure text is put there when it
-// failed, so that a caller can say why neither engine could measure.
-void runPing(RunState& state, std::vector<ServerEntry>& servers, std::uint32_t loops,
-             std::uint32_t timeoutMs, std::uint32_t airborne, std::uint32_t threads,
-             const EchoPlatforms& platforms, std::string* rawFailure = nullptr);
+// How a run ended.
+struct PingEnd {
+  // Why nothing was measured: the echo-service engine's failure, or
+  // pingNeverSucceededText when no echo succeeded. Empty when an echo
+  // succeeded or the stop event was signalled before an engine would start.
+  std::optional<kelvo::Failure> failure;
+  // The raw-socket engine's failure when it failed, so that a caller can say
+  // why neither engine could measure.
+  std::optional<kelvo::Failure> rawFailure;
+};
+
+// Measures `servers` as `settings` say: with the raw-socket engine (unless
+// settings.airborne is 0), and, when that engine cannot start or records no
+// success, with the echo-service engine (unless settings.threads is 0).
+// Returns at once when the stop event is signalled before an engine would
+// start.
+[[nodiscard]] PingEnd runPing(RunState& state, std::vector<ServerEntry>& servers,
+                              const PingSettings& settings, const EchoPlatforms& platforms);
 
 }  // namespace zelvor

@@ -40,7 +40,7 @@ RawEchoEngine::RawEchoEngine(RunState& state, Platform platform)
     : state_(state), platform_(std::move(platform)) {}
 
 void RawEchoEngine::run(std::vector<ServerEntry>& servers, std::uint32_t airborne) {
-  state_.progress.reset(static_cast<std::uint32_t>(servers.size()) * state_.settings.loopCount);
+  state_.progress.reset(static_cast<std::uint32_t>(servers.size()) * state_.settings.loops);
   state_.success.clear();
   channel_ = platform_.openChannel();
   servers_ = &servers;
@@ -98,7 +98,7 @@ bool RawEchoEngine::receiveOne() {
     sample.failure = replyFailureText(reply.kind);
   } else {
     const std::uint32_t rtt = receivedAt - slot.sentAt;
-    if (rtt > state_.settings.echoTimeoutMs) {
+    if (rtt > state_.settings.timeoutMs) {
       sample.failure = failure::timeout;
     } else {
       sample.rtt = static_cast<std::int32_t>(rtt);
@@ -112,7 +112,7 @@ bool RawEchoEngine::receiveOne() {
 void RawEchoEngine::expire() {
   const std::uint32_t now = state_.clock.now();
   for (Slot& slot : slots_) {
-    if (!slot.busy || now - slot.sentAt <= state_.settings.echoTimeoutMs) continue;
+    if (!slot.busy || now - slot.sentAt <= state_.settings.timeoutMs) continue;
     record(slot.server, EchoSample{failure::timeout, 0});
     slot.busy = false;
   }
@@ -144,7 +144,7 @@ RawEchoEngine::Slot* RawEchoEngine::freeSlot() {
 std::optional<std::size_t> RawEchoEngine::eligibleServer() const {
   const std::vector<ServerEntry>& servers = *servers_;
   for (std::size_t i = 0; i < servers.size(); ++i) {
-    if (servers[i].samples.size() >= state_.settings.loopCount) continue;
+    if (servers[i].samples.size() >= state_.settings.loops) continue;
     const bool inFlight = std::any_of(slots_.begin(), slots_.end(),
                                       [i](const Slot& s) { return s.busy && s.server == i; });
     if (!inFlight) return i;

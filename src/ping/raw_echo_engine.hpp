@@ -42,8 +42,9 @@ class RawEchoEngine {
 
   RawEchoEngine(RunState& state, Platform platform);
 
-  // Gives every server loopCount echoes with at most `airborne` requests in
-  // flight, at most one per server (so never more slots than servers).
+  // Gives every server the run's settings.loops echoes, with at most
+  // `airborne` requests in flight, at most one per server (so never more
+  // slots than servers).
   // Resolves every host before the first request; a host that does not
   // resolve gets BADADDRESS samples in the places its requests would have
   // taken. Every sample advances the progress counter. Returns once every

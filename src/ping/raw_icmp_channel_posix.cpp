@@ -11,6 +11,7 @@
 
 #include "ping/arrival_stamp_posix.hpp"
 #include "ping/raw_icmp_channel.hpp"
+#include "support/failure.hpp"
 #include "support/owned_fd_posix.hpp"
 
 namespace zelvor {
@@ -24,10 +25,10 @@ class RawSocketChannel final : public RawIcmpChannel {
   // it.
   explicit RawSocketChannel(ArrivalStamps stamps)
       : socket_(::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP)) {
-    if (!socket_.valid()) throw std::string(rawSocketRefusedText);
+    if (!socket_.valid()) throw kelvo::Failure(rawSocketRefusedText);
     const int timeToLive = 255;
     if (::setsockopt(socket_.get(), IPPROTO_IP, IP_TTL, &timeToLive, sizeof timeToLive) != 0) {
-      throw std::string(rawSocketSetupText);
+      throw kelvo::Failure(rawSocketSetupText);
     }
     if (stamps == ArrivalStamps::kernel) detail::askForArrivalStamps(socket_.get());
   }

@@ -12,6 +12,7 @@
 
 #include "ping/raw_icmp_channel.hpp"
 #include "ping/winsock_startup_win32.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor {
 
@@ -51,7 +52,7 @@ class WinsockRawChannel final : public RawIcmpChannel {
         setsockopt(socket_.get(), IPPROTO_IP, IP_TTL, reinterpret_cast<const char*>(&timeToLive),
                    sizeof timeToLive) == SOCKET_ERROR ||
         ioctlsocket(socket_.get(), FIONBIO, &nonBlocking) == SOCKET_ERROR) {
-      throw std::string(rawSocketSetupText);
+      throw kelvo::Failure(rawSocketSetupText);
     }
   }
 
@@ -93,7 +94,7 @@ class WinsockRawChannel final : public RawIcmpChannel {
   // two fail with different texts.
   static SOCKET probeThenOpen() {
     if (!RawSocket(socket(AF_INET, SOCK_RAW, IPPROTO_ICMP)).valid()) {
-      throw std::string(rawSocketRefusedText);
+      throw kelvo::Failure(rawSocketRefusedText);
     }
     return WSASocketA(AF_INET, SOCK_RAW, IPPROTO_ICMP, nullptr, 0, 0);
   }

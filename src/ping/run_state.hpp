@@ -10,11 +10,13 @@
 
 namespace zelvor {
 
-// The settings of the running measurement, written by runPing before any
-// engine starts and only read afterwards.
-struct RunSettings {
-  std::uint32_t loopCount = 0;      // echoes per server
-  std::uint32_t echoTimeoutMs = 0;  // how long an echo may take
+// The settings of a measurement, written into the run state by runPing
+// before any engine starts and only read afterwards.
+struct PingSettings {
+  std::uint32_t loops = 0;      // echoes per server
+  std::uint32_t timeoutMs = 0;  // how long an echo may take
+  std::uint32_t airborne = 0;   // raw-socket requests in flight; 0: no raw-socket engine
+  std::uint32_t threads = 0;    // echo-service workers; 0: no echo-service engine
 };
 
 // Milliseconds on a monotonic clock. The engines take one, so that tests
@@ -109,7 +111,7 @@ class SuccessFlag {
 // Everything a run shares. The program has one (processRunState); tests make
 // their own with a hand-driven clock.
 struct RunState {
-  RunSettings settings;
+  PingSettings settings;
   SuccessFlag success;
   ProgressCounter& progress;
   Clock& clock;

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "support/failure.hpp"
+
 namespace zelvor::detail {
 
 class WinsockStartup {
@@ -14,7 +16,7 @@ class WinsockStartup {
   // Throws `failureText` when the start-up fails; nothing is then held.
   WinsockStartup(WORD version, const char* failureText) {
     WSADATA startupData;  // nothing reads it
-    if (WSAStartup(version, &startupData) != 0) throw std::string(failureText);
+    if (WSAStartup(version, &startupData) != 0) throw kelvo::Failure(failureText);
   }
   ~WinsockStartup() { WSACleanup(); }
   WinsockStartup(const WinsockStartup&) = delete;

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "support/failure.hpp"
+
 namespace zelvor::site {
 
 namespace {
@@ -53,7 +55,8 @@ std::string randomHandle() {
     const ssize_t got = ::getrandom(bits + filled, sizeof bits - filled, 0);
     if (got < 0) {
       if (errno == EINTR) continue;
-      throw std::string("The system's random source failed: ") + std::strerror(errno);
+      throw kelvo::Failure(std::string("The system's random source failed: ") +
+                           std::strerror(errno));
     }
     filled += static_cast<std::size_t>(got);
   }

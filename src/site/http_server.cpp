@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "site/connection_stream.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor::site {
 
@@ -68,8 +69,8 @@ void HttpServer::drain() {
 int HttpServer::bindTo(const std::string& host, int port) {
   const int bound = port == 0 ? bind_to_any_port(host) : (bind_to_port(host, port) ? port : -1);
   if (bound < 0)
-    throw "Cannot listen on " + host + ":" + std::to_string(port) + ": " +
-        std::generic_category().message(errno);
+    throw kelvo::Failure("Cannot listen on " + host + ":" + std::to_string(port) + ": " +
+                         std::generic_category().message(errno));
   // cpp-httplib listens with a backlog of 5, which a burst of clients
   // overflows; listening again only lengthens the queue.
   ::listen(svr_sock_, listenBacklog);

@@ -11,6 +11,8 @@
 #include <system_error>
 #include <vector>
 
+#include "support/failure.hpp"
+
 namespace zelvor::site {
 
 namespace {
@@ -19,8 +21,8 @@ namespace {
 // this often even when nothing happens.
 constexpr int longestWaitMs = 1000;
 
-std::string systemFailure(const char* what) {
-  return std::string(what) + ": " + std::generic_category().message(errno);
+kelvo::Failure systemFailure(const char* what) {
+  return kelvo::Failure(std::string(what) + ": " + std::generic_category().message(errno));
 }
 
 }  // namespace

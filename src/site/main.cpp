@@ -24,6 +24,7 @@
 #include "site/site.hpp"
 #include "site/site_options.hpp"
 #include "site/store.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor::site {
 
@@ -55,7 +56,7 @@ void handleSignals(const sigset_t& signals, HttpServer& server, Site& site,
         const std::string summary = listSummary(list);
         site.replaceList(std::move(list));
         logLine("reloaded " + listFile + ": " + summary);
-      } catch (const std::string& failure) {
+      } catch (const kelvo::Failure& failure) {
         logLine("keeping the list served so far: " + failure);
       }
       continue;
@@ -118,7 +119,7 @@ int run(int argc, char** argv) {
     signalThread.join();
     logLine(served ? "stopped" : "stopped: the listening socket failed");
     return served ? 0 : 1;
-  } catch (const std::string& failure) {
+  } catch (const kelvo::Failure& failure) {
     std::fprintf(stderr, "zelvor-site: %s\n", failure.c_str());
     return 1;
   }

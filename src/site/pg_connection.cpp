@@ -6,6 +6,8 @@
 #include <limits>
 #include <utility>
 
+#include "support/failure.hpp"
+
 namespace zelvor::site {
 
 namespace {
@@ -51,7 +53,7 @@ std::string_view PgResult::field(std::size_t row, int column, std::size_t width)
   const std::string_view value(PQgetvalue(result_, r, column),
                                static_cast<std::size_t>(PQgetlength(result_, r, column)));
   if (width != 0 && value.size() != width)
-    throw std::string("The database answered with a value of an unexpected width");
+    throw kelvo::Failure("The database answered with a value of an unexpected width");
   return value;
 }
 
@@ -107,11 +109,11 @@ PgConnection::PgConnection(const std::string& url, const std::vector<PgStatement
   const char* const keys[] = {"connect_timeout", "options", "tcp_user_timeout", "dbname", nullptr};
   const char* const values[] = {"5", "-c statement_timeout=10000", "10000", url.c_str(), nullptr};
   connection_ = PQconnectdbParams(keys, values, 1);
-  if (connection_ == nullptr) throw std::string(connectText) + ": out of memory";
+  if (connection_ == nullptr) throw kelvo::Failure(std::string(connectText) + ": out of memory");
   if (PQstatus(connection_) != CONNECTION_OK) {
     std::string text = std::string(connectText) + ": " + firstLine(PQerrorMessage(connection_));
     PQfinish(connection_);
-    throw text;
+    throw kelvo::Failure(text);
   }
   try {
     for (const PgStatement& statement : statements) {
@@ -133,8 +135,9 @@ PgResult PgConnection::check(pg_result* result, std::string_view what) {
   PgResult owned(result);
   const ExecStatusType status = PQresultStatus(result);
   if (result != nullptr && (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)) return owned;
-  throw std::string(what) + ": " +
-      firstLine(result != nullptr ? PQresultErrorMessage(result) : PQerrorMessage(connection_));
+  throw kelvo::Failure(
+      std::string(what) + ": " +
+      firstLine(result != nullptr ? PQresultErrorMessage(result) : PQerrorMessage(connection_)));
 }
 
 PgResult PgConnection::run(const char* name, const PgParams& params, std::string_view what) {

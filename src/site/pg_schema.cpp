@@ -7,6 +7,7 @@
 #include <string>
 
 #include "site/sqlite_schema.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor::site {
 
@@ -62,11 +63,11 @@ void migratePostgresSchema(PgConnection& connection) {
                    .query("SELECT count(*) FROM pg_tables WHERE schemaname = current_schema()",
                           migrateText)
                    .integer(0, 0) != 0) {
-      throw std::string(foreignText);
+      throw kelvo::Failure(foreignText);
     }
     if (version > latestSchemaVersion) {
-      throw newerText + std::to_string(version) + ", this one knows " +
-          std::to_string(latestSchemaVersion);
+      throw kelvo::Failure(newerText + std::to_string(version) + ", this one knows " +
+                           std::to_string(latestSchemaVersion));
     }
     if (!versioned) {
       connection.execute("CREATE TABLE zelvor_schema_version (version bigint NOT NULL)",
@@ -80,7 +81,7 @@ void migratePostgresSchema(PgConnection& connection) {
           migrateText);
     }
     connection.execute("COMMIT", migrateText);
-  } catch (const std::string&) {
+  } catch (const kelvo::Failure&) {
     connection.rollback();
     throw;
   }

@@ -18,6 +18,7 @@
 #include "site/pg_schema.hpp"
 #include "site/store.hpp"
 #include "site/store_rules.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor::site {
 
@@ -196,7 +197,7 @@ class PgStore final : public Store {
       const auto lease = pool_.lease();
       try {
         return operation(*lease);
-      } catch (const std::string&) {
+      } catch (const kelvo::Failure&) {
         if (!lease->lost() || !mayRetry || attempt == 1) throw;
       }
       pool_.dropIdle();
@@ -220,7 +221,7 @@ class PgStore final : public Store {
       // No row: the handle was taken already.
       if (inserted.rows() == 1) return handle;
     }
-    throw std::string(handlesExhaustedText);
+    throw kelvo::Failure(handlesExhaustedText);
   }
 
   // A lost connection is closed when given back rather than kept.

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "site/request_log.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor::site {
 
@@ -35,7 +36,7 @@ void Retention::run() {
         batch = store_.deleteRunsBefore(cutoff, batchRuns);
         if (batch == batchRuns && !pause(batchPause)) return;
       }
-    } catch (const std::string& failure) {
+    } catch (const kelvo::Failure& failure) {
       logLine("retention: " + failure + "; trying again later");
     }
     if (deleted > 0) logLine("retention: deleted " + std::to_string(deleted) + " old runs");

@@ -8,6 +8,7 @@
 
 #include "catalogue/catalogue.hpp"
 #include "catalogue/report.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor::site {
 
@@ -22,7 +23,7 @@ namespace {
   }
   text += ": ";
   text += reason;
-  throw text;
+  throw kelvo::Failure(text);
 }
 
 bool isBlank(std::string_view line) {

@@ -16,6 +16,7 @@
 #include "site/request_log.hpp"
 #include "site/results.hpp"
 #include "stats/host_figures.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor::site {
 
@@ -84,7 +85,7 @@ void answerFailure(const httplib::Request& request, httplib::Response& response,
   response.status = 500;
   try {
     std::rethrow_exception(failure);
-  } catch (const std::string& storeFailure) {
+  } catch (const kelvo::Failure& storeFailure) {
     text = storeFailure;
     response.status = 503;
   } catch (const std::bad_alloc&) {
@@ -200,7 +201,7 @@ void Site::postReport(const httplib::Request& request, httplib::Response& respon
   ServerClass measured;
   try {
     measured = parseReport(request.body);
-  } catch (const std::string& reason) {
+  } catch (const kelvo::Failure& reason) {
     response.status = 400;
     response.set_content(reason + "\n", textType);
     return;

@@ -5,6 +5,8 @@
 
 #include <utility>
 
+#include "support/failure.hpp"
+
 namespace zelvor::site {
 
 namespace {
@@ -24,7 +26,7 @@ SqliteConnection::SqliteConnection(const std::string& path, int flags) : path_(p
                                  ? failure(openText)
                                  : std::string(openText) + " " + path + ": " + sqlite3_errstr(code);
     sqlite3_close(db_);
-    throw text;
+    throw kelvo::Failure(text);
   }
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_busy_timeout(db_, busyTimeoutMs);
@@ -43,13 +45,13 @@ void SqliteConnection::execute(const char* sql, std::string_view what) {
   if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) throw failure(what);
 }
 
-std::string SqliteConnection::failure(std::string_view what) const {
+kelvo::Failure SqliteConnection::failure(std::string_view what) const {
   std::string text(what);
   text += ' ';
   text += path_;
   text += ": ";
   text += sqlite3_errmsg(db_);
-  return text;
+  return kelvo::Failure(std::move(text));
 }
 
 bool SqliteConnection::inTransaction() const { return sqlite3_get_autocommit(db_) == 0; }

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/failure.hpp"
+
 struct sqlite3;
 
 namespace zelvor::site {
@@ -27,7 +29,7 @@ class SqliteConnection {
 
   // The one-line failure text: `what` ends with a word the path can follow
   // ("Could not open"), then the path and SQLite's message.
-  std::string failure(std::string_view what) const;
+  kelvo::Failure failure(std::string_view what) const;
 
   // False once SQLite has rolled back a transaction on its own.
   bool inTransaction() const;

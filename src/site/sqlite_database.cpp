@@ -9,6 +9,7 @@
 
 #include "site/sqlite_schema.hpp"
 #include "site/sqlite_statement.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor::site {
 
@@ -24,7 +25,7 @@ void makeFolderOf(const std::string& path) {
   if (folder.empty()) return;
   std::error_code error;
   std::filesystem::create_directories(folder, error);
-  if (error) throw folderText + folder.string() + ": " + error.message();
+  if (error) throw kelvo::Failure(folderText + folder.string() + ": " + error.message());
 }
 
 // Readers never wait for the writer, and a commit is one append and one
@@ -34,7 +35,7 @@ void useWriteAheadLog(SqliteConnection& connection) {
   StatementUse use(setMode);
   use->step();
   const std::string mode = use->columnText(0);
-  if (mode != "wal") throw "The database " + connection.path() + noWalText + mode;
+  if (mode != "wal") throw kelvo::Failure("The database " + connection.path() + noWalText + mode);
 }
 
 }  // namespace

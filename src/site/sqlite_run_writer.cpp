@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "site/store_rules.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor::site {
 
@@ -59,13 +60,13 @@ std::string SqliteRunWriter::add(const NewRun& run) {
   std::future<Outcome> waited;
   {
     std::lock_guard lock(mutex_);
-    if (stopping_) throw std::string(storeClosingText);
+    if (stopping_) throw kelvo::Failure(storeClosingText);
     queue_.push_back({&run, {}});
     waited = queue_.back().outcome.get_future();
   }
   queued_.notify_one();
   Outcome outcome = waited.get();
-  if (outcome.failure) throw std::move(*outcome.failure);
+  if (outcome.failure) throw kelvo::Failure(std::move(*outcome.failure));
   return std::move(outcome.handle);
 }
 
@@ -94,13 +95,13 @@ void SqliteRunWriter::storeBatch(std::vector<Queued>& batch) {
     for (std::size_t i = 0; i < batch.size(); ++i) {
       try {
         outcomes[i].handle = insert(*batch[i].run);
-      } catch (const std::string& text) {
+      } catch (const kelvo::Failure& text) {
         if (!connection_.inTransaction()) throw;
         outcomes[i].failure = text;
       }
     }
     StatementUse(commit_)->step();
-  } catch (const std::string& text) {
+  } catch (const kelvo::Failure& text) {
     batchFailure = text;
   } catch (const std::exception& error) {
     batchFailure = unexpectedText + std::string(error.what());
@@ -137,7 +138,7 @@ std::string SqliteRunWriter::insert(const NewRun& run) {
     // The handle is the only unique column besides the id SQLite picks.
     if (code != SQLITE_CONSTRAINT_UNIQUE) throw use->failure();
   }
-  throw std::string(handlesExhaustedText);
+  throw kelvo::Failure(handlesExhaustedText);
 }
 
 }  // namespace zelvor::site

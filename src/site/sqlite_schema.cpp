@@ -9,6 +9,7 @@
 #include <string>
 
 #include "site/sqlite_statement.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor::site {
 
@@ -61,14 +62,15 @@ int schemaVersion(SqliteConnection& connection) {
 void refuseUnknownSchema(SqliteConnection& connection) {
   const int version = schemaVersion(connection);
   if (version > latestSchemaVersion) {
-    throw "The database " + connection.path() + newerText + std::to_string(version) +
-        ", this one knows " + std::to_string(latestSchemaVersion);
+    throw kelvo::Failure("The database " + connection.path() + newerText + std::to_string(version) +
+                         ", this one knows " + std::to_string(latestSchemaVersion));
   }
   if (version > 0) return;
   SqliteStatement count(connection, "SELECT count(*) FROM sqlite_schema", readTablesText);
   StatementUse use(count);
   use->step();
-  if (use->columnInteger(0) != 0) throw "The database " + connection.path() + foreignText;
+  if (use->columnInteger(0) != 0)
+    throw kelvo::Failure("The database " + connection.path() + foreignText);
 }
 
 void migrateSchema(SqliteConnection& connection) {
@@ -83,7 +85,7 @@ void migrateSchema(SqliteConnection& connection) {
         connection.execute(setVersion.c_str(), migrateText);
       }
       connection.execute("COMMIT", migrateText);
-    } catch (const std::string&) {
+    } catch (const kelvo::Failure&) {
       connection.rollback();
       throw;
     }

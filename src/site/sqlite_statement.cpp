@@ -5,6 +5,8 @@
 
 #include <limits>
 
+#include "support/failure.hpp"
+
 namespace zelvor::site {
 
 namespace {
@@ -89,7 +91,7 @@ std::optional<double> SqliteStatement::columnReal(int column) const {
   return sqlite3_column_double(statement_, column);
 }
 
-std::string SqliteStatement::failure() const { return connection_.failure(what_); }
+kelvo::Failure SqliteStatement::failure() const { return connection_.failure(what_); }
 
 void SqliteStatement::reset() {
   // reset repeats the last step's failure, which the step has reported.

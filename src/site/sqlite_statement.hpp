@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "site/sqlite_connection.hpp"
+#include "support/failure.hpp"
 
 struct sqlite3_stmt;
 
@@ -46,7 +47,7 @@ class SqliteStatement {
   std::size_t columnSize(int column) const;
   std::optional<double> columnReal(int column) const;
 
-  std::string failure() const;
+  kelvo::Failure failure() const;
 
   // Ends the current use: its snapshot or lock and its bound values.
   void reset();

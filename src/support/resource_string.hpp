@@ -10,7 +10,7 @@ namespace kelvo {
 inline constexpr std::size_t resourceStringLimit = 128;
 
 // The text of entry `id`, cut to resourceStringLimit characters. A missing or
-// empty entry throws WinError "Unknown resource id " and the id.
+// empty entry throws Failure "Unknown resource id " and the id.
 std::string resourceString(std::uint32_t id);
 
 namespace detail {

@@ -1,7 +1,7 @@
 // resourceString over the executable's string-table resource.
 #include <windows.h>
 
-#include "support/error.hpp"
+#include "support/failure.hpp"
 #include "support/resource_string.hpp"
 
 namespace kelvo {
@@ -11,7 +11,7 @@ std::string resourceString(std::uint32_t id) {
   // The program's resources are those of the module that started the
   // process: the executable's instance handle.
   const int length = LoadStringA(GetModuleHandleA(nullptr), id, buffer, sizeof buffer);
-  if (length <= 0) throw WinError(detail::unknownResourceText(id));
+  if (length <= 0) throw Failure(detail::unknownResourceText(id));
   return std::string(buffer, static_cast<std::size_t>(length));
 }
 

@@ -13,9 +13,8 @@ namespace kelvo {
 // A manual-reset event: once set it stays set and releases every waiter.
 class Event {
  public:
-  // Creates the event, not set. `name` is borrowed; the program passes null.
-  // Throws WinError.
-  explicit Event(const char* name = nullptr);
+  // Creates the event, not set. Throws Failure.
+  Event();
   ~Event();
   Event(const Event&) = delete;
   Event& operator=(const Event&) = delete;
@@ -39,9 +38,8 @@ class MutexLock;
 // A mutex that the thread holding it may take again, like a kernel mutex.
 class Mutex {
  public:
-  // Creates the mutex, not held. `name` is borrowed; the program passes null.
-  // Throws WinError.
-  explicit Mutex(const char* name = nullptr);
+  // Creates the mutex, not held. Throws Failure.
+  Mutex();
   ~Mutex();
   Mutex(const Mutex&) = delete;
   Mutex& operator=(const Mutex&) = delete;

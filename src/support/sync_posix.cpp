@@ -1,5 +1,4 @@
-// Event and Mutex below the platform seam, on the standard library. The names
-// that Windows objects can carry have no meaning here.
+// Event and Mutex below the platform seam, on the standard library.
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -16,7 +15,7 @@ struct Event::Handle {
   bool set = false;
 };
 
-Event::Event(const char* /*name*/) : handle_(std::make_unique<Handle>()) {}
+Event::Event() : handle_(std::make_unique<Handle>()) {}
 
 Event::~Event() = default;
 
@@ -61,7 +60,7 @@ struct Mutex::Handle {
   std::uint32_t depth = 0;
 };
 
-Mutex::Mutex(const char* /*name*/) : handle_(std::make_unique<Handle>()) {}
+Mutex::Mutex() : handle_(std::make_unique<Handle>()) {}
 
 Mutex::~Mutex() = default;
 

@@ -1,7 +1,7 @@
 // Event and Mutex below the platform seam, on kernel event and mutex objects.
 #include <windows.h>
 
-#include "support/error.hpp"
+#include "support/failure.hpp"
 #include "support/native_event_win32.hpp"
 #include "support/owned_handle_win32.hpp"
 #include "support/sync.hpp"
@@ -9,9 +9,9 @@
 namespace kelvo {
 
 namespace {
-// The handle, or WinError with the creating call's last error.
+// The handle, or Failure with the creating call's last error.
 HANDLE checked(HANDLE handle) {
-  if (handle == nullptr) throw WinError();
+  if (handle == nullptr) throw Failure::lastError();
   return handle;
 }
 }  // namespace
@@ -20,8 +20,8 @@ struct Event::Handle : OwnedHandle {
   using OwnedHandle::OwnedHandle;
 };
 
-Event::Event(const char* name)
-    : handle_(std::make_unique<Handle>(checked(CreateEventA(nullptr, TRUE, FALSE, name)))) {}
+Event::Event()
+    : handle_(std::make_unique<Handle>(checked(CreateEventA(nullptr, TRUE, FALSE, nullptr)))) {}
 
 Event::~Event() = default;
 
@@ -37,8 +37,8 @@ struct Mutex::Handle : OwnedHandle {
   using OwnedHandle::OwnedHandle;
 };
 
-Mutex::Mutex(const char* name)
-    : handle_(std::make_unique<Handle>(checked(CreateMutexA(nullptr, FALSE, name)))) {}
+Mutex::Mutex()
+    : handle_(std::make_unique<Handle>(checked(CreateMutexA(nullptr, FALSE, nullptr)))) {}
 
 Mutex::~Mutex() = default;
 

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "support/error.hpp"
+#include "support/failure.hpp"
 
 namespace kelvo {
 
@@ -21,7 +21,7 @@ Thread::~Thread() = default;
 Thread::Thread(Body body, void* argument) { start(body, argument); }
 
 void Thread::start(Body body, void* argument) {
-  if (handle_) throw WinError(alreadyRunningText);
+  if (handle_) throw Failure(alreadyRunningText);
   handle_ = launch(body, argument);
 }
 

@@ -29,7 +29,7 @@ class Thread {
   static constexpr std::uint32_t infinite = 0xFFFFFFFFu;
 
   Thread() noexcept;
-  // Starts `body(argument)` at once. Throws WinError.
+  // Starts `body(argument)` at once. Throws Failure.
   Thread(Body body, void* argument);
   ~Thread();
   Thread(const Thread&) = delete;
@@ -37,7 +37,7 @@ class Thread {
 
   // Starts `body(argument)` on a new thread. A Thread starts only once, even
   // after its thread has ended: a second start throws "Thread allready
-  // running" and changes nothing. Throws WinError when no thread can be made.
+  // running" and changes nothing. Throws Failure when no thread can be made.
   void start(Body body, void* argument);
 
   // Polls every 15 ms for up to `timeoutMs` for the thread's end. True once

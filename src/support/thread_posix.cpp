@@ -5,7 +5,7 @@
 #include <system_error>
 #include <thread>
 
-#include "support/error.hpp"
+#include "support/failure.hpp"
 #include "support/thread.hpp"
 
 namespace kelvo {
@@ -31,7 +31,7 @@ Thread::HandlePtr Thread::launch(Body body, void* argument) {
       exit->ended.store(true, std::memory_order_release);
     }).detach();
   } catch (const std::system_error& failure) {
-    throw WinError(failure.code().value());
+    throw Failure::ofCode(failure.code().value());
   }
   return HandlePtr(new Handle{std::move(exit)});
 }

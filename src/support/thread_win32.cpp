@@ -2,7 +2,7 @@
 // the Thread is destroyed; the thread itself runs on.
 #include <windows.h>
 
-#include "support/error.hpp"
+#include "support/failure.hpp"
 #include "support/owned_handle_win32.hpp"
 #include "support/thread.hpp"
 
@@ -33,7 +33,7 @@ Thread::HandlePtr Thread::launch(Body body, void* argument) {
   auto record = std::make_unique<StartRecord>(StartRecord{body, argument});
   DWORD threadId = 0;
   HANDLE thread = CreateThread(nullptr, 0, threadEntry, record.get(), 0, &threadId);
-  if (thread == nullptr) throw WinError();
+  if (thread == nullptr) throw Failure::lastError();
   record.release();  // the new thread frees it
   return HandlePtr(new Handle(thread));
 }

@@ -9,6 +9,7 @@
 
 #include "catalogue/failure_texts.hpp"
 #include "catalogue/report.hpp"
+#include "support/failure.hpp"
 
 namespace {
 
@@ -90,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   try {
     checkAccepted(input, zelvor::parseReport(input));
-  } catch (const std::string& reason) {
+  } catch (const kelvo::Failure& reason) {
     checkRefused(input, reason);
   }
   checkWrittenReadsBack(input);

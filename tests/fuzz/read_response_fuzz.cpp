@@ -11,6 +11,7 @@
 
 #include "memory_reader.hpp"
 #include "net/http_client.hpp"
+#include "support/failure.hpp"
 
 namespace {
 
@@ -47,7 +48,7 @@ Outcome readUnder(std::string_view input, std::size_t maxBodyBytes) {
   try {
     std::string body = zelvor::readResponse(reader, maxBodyBytes);
     return {true, std::move(body), reader.consumed()};
-  } catch (const std::string& failure) {
+  } catch (const kelvo::Failure& failure) {
     return {false, failure, reader.consumed()};
   }
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "scripted_peer.hpp"
+#include "support/failure.hpp"
 
 namespace {
 
@@ -25,7 +26,7 @@ constexpr std::size_t unbounded = std::numeric_limits<std::size_t>::max();
 std::string getOutcome(std::uint16_t port, std::uint32_t timeoutMs = generousTimeoutMs) {
   try {
     return "body:" + zelvor::httpGet("127.0.0.1", "/zv_fetch", port, unbounded, timeoutMs);
-  } catch (const std::string& failure) {
+  } catch (const kelvo::Failure& failure) {
     return "failure:" + failure;
   }
 }
@@ -116,7 +117,7 @@ TEST_P(HttpPostBound, TakesTheBodyUpToTheBound) {
   try {
     outcome = "body:" + zelvor::httpPost("127.0.0.1", "/zelvor", "report", peer.port(), bound,
                                          generousTimeoutMs);
-  } catch (const std::string& failure) {
+  } catch (const kelvo::Failure& failure) {
     outcome = "failure:" + failure;
   }
   EXPECT_EQ(outcome, GetParam().outcome);
@@ -176,7 +177,7 @@ TEST(HttpGet, UnresolvableHostIsAnInvalidAddress) {
   try {
     zelvor::httpGet("nothing.invalid", "/zv_fetch", 80, unbounded, shortTimeoutMs);
     FAIL() << "no failure";
-  } catch (const kelvo::Socket::Failure& failure) {
+  } catch (const kelvo::Failure& failure) {
     EXPECT_EQ(failure, "Invalid address: nothing.invalid");
   }
 }
@@ -203,7 +204,7 @@ TEST(HttpExchanges, LeaveNoDescriptorBehind) {
       failures += getOutcome(refusedPort).rfind("failure:Socket error ", 0) == 0;
       try {
         zelvor::httpPost("nothing.invalid", "/zelvor", "x", 80, unbounded, shortTimeoutMs);
-      } catch (const kelvo::Socket::Failure&) {
+      } catch (const kelvo::Failure&) {
         ++failures;
       }
     }

@@ -10,6 +10,7 @@
 #include "app/program_state.hpp"
 #include "app/site_services.hpp"
 #include "scripted_peer.hpp"
+#include "support/failure.hpp"
 
 namespace {
 
@@ -41,7 +42,7 @@ std::string outcome(const zelvor::WorkflowServices& services, Exchange exchange,
   try {
     if (exchange == Exchange::list) return "body:" + services.fetch("127.0.0.1", "/zv_fetch", port);
     return "body:" + services.post("127.0.0.1", "/zelvor", "Class\nEND\n", port);
-  } catch (const std::string& failure) {
+  } catch (const kelvo::Failure& failure) {
     return "failure:" + failure;
   }
 }

@@ -10,6 +10,7 @@
 
 #include "net/winsock.hpp"
 #include "scripted_peer.hpp"
+#include "support/failure.hpp"
 
 namespace {
 
@@ -24,7 +25,7 @@ template <class Make>
 std::string failureOf(Make make) {
   try {
     make();
-  } catch (const Socket::Failure& failure) {
+  } catch (const kelvo::Failure& failure) {
     return failure;
   }
   return "";

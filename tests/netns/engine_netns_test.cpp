@@ -12,6 +12,8 @@
 
 #include "catalogue/failure_texts.hpp"
 #include "ping/ping_run.hpp"
+#include "ping/raw_icmp_channel.hpp"
+#include "support/failure.hpp"
 
 namespace {
 
@@ -118,7 +120,9 @@ TEST_F(RealHosts, EchoServiceTimesRepliesAndFailsEverythingElse) {
 }
 
 TEST_F(RealHosts, RunPingMeasuresWithTheRawEngine) {
-  zelvor::runPing(state, servers, loops, timeoutMs, 16, 4, zelvor::systemEchoPlatforms());
+  const zelvor::PingEnd end =
+      zelvor::runPing(state, servers, {loops, timeoutMs, 16, 4}, zelvor::systemEchoPlatforms());
+  EXPECT_FALSE(end.failure.has_value());
   // FOREIGN is a word only the raw engine records.
   expectWord(servers[2], zelvor::failure::foreign);
   expectTimes(servers[0], 20, 22);
@@ -126,7 +130,10 @@ TEST_F(RealHosts, RunPingMeasuresWithTheRawEngine) {
 
 // Run without CAP_NET_RAW: the raw engine cannot start.
 TEST_F(RealHosts, WithoutRawSocketsRunPingFallsBackToTheEchoService) {
-  zelvor::runPing(state, servers, loops, timeoutMs, 16, 4, zelvor::systemEchoPlatforms());
+  const zelvor::PingEnd end =
+      zelvor::runPing(state, servers, {loops, timeoutMs, 16, 4}, zelvor::systemEchoPlatforms());
+  EXPECT_FALSE(end.failure.has_value());
+  EXPECT_EQ(end.rawFailure.value_or(kelvo::Failure("")), zelvor::rawSocketRefusedText);
   expectWord(servers[2], zelvor::failure::serviceFailure);
   expectTimes(servers[0], 20, 22);
 }
@@ -134,12 +141,9 @@ TEST_F(RealHosts, WithoutRawSocketsRunPingFallsBackToTheEchoService) {
 // Run without CAP_NET_RAW and with ping sockets refused.
 TEST_F(RealHosts, WithoutAnyIcmpRunPingGivesTheServicesFailure) {
   const auto failureOf = [this](std::uint32_t threads) -> std::string {
-    try {
-      zelvor::runPing(state, servers, loops, timeoutMs, 16, threads, zelvor::systemEchoPlatforms());
-    } catch (const std::string& failure) {
-      return failure;
-    }
-    return "";
+    const zelvor::PingEnd end = zelvor::runPing(state, servers, {loops, timeoutMs, 16, threads},
+                                                zelvor::systemEchoPlatforms());
+    return end.failure.value_or(kelvo::Failure(""));
   };
   EXPECT_EQ(failureOf(4), "Unable to setup icmp.dll");
   EXPECT_EQ(failureOf(0), "Ping never succeeded");

@@ -32,6 +32,7 @@
 #include "ping/echo_service.hpp"
 #include "ping/icmp_wire.hpp"
 #include "ping/raw_icmp_channel.hpp"
+#include "support/failure.hpp"
 #include "support/owned_fd_posix.hpp"
 
 namespace zelvor {
@@ -439,7 +440,7 @@ TEST(RawChannelRefused, WithoutCapNetRaw) {
   try {
     openRawIcmpChannel();
     FAIL() << "a raw channel opened without CAP_NET_RAW";
-  } catch (const std::string& text) {
+  } catch (const kelvo::Failure& text) {
     EXPECT_EQ(text, "Unable to setup winsock 2");
   }
 }
@@ -630,7 +631,7 @@ TEST(EchoServiceRefused, WhenPingGroupRangeLeavesOurGroupsOut) {
   try {
     bindEchoService();
     FAIL() << "the echo service bound though ping sockets are refused";
-  } catch (const std::string& text) {
+  } catch (const kelvo::Failure& text) {
     EXPECT_EQ(text, "Unable to setup icmp.dll");
   }
 }

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "site/pg_connection.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor::test {
 
@@ -18,7 +19,7 @@ std::string urlOf(const std::string& clusterDir, const std::string& database) {
 
 void runScript(const std::string& action, const std::string& dir) {
   const std::string command = std::string(ZELVOR_PG_CLUSTER_SCRIPT) + " " + action + " " + dir;
-  if (std::system(command.c_str()) != 0) throw std::string("could not " + command);
+  if (std::system(command.c_str()) != 0) throw kelvo::Failure("could not " + command);
 }
 
 }  // namespace
@@ -52,7 +53,7 @@ OwnCluster::OwnCluster() {
 OwnCluster::~OwnCluster() {
   try {
     runScript("remove", dir_);
-  } catch (const std::string&) {
+  } catch (const kelvo::Failure&) {
   }
 }
 

@@ -19,6 +19,7 @@
 #include "pg_cluster.hpp"
 #include "site/handle.hpp"
 #include "site_process.hpp"
+#include "support/failure.hpp"
 
 namespace {
 
@@ -55,7 +56,7 @@ class PgSiteTest : public testing::Test {
     try {
       sites.push_back(
           std::make_unique<SiteProcess>(listFile, folder.path() + "/unused.db", arguments));
-    } catch (const std::string& failure) {
+    } catch (const kelvo::Failure& failure) {
       throw std::runtime_error(failure);
     }
     return *sites.back();
@@ -100,7 +101,7 @@ class Posters {
           Reply reply;
           try {
             reply = post(port, reportOf(value));
-          } catch (const std::string&) {
+          } catch (const kelvo::Failure&) {
             // A site killed outright: the post was not answered.
           }
           const std::lock_guard lock(mutex_);

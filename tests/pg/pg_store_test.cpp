@@ -15,6 +15,7 @@
 #include "site/sqlite_schema.hpp"
 #include "site/store.hpp"
 #include "site_store_contract.hpp"
+#include "support/failure.hpp"
 
 namespace {
 
@@ -83,7 +84,7 @@ TEST_F(PostgresStore, RefusesAnotherProgramsOrANewerDatabaseAndLeavesItAlone) {
     std::string failure = "opened";
     try {
       openPostgresStore(url, randomHandle);
-    } catch (const std::string& text) {
+    } catch (const kelvo::Failure& text) {
       failure = text;
     }
     EXPECT_EQ(failure, c.failure);

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <regex>
 
+#include "support/failure.hpp"
 #include "support/owned_fd_posix.hpp"
 
 extern char** environ;
@@ -27,7 +28,7 @@ namespace {
 // Runs the site with its stderr on a pipe; the pid and the pipe's read end.
 std::pair<pid_t, int> spawnSite(const std::vector<std::string>& arguments) {
   int pipeEnds[2];
-  if (::pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::string("pipe failed");
+  if (::pipe2(pipeEnds, O_CLOEXEC) != 0) throw kelvo::Failure("pipe failed");
   posix_spawn_file_actions_t actions;
   ::posix_spawn_file_actions_init(&actions);
   ::posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
@@ -43,7 +44,7 @@ std::pair<pid_t, int> spawnSite(const std::vector<std::string>& arguments) {
   ::close(pipeEnds[1]);
   if (failed != 0) {
     ::close(pipeEnds[0]);
-    throw std::string("cannot start " ZELVOR_SITE_PROGRAM);
+    throw kelvo::Failure("cannot start " ZELVOR_SITE_PROGRAM);
   }
   return {pid, pipeEnds[0]};
 }
@@ -63,11 +64,11 @@ Reply exchange(std::uint16_t port, const std::string& request, const char* from)
   address.sin_family = AF_INET;
   ::inet_pton(AF_INET, from, &address.sin_addr);
   if (::bind(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-    throw std::string("cannot bind to ") + from;
+    throw kelvo::Failure("cannot bind to " + std::string(from));
   address.sin_port = htons(port);
   ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
   if (::connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-    throw std::string("cannot connect to the site");
+    throw kelvo::Failure("cannot connect to the site");
   // Bounded: a short send ends the request, whatever the site makes of it.
   for (std::size_t sent = 0; sent < request.size();) {
     const ssize_t wrote =
@@ -114,7 +115,7 @@ std::vector<std::string> storeAgedRuns(site::Store& store, int count, std::int64
 TemporaryFolder::TemporaryFolder() {
   const char* const base = std::getenv("TMPDIR");
   std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/zelvor-site-test.XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::string("mkdtemp failed");
+  if (::mkdtemp(pattern.data()) == nullptr) throw kelvo::Failure("mkdtemp failed");
   path_ = pattern;
 }
 
@@ -151,7 +152,7 @@ SiteProcess::SiteProcess(const std::string& listFile, const std::string& dataFil
     signal(SIGKILL);
     reader_.join();
     ::waitpid(pid_, nullptr, 0);
-    throw failure;
+    throw kelvo::Failure(failure);
   }
   port_ = static_cast<std::uint16_t>(std::stoi(match[1].str()));
 }

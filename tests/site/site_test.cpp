@@ -27,6 +27,7 @@
 #include "site/handle.hpp"
 #include "site/store.hpp"
 #include "site_process.hpp"
+#include "support/failure.hpp"
 #include "support/owned_fd_posix.hpp"
 
 namespace {
@@ -61,7 +62,7 @@ class SiteTest : public testing::Test {
     // GoogleTest names a thrown text only as "unknown".
     try {
       site.emplace(listFile, dataFile, std::move(arguments));
-    } catch (const std::string& failure) {
+    } catch (const kelvo::Failure& failure) {
       throw std::runtime_error(failure);
     }
   }
@@ -76,7 +77,7 @@ class SiteTest : public testing::Test {
   nlohmann::json results(const std::string& handle) {
     try {
       return nlohmann::json::parse(get("/zelvor.json?handle=" + handle));
-    } catch (const std::string& failure) {
+    } catch (const kelvo::Failure& failure) {
       throw std::runtime_error("the results of " + handle + ": " + failure);
     }
   }
@@ -248,7 +249,7 @@ TEST_F(SiteTest, ManyPostersAtOnceGetDistinctHandlesThatAllReadBack) {
               post("Load\nc" + std::to_string(client) + ":" + std::to_string(i) + ":\nEND\n");
           const std::lock_guard lock(mutex);
           posted.emplace(handle, std::pair(client, i));
-        } catch (const std::string& failure) {
+        } catch (const kelvo::Failure& failure) {
           ADD_FAILURE() << failure;
           ++failures;
         }
@@ -288,7 +289,7 @@ TEST_F(SiteTest, EveryAnsweredReportSurvivesAKill) {
           if (!zelvor::site::isHandleShape(handle)) continue;
           const std::lock_guard lock(mutex);
           answered.emplace(handle, value);
-        } catch (const std::string&) {
+        } catch (const kelvo::Failure&) {
         }
       }
     });

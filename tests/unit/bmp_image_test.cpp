@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "support/failure.hpp"
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -63,7 +65,7 @@ constexpr std::size_t topRow = 70;
 std::string failureOf(const std::function<void()>& action) {
   try {
     action();
-  } catch (const std::string& text) {
+  } catch (const kelvo::Failure& text) {
     return text;
   }
   return "(no failure)";

@@ -13,6 +13,7 @@
 #include "catalogue/failure_texts.hpp"
 #include "catalogue/report.hpp"
 #include "fake_echo.hpp"
+#include "support/failure.hpp"
 
 namespace {
 
@@ -126,12 +127,12 @@ TEST_F(DllEngine, UnboundServiceFailsBeforeTouchingSamples) {
   state.settings = {3, 2000};
   auto refused = platform();
   refused.bindService = []() -> std::shared_ptr<zelvor::EchoService> {
-    throw std::string(zelvor::echoServiceRefusedText);
+    throw kelvo::Failure(zelvor::echoServiceRefusedText);
   };
   try {
     zelvor::DllEchoEngine(state, refused).run(servers, 4);
     FAIL() << "no failure";
-  } catch (const std::string& text) {
+  } catch (const kelvo::Failure& text) {
     EXPECT_EQ(text, "Unable to setup icmp.dll");
   }
   ASSERT_EQ(servers[0].samples.size(), 1u);

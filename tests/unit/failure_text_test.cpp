@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "support/error.hpp"
+#include "support/failure.hpp"
 
 namespace {
 
@@ -21,11 +21,13 @@ std::string textOf(const std::function<void()>& thrower) {
   return "nothing thrown";
 }
 
-TEST(FailureTextTest, TextsAreShownAsThrownAndEverythingElseIsUnknown) {
-  EXPECT_EQ(textOf([] { throw std::string("Ping never succeeded"); }), "Ping never succeeded");
-  EXPECT_EQ(textOf([] { throw kelvo::WinError(1812); }), "Windows error 1812");
-  EXPECT_EQ(textOf([] { throw "Error Initializing status-window"; }),
+TEST(FailureTextTest, FailuresAreShownAsThrownAndEverythingElseIsUnknown) {
+  EXPECT_EQ(textOf([] { throw kelvo::Failure("Ping never succeeded"); }), "Ping never succeeded");
+  EXPECT_EQ(textOf([] { throw kelvo::Failure::ofCode(1812); }), "Windows error 1812");
+  EXPECT_EQ(textOf([] { throw kelvo::Failure("Error Initializing status-window"); }),
             "Error Initializing status-window");
+  EXPECT_EQ(textOf([] { throw "Error Initializing status-window"; }), "Unknown error");
+  EXPECT_EQ(textOf([] { throw std::string("a bare text"); }), "Unknown error");
   EXPECT_EQ(textOf([] { throw static_cast<const char*>(nullptr); }), "Unknown error");
   EXPECT_EQ(textOf([] { throw 1813u; }), "Unknown error");
   EXPECT_EQ(textOf([] { throw std::runtime_error("not a text"); }), "Unknown error");

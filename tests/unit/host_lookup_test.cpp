@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fake_echo.hpp"
+#include "support/failure.hpp"
 
 namespace {
 
@@ -59,7 +60,7 @@ TEST(HostLookup, StopStartsNoLookupButWaitsForThoseUnderWay) {
 
 TEST(HostLookup, ResolverThatThrowsLeavesItsHostUnresolved) {
   const zelvor::Resolver throwing = [](const char* name, kelvo::SocketAddress& address) -> bool {
-    if (std::string(name) == "bad.test") throw std::string("lookup failed");
+    if (std::string(name) == "bad.test") throw kelvo::Failure("lookup failed");
     return zelvor::test::resolveDotted(name, address);
   };
   kelvo::Event stop;

@@ -10,6 +10,7 @@
 
 #include "memory_reader.hpp"
 #include "net/http_client.hpp"
+#include "support/failure.hpp"
 
 namespace {
 
@@ -36,7 +37,7 @@ constexpr std::size_t unbounded = std::numeric_limits<std::size_t>::max();
 std::string outcome(zelvor::test::MemoryReader& reader, std::size_t maxBodyBytes) {
   try {
     return "body:" + zelvor::readResponse(reader, maxBodyBytes);
-  } catch (const std::string& failure) {
+  } catch (const kelvo::Failure& failure) {
     return "failure:" + failure;
   }
 }

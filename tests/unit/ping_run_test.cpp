@@ -9,6 +9,7 @@
 
 #include "catalogue/failure_texts.hpp"
 #include "fake_echo.hpp"
+#include "support/failure.hpp"
 
 namespace {
 
@@ -23,26 +24,24 @@ class PingRun : public testing::Test {
     platforms.dll = {[this] { return service; }, zelvor::test::resolveDotted};
   }
 
-  // What runPing threw, or "" when it returned; the raw engine's failure
-  // goes to rawFailure.
+  // Why runPing measured nothing, or "" when it did; the raw engine's
+  // failure goes to rawFailure.
   std::string outcome(std::uint32_t loops, std::uint32_t airborne, std::uint32_t threads) {
-    try {
-      zelvor::runPing(state, servers, loops, 500, airborne, threads, platforms, &rawFailure);
-    } catch (const std::string& failure) {
-      return failure;
-    }
-    return "";
+    const zelvor::PingEnd end =
+        zelvor::runPing(state, servers, {loops, 500, airborne, threads}, platforms);
+    rawFailure = end.rawFailure.value_or(kelvo::Failure(""));
+    return end.failure.value_or(kelvo::Failure(""));
   }
 
   void refuseRawSockets() {
     platforms.raw.openChannel = []() -> std::unique_ptr<zelvor::RawIcmpChannel> {
-      throw std::string(zelvor::rawSocketRefusedText);
+      throw kelvo::Failure(zelvor::rawSocketRefusedText);
     };
   }
 
   void refuseEchoService() {
     platforms.dll.bindService = []() -> std::shared_ptr<zelvor::EchoService> {
-      throw std::string(zelvor::echoServiceRefusedText);
+      throw kelvo::Failure(zelvor::echoServiceRefusedText);
     };
   }
 
@@ -71,8 +70,10 @@ TEST_F(PingRun, RawSuccessKeepsItsFailuresAndSkipsTheEchoService) {
   EXPECT_TRUE(service->echoes().empty());
   EXPECT_EQ(servers[0].samples.size(), 2u);
   EXPECT_EQ(servers[1].samples[0].failure, zelvor::failure::timeout);
-  EXPECT_EQ(state.settings.loopCount, 2u);
-  EXPECT_EQ(state.settings.echoTimeoutMs, 500u);
+  EXPECT_EQ(state.settings.loops, 2u);
+  EXPECT_EQ(state.settings.timeoutMs, 500u);
+  EXPECT_EQ(state.settings.airborne, 16u);
+  EXPECT_EQ(state.settings.threads, 4u);
 }
 
 TEST_F(PingRun, RawWithoutSuccessFallsBackAndTheServiceSamplesReplaceItsOwn) {

@@ -11,6 +11,7 @@
 #include "catalogue/failure_texts.hpp"
 #include "catalogue/report.hpp"
 #include "fake_echo.hpp"
+#include "support/failure.hpp"
 
 namespace {
 
@@ -230,12 +231,12 @@ TEST_F(RawEngine, ChannelThatCannotOpenFailsBeforeTouchingSamples) {
   state.settings = {3, 2000};
   auto refused = platform();
   refused.openChannel = []() -> std::unique_ptr<zelvor::RawIcmpChannel> {
-    throw std::string(zelvor::rawSocketRefusedText);
+    throw kelvo::Failure(zelvor::rawSocketRefusedText);
   };
   try {
     zelvor::RawEchoEngine(state, refused).run(servers, 16);
     FAIL() << "no failure";
-  } catch (const std::string& text) {
+  } catch (const kelvo::Failure& text) {
     EXPECT_EQ(text, "Unable to setup winsock 2");
   }
   EXPECT_EQ(shown(servers[0]), (std::vector<std::string>{"42"}));

@@ -6,6 +6,7 @@
 
 #include "catalogue/failure_texts.hpp"
 #include "catalogue/report.hpp"
+#include "support/failure.hpp"
 
 namespace {
 
@@ -58,7 +59,7 @@ TEST_P(ParseReportRefuses, WithTheLineAndTheReason) {
   try {
     zelvor::parseReport(GetParam().report);
     FAIL() << "accepted";
-  } catch (const std::string& reason) {
+  } catch (const kelvo::Failure& reason) {
     EXPECT_EQ(reason, GetParam().reason);
   }
 }

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "support/error.hpp"
+#include "support/failure.hpp"
 
 namespace {
 
@@ -59,7 +59,7 @@ TEST(ResourceString, MissingIdThrowsUnknownResourceId) {
     try {
       kelvo::resourceString(id);
       ADD_FAILURE() << "no failure for id " << id;
-    } catch (const kelvo::WinError& failure) {
+    } catch (const kelvo::Failure& failure) {
       EXPECT_EQ(failure, "Unknown resource id " + std::to_string(id));
     }
   }

@@ -19,6 +19,7 @@
 #include "app/file_settings_store.hpp"
 #include "scoped_env_posix.hpp"
 #include "settings_bounds.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor {
 void PrintTo(const Settings& settings, std::ostream* out);  // in settings_test.cpp
@@ -55,7 +56,7 @@ std::vector<std::string> entries(const fs::path& directory) {
 std::string saveFailure(FileSettingsStore& store, const Settings& settings) {
   try {
     store.save(settings);
-  } catch (const std::string& text) {
+  } catch (const kelvo::Failure& text) {
     return text;
   }
   return "saved";

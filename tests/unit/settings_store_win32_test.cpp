@@ -11,6 +11,7 @@
 
 #include "app/settings.hpp"
 #include "settings_bounds.hpp"
+#include "support/failure.hpp"
 #include "support/owned_handle_win32.hpp"
 
 namespace zelvor {
@@ -165,7 +166,7 @@ TEST_F(RegistrySettings, SaveFailsWithTheCodeOfTheRefusedKey) {
   std::string failure = "saved";
   try {
     zelvor::systemSettingsStore()->save(Settings{});
-  } catch (const std::string& text) {
+  } catch (const kelvo::Failure& text) {
     failure = text;
   }
   EXPECT_EQ(failure, "Windows error 1021");

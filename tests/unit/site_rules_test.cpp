@@ -12,6 +12,7 @@
 #include "site/request_log.hpp"
 #include "site/server_list.hpp"
 #include "site/site_options.hpp"
+#include "support/failure.hpp"
 
 namespace {
 
@@ -83,7 +84,7 @@ TEST_P(ServerListFileRefuses, NamingTheFileAndLine) {
   try {
     site::parseServerListFile(GetParam().text, "servers.list");
     FAIL() << "accepted";
-  } catch (const std::string& failure) {
+  } catch (const kelvo::Failure& failure) {
     EXPECT_EQ(failure, GetParam().failure);
   }
 }
@@ -107,7 +108,7 @@ TEST(ServerListFile, AMissingFileIsNamed) {
   try {
     site::readServerListFile("/nonexistent/servers.list");
     FAIL() << "read";
-  } catch (const std::string& failure) {
+  } catch (const kelvo::Failure& failure) {
     EXPECT_EQ(failure, "/nonexistent/servers.list: cannot be read");
   }
 }

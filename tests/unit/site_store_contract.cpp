@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "site/store_rules.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor::site {
 void PrintTo(const RunSummary& run, std::ostream* out) {
@@ -46,9 +47,9 @@ HandleSource scripted(Handles script) {
   state->script = std::move(script);
   return [state] {
     std::lock_guard lock(state->mutex);
-    if (state->next == state->script.size()) throw std::string("the script has ended");
+    if (state->next == state->script.size()) throw kelvo::Failure("the script has ended");
     const std::string entry = state->script[state->next++];
-    if (entry.starts_with('!')) throw entry.substr(1);
+    if (entry.starts_with('!')) throw kelvo::Failure(entry.substr(1));
     return entry;
   };
 }
@@ -56,7 +57,7 @@ HandleSource scripted(Handles script) {
 std::string addFailure(Store& store, const NewRun& run) {
   try {
     return "stored as " + store.addRun(run);
-  } catch (const std::string& text) {
+  } catch (const kelvo::Failure& text) {
     return text;
   }
 }

@@ -18,6 +18,7 @@
 #include "site/sqlite_statement.hpp"
 #include "site/store.hpp"
 #include "site_store_contract.hpp"
+#include "support/failure.hpp"
 
 namespace {
 
@@ -150,7 +151,7 @@ TEST_F(SqliteFile, RefusesWhatIsNotItsDatabaseAndLeavesItAlone) {
     std::string failure = "opened";
     try {
       openSqliteStore(path.string(), randomHandle);
-    } catch (const std::string& text) {
+    } catch (const kelvo::Failure& text) {
       failure = text;
     }
     EXPECT_EQ(failure, c.beforePath + path.string() + c.afterPath);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "support/error.hpp"
+#include "support/failure.hpp"
 #include "support/sync.hpp"
 
 namespace {
@@ -129,12 +129,12 @@ TEST(Thread, StartsOnlyOnce) {
       {
         try {
           thread.start(returnSeven, nullptr);
-        } catch (const kelvo::WinError& failure) {
+        } catch (const kelvo::Failure& failure) {
           EXPECT_EQ(failure, "Thread allready running");
           throw;
         }
       },
-      kelvo::WinError);
+      kelvo::Failure);
   // The first thread is untouched and still the one waited for.
   gated.gate.set();
   ASSERT_TRUE(thread.wait(generousMs));
@@ -142,7 +142,7 @@ TEST(Thread, StartsOnlyOnce) {
   EXPECT_EQ(gated.runs.load(), 1);
 
   // Once ended, it still cannot start again.
-  EXPECT_THROW(thread.start(returnSeven, nullptr), kelvo::WinError);
+  EXPECT_THROW(thread.start(returnSeven, nullptr), kelvo::Failure);
   EXPECT_EQ(thread.exitCode(), 3u);
 }
 

@@ -13,6 +13,7 @@
 
 #include "app/unsent_reports.hpp"
 #include "scoped_env_posix.hpp"
+#include "support/failure.hpp"
 #include "temporary_folder.hpp"
 
 namespace {
@@ -25,7 +26,7 @@ std::string keepFailure(const UnsentReports& store, const std::string& report,
                         std::chrono::system_clock::time_point time) {
   try {
     return "kept in " + store.keep(report, time);
-  } catch (const std::string& text) {
+  } catch (const kelvo::Failure& text) {
     return text;
   }
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/atomic_file.hpp"
+#include "support/failure.hpp"
 #include "temporary_folder.hpp"
 
 namespace {
@@ -104,14 +105,14 @@ TEST_F(UnsentReportsFolder, KeepingFailsWithoutAFolderAndLeavesNothing) {
   // A file where the folder should go: no report can be kept below it.
   fs::create_directories(folder.parent_path());
   writeFile(folder, "in the way\n");
-  EXPECT_THROW(store.keep("lost\n", leapDayEnd), std::string);
+  EXPECT_THROW(store.keep("lost\n", leapDayEnd), kelvo::Failure);
   EXPECT_EQ(entries(folder.parent_path()), std::vector<std::string>{"unsent"});
   EXPECT_EQ(readFile(folder), "in the way\n");
 
   try {
     UnsentReports(std::string()).keep("lost\n", leapDayEnd);
     ADD_FAILURE() << "kept without a folder";
-  } catch (const std::string& failure) {
+  } catch (const kelvo::Failure& failure) {
     EXPECT_EQ(failure, zelvor::unknownFolderText);
   }
 }
@@ -126,7 +127,7 @@ TEST_F(UnsentReportsFolder, AtomicWriteLeavesNoTemporaryFileWhenItCannotFinish) 
       zelvor::writeFileAtomically((folder / "taken").string(), "new\n", ExistingFile::keep));
   EXPECT_THROW(
       zelvor::writeFileAtomically((folder / "a folder").string(), "new\n", ExistingFile::replace),
-      std::string);
+      kelvo::Failure);
   EXPECT_EQ(readFile(folder / "taken"), "old\n");
   EXPECT_EQ(entries(folder), (std::vector<std::string>{"a folder", "taken"}));
   EXPECT_TRUE(fs::is_empty(folder / "a folder"));

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/unsent_reports.hpp"
+#include "support/failure.hpp"
 #include "temporary_folder.hpp"
 
 namespace {
@@ -54,7 +55,7 @@ TEST(UnsentReportsFailure, NamesTheFileAndTheSystemError) {
   try {
     UnsentReports(blocked).keep("A\nEND\n", std::chrono::sys_days(std::chrono::year(2024) / 3 / 1));
     ADD_FAILURE() << "kept below a file";
-  } catch (const std::string& failure) {
+  } catch (const kelvo::Failure& failure) {
     EXPECT_EQ(failure.substr(0, failure.rfind(' ') + 1),
               blocked + "20240301T000000Z-001.report: Windows error ");
   }

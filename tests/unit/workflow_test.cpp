@@ -22,6 +22,7 @@
 #include "app/string_ids.hpp"
 #include "app/unsent_reports.hpp"
 #include "recording_view.hpp"
+#include "support/failure.hpp"
 #include "temporary_folder.hpp"
 
 namespace {
@@ -183,8 +184,8 @@ TEST_F(WorkflowTest, FetchFillsTheListInOrderAndSelectsTheFirstClass) {
 }
 
 TEST_F(WorkflowTest, FailedFetchShowsTheHostAndLeavesTheControlsDisabled) {
-  for (const auto& failure : std::vector<std::function<void()>>{[] { throw "Socket error 111"s; },
-                                                                [] { throw std::bad_alloc(); }}) {
+  for (const auto& failure : std::vector<std::function<void()>>{
+           [] { throw kelvo::Failure("Socket error 111"); }, [] { throw std::bad_alloc(); }}) {
     fetchFailure = failure;
     view.clearCalls();
     workflow().fetchJob();
@@ -227,7 +228,7 @@ TEST_F(WorkflowTest, SiteOverrideIsFetchedPostedOpenedAndNamedInTheBox) {
     EXPECT_EQ(posted, std::vector<std::string>{c.posted + "|B\nh2:7:\nh2::TIMEOUT\nEND\n"});
     EXPECT_EQ(opened, std::vector<std::string>{c.opened});
 
-    postFailure = [] { throw "Socket error 111"s; };
+    postFailure = [] { throw kelvo::Failure("Socket error 111"); };
     view.clearCalls();
     flow.testJob();
     postFailure = nullptr;
@@ -235,7 +236,7 @@ TEST_F(WorkflowTest, SiteOverrideIsFetchedPostedOpenedAndNamedInTheBox) {
     EXPECT_EQ(view.calls(),
               failedPostCalls(c.box + "\nThe results were kept in the file\n" + kept));
 
-    fetchFailure = [] { throw "Socket error 111"s; };
+    fetchFailure = [] { throw kelvo::Failure("Socket error 111"); };
     view.clearCalls();
     flow.fetchJob();
     fetchFailure = nullptr;
@@ -298,7 +299,7 @@ TEST_F(WorkflowTest, NoValidSelectionEndsTheTestAtOnce) {
 TEST_F(WorkflowTest, FailedRunShowsBadNetworkConfigurationAndPostsNothing) {
   fetchFirst();
   view.setSelection(0);
-  pingFailure = [] { throw "Ping never succeeded"s; };
+  pingFailure = [] { throw kelvo::Failure("Ping never succeeded"); };
   workflow().testJob();
   EXPECT_TRUE(posted.empty());
   EXPECT_TRUE(opened.empty());
@@ -318,12 +319,14 @@ TEST_F(WorkflowTest, FailedPostKeepsTheReportAndSaysWhyAndWhere) {
     std::string reason;
   };
   const Case cases[] = {
-      {"connection refused", [] { throw "Socket error 111"s; }, "Error connecting to site.test"},
-      {"no reply", [] { throw "Bad HTTP Response: "s; }, "Error connecting to site.test"},
+      {"connection refused", [] { throw kelvo::Failure("Socket error 111"); },
+       "Error connecting to site.test"},
+      {"no reply", [] { throw kelvo::Failure("Bad HTTP Response: "); },
+       "Error connecting to site.test"},
       {"out of memory", [] { throw std::bad_alloc(); }, "Error connecting to site.test"},
-      {"a bad report", [] { throw "HTTP Failure: 400"s; },
+      {"a bad report", [] { throw kelvo::Failure("HTTP Failure: 400"); },
        "Quorvane refused the results: HTTP Failure: 400"},
-      {"a report too large", [] { throw "HTTP Failure: 413"s; },
+      {"a report too large", [] { throw kelvo::Failure("HTTP Failure: 413"); },
        "Quorvane refused the results: HTTP Failure: 413"},
   };
   fetchFirst();
@@ -353,8 +356,8 @@ TEST_F(WorkflowTest, ReportThatCannotBeKeptIsSaidToBeLost) {
            {"Socket error 110", "Error connecting to site.test"},
            {"HTTP Failure: 503", "Quorvane refused the results: HTTP Failure: 503"}}) {
     SCOPED_TRACE(failure);
-    postFailure = [failure = failure] { throw failure; };
-    keepFailure = [] { throw "/data/unsent/x.report: No space left on device"s; };
+    postFailure = [failure = failure] { throw kelvo::Failure(failure); };
+    keepFailure = [] { throw kelvo::Failure("/data/unsent/x.report: No space left on device"); };
     view.clearCalls();
     workflow().testJob();
     EXPECT_EQ(view.calls(),

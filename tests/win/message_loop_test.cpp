@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "message_window.hpp"
-#include "support/error.hpp"
+#include "support/failure.hpp"
 #include "support/native_event_win32.hpp"
 #include "support/sync.hpp"
 
@@ -87,7 +87,7 @@ TEST_F(MessageLoopTest, AQuitPostedWhileHandlingAMessageWinsOverTheStopEvent) {
 }
 
 TEST_F(MessageLoopTest, AStopHandleThatCannotBeWaitedOnThrowsInsteadOfSpinning) {
-  EXPECT_THROW(runMessageLoop(nullptr), kelvo::WinError);
+  EXPECT_THROW(runMessageLoop(nullptr), kelvo::Failure);
 }
 
 }  // namespace

@@ -1,14 +1,16 @@
 // Loading the background picture and copying it onto the window.
 #include "app/win32/backdrop_image.hpp"
 
+#include "app/failure_text.hpp"
+#include "support/failure.hpp"
+
 namespace zelvor {
 
 namespace {
-// The code goes bare, without a text: the box at exit shows it as an unknown
-// error.
+// The box at exit shows this failure as unknown, without its code.
 HGDIOBJ loadBitmap(HINSTANCE module, int id) {
   const HBITMAP bitmap = LoadBitmapA(module, MAKEINTRESOURCEA(id));
-  if (bitmap == nullptr) throw static_cast<unsigned>(GetLastError());
+  if (bitmap == nullptr) throw kelvo::Failure(unknownFailureText);
   return bitmap;
 }
 }  // namespace

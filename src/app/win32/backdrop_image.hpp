@@ -11,8 +11,8 @@ namespace zelvor {
 
 class BackdropImage {
  public:
-  // Loads bitmap resource `id` of `module`. Throws GetLastError's code as a
-  // plain unsigned number when the bitmap cannot be loaded, and WinError when
+  // Loads bitmap resource `id` of `module`. Throws a Failure: the unknown
+  // failure's text when the bitmap cannot be loaded, the system error when
   // the memory context cannot be made.
   BackdropImage(HINSTANCE module, int id);
   BackdropImage(const BackdropImage&) = delete;

@@ -6,7 +6,7 @@
 #include <commctrl.h>
 
 #include "app/failure_text.hpp"
-#include "support/error.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor {
 
@@ -30,7 +30,7 @@ constexpr UINT_PTR progressTimerId = 1;
 HGDIOBJ createButtonFont() {
   const HFONT font = CreateFontA(buttonFontHeight, 0, 0, 0, FW_DONTCARE, FALSE, FALSE, FALSE,
                                  ANSI_CHARSET, 0, 0, 0, 0, buttonFontFace);
-  if (font == nullptr) throw kelvo::WinError();
+  if (font == nullptr) throw kelvo::Failure::lastError();
   return font;
 }
 
@@ -53,7 +53,7 @@ HWND createChild(HINSTANCE module, HWND parent, const char* className, const cha
   const HWND child = CreateWindowExA(0, className, text, style | WS_CHILD | WS_VISIBLE, rect.left,
                                      rect.top, rect.right - rect.left, rect.bottom - rect.top,
                                      parent, nullptr, module, nullptr);
-  if (child == nullptr) throw kelvo::WinError();
+  if (child == nullptr) throw kelvo::Failure::lastError();
   if (hook != nullptr) {
     SetWindowLongPtrA(child, GWLP_USERDATA, GetWindowLongPtrA(child, GWLP_WNDPROC));
     SetWindowLongPtrA(child, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(hook));
@@ -78,7 +78,7 @@ MainWindow::MainWindow(HINSTANCE module, const std::string& title, int x, int y,
 HWND MainWindow::create(HINSTANCE module, const std::string& title, int x, int y) {
   const HWND window = CreateWindowExA(0, title.c_str(), title.c_str(), windowStyle, x, y,
                                       outerWidth, outerHeight, nullptr, nullptr, module, this);
-  if (window == nullptr) throw kelvo::WinError();
+  if (window == nullptr) throw kelvo::Failure::lastError();
   return window;
 }
 
@@ -86,7 +86,7 @@ void MainWindow::buildControls(HINSTANCE module) {
   InitCommonControls();
   const HWND window = window_.get();
   status_ = CreateStatusWindowA(WS_CHILD | WS_VISIBLE | WS_BORDER, "", window, 0);
-  if (status_ == nullptr) throw statusWindowFailure;
+  if (status_ == nullptr) throw kelvo::Failure(statusWindowFailure);
 
   // The progress bar covers the status bar's text part but its top line.
   RECT bar{};

@@ -1,12 +1,12 @@
 // A screen-compatible memory context.
 #include "app/win32/memory_dc.hpp"
 
-#include "support/error.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor {
 
 MemoryDc::MemoryDc() : dc_(CreateCompatibleDC(nullptr)) {
-  if (dc_ == nullptr) throw kelvo::WinError();
+  if (dc_ == nullptr) throw kelvo::Failure::lastError();
 }
 
 MemoryDc::~MemoryDc() {

@@ -9,7 +9,7 @@ namespace zelvor {
 
 class MemoryDc {
  public:
-  // A context compatible with the screen. Throws WinError.
+  // A context compatible with the screen. Throws Failure.
   MemoryDc();
   ~MemoryDc();
   MemoryDc(const MemoryDc&) = delete;

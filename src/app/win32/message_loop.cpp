@@ -1,7 +1,7 @@
 // The main loop over MsgWaitForMultipleObjects.
 #include "app/win32/message_loop.hpp"
 
-#include "support/error.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor {
 
@@ -26,7 +26,7 @@ int runMessageLoop(HANDLE stop) {
   for (;;) {
     const DWORD woken = MsgWaitForMultipleObjects(1, &stop, FALSE, INFINITE, QS_ALLINPUT);
     // A wait that cannot be made would fail again at once, for ever.
-    if (woken == WAIT_FAILED) throw kelvo::WinError();
+    if (woken == WAIT_FAILED) throw kelvo::Failure::lastError();
     // The event stays set, so this quit is posted again after every wait;
     // draining right after it always takes it, so it is never posted over a
     // quit of another code still waiting in the queue.

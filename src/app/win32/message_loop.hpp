@@ -10,7 +10,7 @@ namespace zelvor {
 // message's code. Sleeps until input arrives or `stop` is set; once `stop`
 // is set it posts itself a quit with code 0, but serves what is already
 // queued first, so a quit posted earlier (the user closing the window posts
-// 1) comes out ahead of it. Throws WinError when it cannot wait on `stop`.
+// 1) comes out ahead of it. Throws Failure when it cannot wait on `stop`.
 int runMessageLoop(HANDLE stop);
 
 }  // namespace zelvor

@@ -1,7 +1,7 @@
 // The last system error on Windows is the thread's GetLastError value.
 #include <windows.h>
 
-#include "support/error.hpp"
+#include "support/failure.hpp"
 
 namespace kelvo {
 

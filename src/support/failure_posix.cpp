@@ -1,7 +1,7 @@
 // The last system error on POSIX systems is errno.
 #include <cerrno>
 
-#include "support/error.hpp"
+#include "support/failure.hpp"
 
 namespace kelvo {
 

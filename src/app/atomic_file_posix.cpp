@@ -1,5 +1,3 @@
-// The atomic write on POSIX systems: mkostemp beside the target, fsync,
-// rename (or renameat2 without replacing), fsync of the folder.
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>

@@ -1,5 +1,3 @@
-// The atomic write on Windows: GetTempFileNameA beside the target,
-// FlushFileBuffers, MoveFileExA with write-through.
 #include <windows.h>
 
 #include <string>

@@ -1,4 +1,3 @@
-// The queue of calls for the window's thread.
 #include "app/call_queue.hpp"
 
 #include <utility>

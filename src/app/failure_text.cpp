@@ -1,4 +1,3 @@
-// Turning whatever was thrown into the error box's text.
 #include "app/failure_text.hpp"
 
 #include "support/failure.hpp"

@@ -1,4 +1,3 @@
-// The bounded exit wait and the order of the end's steps.
 #include "app/program_exit.hpp"
 
 #include <cstdio>

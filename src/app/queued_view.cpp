@@ -1,5 +1,3 @@
-// View calls as queued closures for the window's thread, and the error box a
-// job waits for.
 #include "app/queued_view.hpp"
 
 #include <atomic>

@@ -1,5 +1,3 @@
-// The settings' text form, shared by the settings file and the tests, and
-// the bounds they are used within.
 #include "app/settings.hpp"
 
 #include <charconv>

@@ -1,4 +1,3 @@
-// The site's address: its text form and the choice of the site for a run.
 #include "app/site_address.hpp"
 
 #include <charconv>

@@ -1,4 +1,3 @@
-// The jobs' real services over the site, the echo engines and the system.
 #include "app/site_services.hpp"
 
 #include <chrono>

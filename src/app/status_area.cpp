@@ -1,4 +1,3 @@
-// The status area's mode rules and the window's two looks.
 #include "app/status_area.hpp"
 
 namespace zelvor {

@@ -1,4 +1,3 @@
-// Naming and keeping the reports the site did not take.
 #include "app/unsent_reports.hpp"
 
 #include <cstdio>

@@ -1,4 +1,3 @@
-// Where the unsent reports go on POSIX systems: the user's data folder.
 #include "app/unsent_reports.hpp"
 #include "app/xdg_folder_posix.hpp"
 

@@ -1,4 +1,3 @@
-// The two jobs, step by step, and the shutdown request.
 #include "app/workflow.hpp"
 
 #include <optional>

@@ -1,5 +1,3 @@
-// parseServerList: splits the list body into lines and keeps the lines that
-// name a server this program can test.
 #include "catalogue/catalogue.hpp"
 
 #include <algorithm>

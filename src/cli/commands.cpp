@@ -1,5 +1,3 @@
-// The commands: the site's exchanges, the measuring and the output, over
-// the same services as the window.
 #include "cli/commands.hpp"
 
 #include <algorithm>

@@ -1,4 +1,3 @@
-// The console on POSIX, where stdout has no text mode.
 #include <unistd.h>
 
 #include "cli/console.hpp"

@@ -1,4 +1,3 @@
-// The console on Windows.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>

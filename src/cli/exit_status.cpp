@@ -1,4 +1,3 @@
-// The exit code of a finished command.
 #include "cli/exit_status.hpp"
 
 #include <algorithm>

@@ -1,4 +1,3 @@
-// The measuring run, its interruption and its progress line.
 #include "cli/measuring.hpp"
 
 #include <algorithm>

@@ -1,4 +1,3 @@
-// The command line's measuring values over the stored settings.
 #include "cli/measuring_settings.hpp"
 
 namespace zelvor::cli {

@@ -1,4 +1,3 @@
-// The progress line's text.
 #include "cli/progress_line.hpp"
 
 #include <algorithm>

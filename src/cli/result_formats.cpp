@@ -1,4 +1,3 @@
-// The table, JSON and CSV of a measured class.
 #include "cli/result_formats.hpp"
 
 #include <algorithm>

@@ -1,5 +1,3 @@
-// ByteReader's operations, all made of single receives through the
-// read-ahead.
 #include "net/byte_reader.hpp"
 
 #include <algorithm>

@@ -1,4 +1,3 @@
-// The two exchanges and the reply reader.
 #include "net/http_client.hpp"
 
 #include <algorithm>

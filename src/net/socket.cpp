@@ -1,5 +1,3 @@
-// Socket's rules above the system calls: the failure texts, the send loop,
-// the receive step and the closing handshake.
 #include "net/socket.hpp"
 
 #include <cstring>

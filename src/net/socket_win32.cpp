@@ -1,4 +1,3 @@
-// The socket calls below the platform seam, on Windows Sockets.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 

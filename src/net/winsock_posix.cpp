@@ -1,4 +1,3 @@
-// BSD sockets need no start-up.
 #include "net/winsock.hpp"
 
 namespace kelvo {

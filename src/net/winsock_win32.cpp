@@ -1,4 +1,3 @@
-// Windows Sockets start-up and clean-up, reference counted by the system.
 #include <winsock2.h>
 
 #include <string>

@@ -1,4 +1,3 @@
-// The echo-service engine: dealing, the workers' loops and the write-back.
 #include "ping/dll_echo_engine.hpp"
 
 #include <algorithm>

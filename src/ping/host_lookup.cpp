@@ -1,5 +1,3 @@
-// Resolving a run's hosts up front: distinct texts, a shared queue, a few
-// threads.
 #include "ping/host_lookup.hpp"
 
 #include <algorithm>

@@ -1,4 +1,3 @@
-// Building the echo request, classifying replies and matching them to slots.
 #include "ping/icmp_packet.hpp"
 
 #include "catalogue/failure_texts.hpp"

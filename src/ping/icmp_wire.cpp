@@ -1,4 +1,3 @@
-// The Internet checksum, the one the program and its tests share.
 #include "ping/icmp_wire.hpp"
 
 namespace zelvor {

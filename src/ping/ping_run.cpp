@@ -1,4 +1,3 @@
-// runPing's choice between the engines.
 #include "ping/ping_run.hpp"
 
 namespace zelvor {

@@ -1,5 +1,3 @@
-// The raw-socket engine's measuring loop: drain, expire, send one request
-// per pass, wait only when nothing can be sent.
 #include "ping/raw_echo_engine.hpp"
 
 #include <algorithm>

@@ -1,4 +1,3 @@
-// The millisecond clock's arithmetic and the progress counter.
 #include "ping/run_state.hpp"
 
 namespace zelvor {

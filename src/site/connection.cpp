@@ -1,4 +1,3 @@
-// The connection's read-ahead.
 #include "site/connection.hpp"
 
 #include <sys/socket.h>

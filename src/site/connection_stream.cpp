@@ -1,4 +1,3 @@
-// Reading and writing a connection within its deadlines.
 #include "site/connection_stream.hpp"
 
 #include <arpa/inet.h>

@@ -1,4 +1,3 @@
-// Numbers and times as the pages and downloads write them.
 #include "site/figure_text.hpp"
 
 #include <charconv>

@@ -1,4 +1,3 @@
-// Result handles from the kernel's random source.
 #include "site/handle.hpp"
 
 #include <sys/random.h>

@@ -1,5 +1,3 @@
-// Connections from accept to close: waiting in epoll, served by a worker,
-// then waiting again or closed.
 #include "site/http_server.hpp"
 
 #include <netinet/in.h>

@@ -1,4 +1,3 @@
-// The epoll loop over idle connections.
 #include "site/idle_connections.hpp"
 
 #include <sys/epoll.h>

@@ -1,4 +1,3 @@
-// The head and frame shared by every page.
 #include "site/page_frame.hpp"
 
 #include "site/pages.hpp"

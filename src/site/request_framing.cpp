@@ -1,4 +1,3 @@
-// Finding the end of a request's head and its declared length.
 #include "site/request_framing.hpp"
 
 #include <algorithm>

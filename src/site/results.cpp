@@ -1,4 +1,3 @@
-// From a stored run to the rows of its results page.
 #include "site/results.hpp"
 
 #include <algorithm>

@@ -1,4 +1,3 @@
-// The site's routes.
 #include "site/site.hpp"
 
 #include <charconv>

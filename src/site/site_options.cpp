@@ -1,4 +1,3 @@
-// The command line's options with CLI11.
 #include "site/site_options.hpp"
 
 #include <unistd.h>

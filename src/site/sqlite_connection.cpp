@@ -1,4 +1,3 @@
-// Opening, closing and the failure texts of an SQLite connection.
 #include "site/sqlite_connection.hpp"
 
 #include <sqlite3.h>

@@ -1,4 +1,3 @@
-// Preparing, binding, stepping and reading an SQLite statement.
 #include "site/sqlite_statement.hpp"
 
 #include <sqlite3.h>

@@ -1,4 +1,3 @@
-// The workers' queue.
 #include "site/worker_pool.hpp"
 
 namespace zelvor::site {

@@ -1,4 +1,3 @@
-// Numbers as the pages, downloads and the terminal client write them.
 #include "stats/figure_text.hpp"
 
 #include <charconv>

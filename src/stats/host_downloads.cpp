@@ -1,4 +1,3 @@
-// One host's figures and samples as JSON and CSV.
 #include "stats/host_downloads.hpp"
 
 #include <cstdint>

@@ -1,4 +1,3 @@
-// Per-host statistics over echo samples.
 #include "stats/host_figures.hpp"
 
 #include <algorithm>

@@ -1,4 +1,3 @@
-// Failure's ways of being made.
 #include "support/failure.hpp"
 
 #include <utility>

@@ -1,4 +1,3 @@
-// The last system error on POSIX systems is errno.
 #include <cerrno>
 
 #include "support/failure.hpp"

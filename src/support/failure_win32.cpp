@@ -1,4 +1,3 @@
-// The last system error on Windows is the thread's GetLastError value.
 #include <windows.h>
 
 #include "support/failure.hpp"

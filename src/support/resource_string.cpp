@@ -1,4 +1,3 @@
-// The failure text shared by both string-table loaders.
 #include "support/resource_string.hpp"
 
 namespace kelvo::detail {

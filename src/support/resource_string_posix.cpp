@@ -1,4 +1,3 @@
-// resourceString over the string table generated into the executable.
 #include <algorithm>
 #include <string_view>
 

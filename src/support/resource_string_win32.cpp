@@ -1,4 +1,3 @@
-// resourceString over the executable's string-table resource.
 #include <windows.h>
 
 #include "support/failure.hpp"

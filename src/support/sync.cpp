@@ -1,4 +1,3 @@
-// The platform-neutral rules of Mutex and MutexLock.
 #include "support/sync.hpp"
 
 #include "support/thread.hpp"

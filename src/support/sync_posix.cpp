@@ -1,4 +1,3 @@
-// Event and Mutex below the platform seam, on the standard library.
 #include <chrono>
 #include <condition_variable>
 #include <mutex>

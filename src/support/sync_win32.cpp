@@ -1,4 +1,3 @@
-// Event and Mutex below the platform seam, on kernel event and mutex objects.
 #include <windows.h>
 
 #include "support/failure.hpp"

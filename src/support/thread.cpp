@@ -1,4 +1,3 @@
-// The platform-neutral half of Thread: the start rule and the polling wait.
 #include "support/thread.hpp"
 
 #include <algorithm>

@@ -1,5 +1,3 @@
-// The command line through CLI11, with the site checked by the same rule as
-// the stored setting.
 #include "app/fltk/command_line.hpp"
 
 #include <CLI/CLI.hpp>

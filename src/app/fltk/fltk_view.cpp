@@ -1,4 +1,3 @@
-// The FLTK window's wake-up and the loop that also ends on the stop event.
 #include "app/fltk/fltk_view.hpp"
 
 #include <FL/Fl.H>

@@ -1,6 +1,3 @@
-// The window's layout, its mouse and key rules and its progress timer. See
-// main_window.hpp for the threading contract: all of this runs on the
-// window's thread.
 #include "app/fltk/main_window.hpp"
 
 #include <FL/Enumerations.H>

@@ -1,4 +1,3 @@
-// Loading the background picture and copying it onto the window.
 #include "app/win32/backdrop_image.hpp"
 
 #include "app/failure_text.hpp"

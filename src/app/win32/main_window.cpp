@@ -1,6 +1,3 @@
-// The window class, the window and its controls, the two window procedures
-// (the window's own and the hint hook of the list and the buttons), and the
-// View's operations on the window's thread.
 #include "app/win32/main_window.hpp"
 
 #include <commctrl.h>

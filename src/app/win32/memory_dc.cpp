@@ -1,4 +1,3 @@
-// A screen-compatible memory context.
 #include "app/win32/memory_dc.hpp"
 
 #include "support/failure.hpp"

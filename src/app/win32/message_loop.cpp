@@ -1,4 +1,3 @@
-// The main loop over MsgWaitForMultipleObjects.
 #include "app/win32/message_loop.hpp"
 
 #include "support/failure.hpp"

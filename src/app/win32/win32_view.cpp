@@ -1,4 +1,3 @@
-// The wake message and the window's thread of the Win32 window's QueuedView.
 #include "app/win32/win32_view.hpp"
 
 namespace zelvor {

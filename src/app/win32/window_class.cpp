@@ -1,4 +1,3 @@
-// Registering and unregistering a window class.
 #include "app/win32/window_class.hpp"
 
 namespace zelvor {

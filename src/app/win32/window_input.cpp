@@ -1,4 +1,3 @@
-// The main window's key and hover rules.
 #include "app/win32/window_input.hpp"
 
 #include "app/string_ids.hpp"

@@ -38,9 +38,9 @@ static_assert(steps.size() == latestSchemaVersion, "both backends take the same 
 // Any constant of our own: sites of one database take the same lock.
 constexpr char lockSql[] = "SELECT pg_advisory_xact_lock(7359012841)";
 
+// Not named by its URL, which may hold a password.
+constexpr char databaseName[] = "The database";
 constexpr char migrateText[] = "Could not bring the database's schema up to date";
-constexpr char newerText[] = "The database was written by a newer program: schema version ";
-constexpr char foreignText[] = "The database holds tables of another program";
 
 }  // namespace
 
@@ -63,11 +63,10 @@ void migratePostgresSchema(PgConnection& connection) {
                    .query("SELECT count(*) FROM pg_tables WHERE schemaname = current_schema()",
                           migrateText)
                    .integer(0, 0) != 0) {
-      throw kelvo::Failure(foreignText);
+      throw foreignSchemaFailure(databaseName);
     }
     if (version > latestSchemaVersion) {
-      throw kelvo::Failure(newerText + std::to_string(version) + ", this one knows " +
-                           std::to_string(latestSchemaVersion));
+      throw newerSchemaFailure(databaseName, version);
     }
     if (!versioned) {
       connection.execute("CREATE TABLE zelvor_schema_version (version bigint NOT NULL)",

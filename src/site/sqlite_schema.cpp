@@ -47,8 +47,6 @@ constexpr char readVersionText[] = "Could not read the schema version of";
 constexpr char readTablesText[] = "Could not read the tables of";
 constexpr char beginText[] = "Could not start a schema change in";
 constexpr char migrateText[] = "Could not bring up to date the schema of";
-constexpr char newerText[] = " was written by a newer program: schema version ";
-constexpr char foreignText[] = " holds tables of another program";
 
 int schemaVersion(SqliteConnection& connection) {
   SqliteStatement read(connection, "PRAGMA user_version", readVersionText);
@@ -59,18 +57,27 @@ int schemaVersion(SqliteConnection& connection) {
 
 }  // namespace
 
+kelvo::Failure newerSchemaFailure(const std::string& database, int version) {
+  return kelvo::Failure(database + " was written by a newer program: schema version " +
+                        std::to_string(version) + ", this one knows " +
+                        std::to_string(latestSchemaVersion));
+}
+
+kelvo::Failure foreignSchemaFailure(const std::string& database) {
+  return kelvo::Failure(database + " holds tables of another program");
+}
+
 void refuseUnknownSchema(SqliteConnection& connection) {
   const int version = schemaVersion(connection);
   if (version > latestSchemaVersion) {
-    throw kelvo::Failure("The database " + connection.path() + newerText + std::to_string(version) +
-                         ", this one knows " + std::to_string(latestSchemaVersion));
+    throw newerSchemaFailure("The database " + connection.path(), version);
   }
   if (version > 0) return;
   SqliteStatement count(connection, "SELECT count(*) FROM sqlite_schema", readTablesText);
   StatementUse use(count);
   use->step();
   if (use->columnInteger(0) != 0)
-    throw kelvo::Failure("The database " + connection.path() + foreignText);
+    throw foreignSchemaFailure("The database " + connection.path());
 }
 
 void migrateSchema(SqliteConnection& connection) {

@@ -2,13 +2,21 @@
 // date. PRAGMA user_version holds the number of steps a database has taken.
 #pragma once
 
+#include <string>
+
 #include "site/sqlite_connection.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor::site {
 
 inline constexpr int latestSchemaVersion = 3;
 
-// Throws a text, having written nothing, for a database of a later program
+// The two refusals both backends give, `database` naming the database as the
+// backend can ("The database" and its path, where it has one).
+kelvo::Failure newerSchemaFailure(const std::string& database, int version);
+kelvo::Failure foreignSchemaFailure(const std::string& database);
+
+// Throws, having written nothing, for a database of a later program
 // (a newer version) or of another one (tables but no version). The first read
 // also refuses a file that is no database at all.
 void refuseUnknownSchema(SqliteConnection& connection);

@@ -23,14 +23,14 @@ struct DecodedImage {
 inline constexpr int maxImageSide = 4096;
 
 // A BMP file with a BITMAPINFOHEADER (or a later, longer header), 8 bits per
-// pixel, no compression, stored bottom-up. Gives depth 3. Throws a text
+// pixel, no compression, stored bottom-up. Gives depth 3. Throws a Failure
 // starting with "Bad picture: " for anything else, truncated files and pixel
 // indices beyond the palette included.
 DecodedImage decodeBmp(std::span<const std::uint8_t> file);
 
 // The `side` x `side` image of an ICO file, which must be a 4-bit
 // uncompressed image with its AND mask. Gives depth 4: alpha 0 where the mask
-// is set, 255 elsewhere. Throws a text starting with "Bad icon: ".
+// is set, 255 elsewhere. Throws a Failure starting with "Bad icon: ".
 DecodedImage decodeIcon(std::span<const std::uint8_t> file, int side);
 
 }  // namespace zelvor

@@ -21,7 +21,7 @@ namespace zelvor {
 
 // What the jobs need beyond the window, replaced by scripted parts in tests.
 struct WorkflowServices {
-  // The exchanges with the site. Both throw texts; a reply with a failure
+  // The exchanges with the site. Both throw Failures; a reply with a failure
   // status throws "HTTP Failure: " and its code (net/http_client.hpp).
   std::function<std::string(const std::string& host, const std::string& path, std::uint16_t port)>
       fetch;
@@ -29,9 +29,9 @@ struct WorkflowServices {
                             const std::string& body, std::uint16_t port)>
       post;
   // Keeps a report the site did not take and returns the full path of its
-  // file; throws a text when it could not.
+  // file; throws a Failure when it could not.
   std::function<std::string(const std::string& report)> keepUnsent;
-  // Measures `servers` with the four measuring settings; throws a text when
+  // Measures `servers` with the four measuring settings; throws a Failure when
   // no echo succeeded.
   std::function<void(std::vector<ServerEntry>& servers, const Settings& settings)> ping;
   // Opens `address` in the user's browser; false when it could not.

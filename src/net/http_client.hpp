@@ -17,9 +17,8 @@ namespace zelvor {
 inline constexpr const char* httpFailurePrefix = "HTTP Failure: ";
 
 // The body of the reply to a GET of `path` from `host`, of at most
-// `maxBodyBytes`. Throws the program's failure texts: a
-// kelvo::Socket::Failure, or a plain text for a reply that is not a whole
-// 200 with a determinable end within that size.
+// `maxBodyBytes`. Throws a kelvo::Failure: the socket's, or one for a reply
+// that is not a whole 200 with a determinable end within that size.
 std::string httpGet(const std::string& host, const std::string& path, std::uint16_t port,
                     std::size_t maxBodyBytes,
                     std::uint32_t timeoutMs = kelvo::Socket::defaultTimeoutMs);

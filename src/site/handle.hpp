@@ -12,7 +12,7 @@ namespace zelvor::site {
 // and a last one that carries two bits and four zero bits.
 inline constexpr std::size_t handleLength = 22;
 
-// 128 bits from the system's random source. Throws a text when the source
+// 128 bits from the system's random source. Throws a Failure when the source
 // fails; never falls back on anything guessable.
 std::string randomHandle();
 

@@ -49,7 +49,7 @@ class HttpServer : public httplib::Server {
   ~HttpServer() override;
 
   // Binds the listening socket; port 0 takes a free one. Returns the port.
-  // Throws a text when the address cannot be bound.
+  // Throws a Failure when the address cannot be bound.
   int bindTo(const std::string& host, int port);
   // Serves until shutdown(), then answers the requests that have arrived
   // and closes every connection before it returns. False when it ended

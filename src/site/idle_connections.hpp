@@ -26,7 +26,7 @@ class IdleConnections {
   using Ready = std::function<void(std::unique_ptr<Connection>)>;
 
   // A request must be gathered within `requestTimeout` of its first bytes.
-  // Throws a text when epoll cannot be set up.
+  // Throws a Failure when epoll cannot be set up.
   IdleConnections(Ready ready, Gathering gathering, Clock::duration requestTimeout);
   // stop().
   ~IdleConnections();

@@ -70,7 +70,7 @@ struct PgStatement {
 
 class PgConnection {
  public:
-  // Connects and prepares `statements`; throws a text naming what failed.
+  // Connects and prepares `statements`; throws a Failure naming what failed.
   PgConnection(const std::string& url, const std::vector<PgStatement>& statements);
   ~PgConnection();
   PgConnection(const PgConnection&) = delete;

@@ -12,7 +12,7 @@ namespace zelvor::site {
 
 class SqliteConnection {
  public:
-  // `flags` are sqlite3_open_v2's. Throws a text naming the file when it
+  // `flags` are sqlite3_open_v2's. Throws a Failure naming the file when it
   // cannot be opened.
   SqliteConnection(const std::string& path, int flags);
   ~SqliteConnection();

@@ -20,7 +20,7 @@ using zelvor::test::ScriptedPeer;
 constexpr std::uint32_t shortTimeoutMs = 150;
 constexpr std::uint32_t generousTimeoutMs = 10000;
 
-// The text `make` throws as a Socket::Failure, or "" when it throws nothing.
+// The text of the Failure `make` throws, or "" when it throws nothing.
 template <class Make>
 std::string failureOf(Make make) {
   try {

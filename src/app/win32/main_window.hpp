@@ -53,7 +53,7 @@ class MainWindow final : public View {
 
   // Registers the window class named `title` and makes the window, titled
   // `title`, at (x, y), hidden, with its controls in the busy look. `stop` is
-  // the program's stop event. Throws a text when any part cannot be made,
+  // the program's stop event. Throws a Failure when any part cannot be made,
   // except the picture (see BackdropImage).
   MainWindow(HINSTANCE module, const std::string& title, int x, int y, Listener& listener,
              kelvo::Event& stop);

@@ -76,8 +76,7 @@ void refuseUnknownSchema(SqliteConnection& connection) {
   SqliteStatement count(connection, "SELECT count(*) FROM sqlite_schema", readTablesText);
   StatementUse use(count);
   use->step();
-  if (use->columnInteger(0) != 0)
-    throw foreignSchemaFailure("The database " + connection.path());
+  if (use->columnInteger(0) != 0) throw foreignSchemaFailure("The database " + connection.path());
 }
 
 void migrateSchema(SqliteConnection& connection) {

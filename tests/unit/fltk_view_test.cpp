@@ -19,12 +19,9 @@ TEST(FltkViewTest, TheWindowsQuitWinsThenTheStopEventThenAJobsQuit) {
     std::optional<int> exitCode;
   };
   const Case cases[] = {
-      {std::nullopt, false, std::nullopt},
-      {std::nullopt, true, 0},
-      {Quit{By::window, 1}, false, 1},
-      {Quit{By::window, 1}, true, 1},
-      {Quit{By::job, 3}, false, 3},
-      {Quit{By::job, 3}, true, 0},
+      {std::nullopt, false, std::nullopt}, {std::nullopt, true, 0},
+      {Quit{By::window, 1}, false, 1},     {Quit{By::window, 1}, true, 1},
+      {Quit{By::job, 3}, false, 3},        {Quit{By::job, 3}, true, 0},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(FltkView::loopExitCode(c.quit, c.stopSet), c.exitCode)

@@ -46,21 +46,18 @@ class QueuedViewTest : public testing::Test {
   std::atomic<int> wakes{0};
   std::atomic<bool> boxJobDone{false};
   Calls jobQuits;
-  zelvor::QueuedView view{{.target = target,
-                           .wake =
-                               [this] {
-                                 ++wakes;
-                                 return true;
-                               },
-                           .isWindowThread =
-                               [window = std::this_thread::get_id()] {
-                                 return std::this_thread::get_id() == window;
-                               },
-                           .quitForJob =
-                               [this](int exitCode) {
-                                 jobQuits.push_back("jobQuit:" + std::to_string(exitCode));
-                               }},
-                          stop};
+  zelvor::QueuedView view{
+      {.target = target,
+       .wake =
+           [this] {
+             ++wakes;
+             return true;
+           },
+       .isWindowThread =
+           [window = std::this_thread::get_id()] { return std::this_thread::get_id() == window; },
+       .quitForJob =
+           [this](int exitCode) { jobQuits.push_back("jobQuit:" + std::to_string(exitCode)); }},
+      stop};
 };
 
 // Each forwarded member, made from a job, reaches the target only when the
@@ -75,7 +72,10 @@ TEST_F(QueuedViewTest, AJobsCallsWaitForTheWindowThreadAndArriveInCallOrder) {
       {[](zelvor::View& v) { v.setClassListEnabled(false); }, "list:0"},
       {[](zelvor::View& v) { v.setGoEnabled(false); }, "go:0"},
       {[](zelvor::View& v) { v.clearClasses(); }, "clear"},
-      {[](zelvor::View& v) { v.addClasses({"x", "y"}); }, "classes:x|y"},
+      {[](zelvor::View& v) {
+         v.addClasses({"x", "y"});
+       },
+       "classes:x|y"},
       {[](zelvor::View& v) { v.selectClass(1); }, "select:1"},
       {[](zelvor::View& v) { v.startProgressTimer(); }, "timer:1"},
       {[](zelvor::View& v) { v.stopProgressTimer(); }, "timer:0"},

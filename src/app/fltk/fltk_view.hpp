@@ -28,8 +28,7 @@ class FltkView final : public QueuedView {
   // The exit code once the loop is to end: that of the window's own quit
   // (the user closed the window); else 0 when the stop event is set, whether
   // or not a job's quit came first; else the code of a job's quit.
-  static std::optional<int> loopExitCode(const std::optional<MainWindow::Quit>& quit,
-                                         bool stopSet);
+  static std::optional<int> loopExitCode(const std::optional<MainWindow::Quit>& quit, bool stopSet);
 
   // FLTK's own word for a wait without a time-out.
   static constexpr double waitForever = 1e20;

@@ -16,8 +16,8 @@
 #include "app/settings.hpp"
 #include "app/site_address.hpp"
 #include "app/site_services.hpp"
-#include "app/string_ids.hpp"
 #include "app/status_area.hpp"
+#include "app/string_ids.hpp"
 #include "app/win32/main_window.hpp"
 #include "app/win32/message_loop.hpp"
 #include "app/win32/window_input.hpp"
@@ -135,8 +135,8 @@ int run(HINSTANCE module) {
     }
     saveQuietly(*store, toSave);
   };
-  return endRun(program->window.jobView(), program->workflow.jobLock(), *program, exitCode,
-                failure, steps);
+  return endRun(program->window.jobView(), program->workflow.jobLock(), *program, exitCode, failure,
+                steps);
 }
 
 }  // namespace

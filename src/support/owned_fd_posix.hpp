@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace kelvo {
 
@@ -26,6 +27,7 @@ class OwnedFd {
   ~OwnedFd() {
     if (fd_ >= 0) ::close(fd_);
   }
+  OwnedFd(OwnedFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
   OwnedFd(const OwnedFd&) = delete;
   OwnedFd& operator=(const OwnedFd&) = delete;
 

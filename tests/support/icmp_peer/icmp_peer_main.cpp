@@ -41,6 +41,7 @@
 
 #include "peer_packet.hpp"
 #include "peer_plan.hpp"
+#include "support/owned_fd_posix.hpp"
 
 namespace zelvor::test {
 namespace {
@@ -73,27 +74,10 @@ void requestStop(int) { stopRequested = 1; }
 
 std::string errnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
-// One open file descriptor, closed with its owner.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(FileDescriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-  int get() const noexcept { return fd_; }
-
- private:
-  int fd_;
-};
-
 // The raw socket that sees every incoming echo request, and nothing else.
-FileDescriptor openReceiver() {
-  FileDescriptor socket(::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP));
-  if (socket.get() < 0) throw std::runtime_error(errnoText("raw ICMP socket"));
+kelvo::OwnedFd openReceiver() {
+  kelvo::OwnedFd socket(::socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP));
+  if (!socket.valid()) throw std::runtime_error(errnoText("raw ICMP socket"));
   icmp_filter filter{};
   filter.data = ~(1U << ICMP_ECHO);  // a set bit filters that type out
   if (::setsockopt(socket.get(), SOL_RAW, ICMP_FILTER, &filter, sizeof filter) != 0) {
@@ -115,9 +99,9 @@ FileDescriptor openReceiver() {
 }
 
 // The raw socket whose sends carry a whole IP header of the peer's making.
-FileDescriptor openSender() {
-  FileDescriptor socket(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW));
-  if (socket.get() < 0) throw std::runtime_error(errnoText("raw IP socket"));
+kelvo::OwnedFd openSender() {
+  kelvo::OwnedFd socket(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW));
+  if (!socket.valid()) throw std::runtime_error(errnoText("raw IP socket"));
   const int on = 1;
   if (::setsockopt(socket.get(), IPPROTO_IP, IP_HDRINCL, &on, sizeof on) != 0) {
     throw std::runtime_error(errnoText("IP_HDRINCL"));
@@ -300,8 +284,8 @@ class Peer {
   }
 
   const PeerPlan plan_;
-  FileDescriptor receiver_ = openReceiver();
-  FileDescriptor sender_ = openSender();
+  kelvo::OwnedFd receiver_ = openReceiver();
+  kelvo::OwnedFd sender_ = openSender();
   ReplyQueue queue_;
   PeerRandom random_{plan_.seed};
   std::uint16_t identification_ = 0;

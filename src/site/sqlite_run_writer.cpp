@@ -66,7 +66,7 @@ std::string SqliteRunWriter::add(const NewRun& run) {
   }
   queued_.notify_one();
   Outcome outcome = waited.get();
-  if (outcome.failure) throw kelvo::Failure(std::move(*outcome.failure));
+  if (outcome.failure) throw std::move(*outcome.failure);
   return std::move(outcome.handle);
 }
 
@@ -89,7 +89,7 @@ void SqliteRunWriter::serve() {
 
 void SqliteRunWriter::storeBatch(std::vector<Queued>& batch) {
   std::vector<Outcome> outcomes(batch.size());
-  std::optional<std::string> batchFailure;
+  std::optional<kelvo::Failure> batchFailure;
   try {
     StatementUse(begin_)->step();
     for (std::size_t i = 0; i < batch.size(); ++i) {
@@ -104,7 +104,7 @@ void SqliteRunWriter::storeBatch(std::vector<Queued>& batch) {
   } catch (const kelvo::Failure& text) {
     batchFailure = text;
   } catch (const std::exception& error) {
-    batchFailure = unexpectedText + std::string(error.what());
+    batchFailure = kelvo::Failure(unexpectedText + std::string(error.what()));
   }
   if (batchFailure) connection_.rollback();
   // The runs' callers may return, and their runs go, once their promise is

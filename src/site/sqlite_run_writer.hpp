@@ -17,6 +17,7 @@
 #include "site/sqlite_connection.hpp"
 #include "site/sqlite_statement.hpp"
 #include "site/store.hpp"
+#include "support/failure.hpp"
 
 namespace zelvor::site {
 
@@ -35,16 +36,16 @@ class SqliteRunWriter {
   SqliteRunWriter& operator=(const SqliteRunWriter&) = delete;
 
   // Store::addRun: waits until the run's batch is committed (or has failed)
-  // and returns its handle (or throws its failure text).
+  // and returns its handle (or throws its failure).
   std::string add(const NewRun& run);
 
  private:
-  // What one run ended with: its handle, or a failure text. A value rather
+  // What one run ended with: its handle, or a failure. A value rather
   // than an exception, so that no exception object is shared between the
   // writer's thread and the caller's.
   struct Outcome {
     std::string handle;
-    std::optional<std::string> failure;
+    std::optional<kelvo::Failure> failure;
   };
 
   struct Queued {

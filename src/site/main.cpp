@@ -1,23 +1,18 @@
 // zelvor-site from start to end: options, the server list, the store, then
 // serving until SIGTERM or SIGINT, which finish the requests in flight and
 // close the store. SIGHUP reads the list file again.
-//
-// Threads: every signal is blocked before any thread starts and taken by
-// one thread with sigwait, so no handler ever runs inside the server's code.
 #include <malloc.h>
-#include <pthread.h>
-#include <signal.h>
+#include <sys/resource.h>
 
 #include <CLI/CLI.hpp>
-#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
+#include "site/beast_server.hpp"
 #include "site/handle.hpp"
-#include "site/http_server.hpp"
 #include "site/request_log.hpp"
 #include "site/retention.hpp"
 #include "site/server_list.hpp"
@@ -30,9 +25,9 @@ namespace zelvor::site {
 
 namespace {
 
-// Sent to the signal thread by the program itself when serving ended
-// without a signal.
-constexpr int endSignal = SIGUSR1;
+// Descriptors kept for everything but connections: the listening socket,
+// the store's files or connections, the log, the list file.
+constexpr rlim_t reservedFiles = 64;
 
 std::string listSummary(const ServerList& list) {
   return std::to_string(list.serverCount) + " servers in " + std::to_string(list.classCount) +
@@ -45,27 +40,32 @@ std::string displayAddress(const ListenAddress& listen, int port) {
          std::to_string(port) + "/";
 }
 
-void handleSignals(const sigset_t& signals, HttpServer& server, Site& site,
-                   const std::string& listFile) {
-  for (;;) {
-    int signal = 0;
-    if (::sigwait(&signals, &signal) != 0) continue;
-    if (signal == SIGHUP) {
-      try {
-        ServerList list = readServerListFile(listFile);
-        const std::string summary = listSummary(list);
-        site.replaceList(std::move(list));
-        logLine("reloaded " + listFile + ": " + summary);
-      } catch (const kelvo::Failure& failure) {
-        logLine("keeping the list served so far: " + failure);
-      }
-      continue;
-    }
-    if (signal == SIGTERM || signal == SIGINT) {
-      logLine("stopping: answering the requests in flight");
-      server.shutdown();
-    }
-    return;
+// Every connection is a descriptor: the soft limit goes up to the hard one,
+// and the connections allowed are capped by what it then leaves.
+void fitConnectionsToFiles(ServerLimits& limits) {
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) != 0) return;
+  if (files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+    ::getrlimit(RLIMIT_NOFILE, &files);
+  }
+  if (files.rlim_cur == RLIM_INFINITY) return;
+  const rlim_t room = files.rlim_cur > reservedFiles ? files.rlim_cur - reservedFiles : 1;
+  if (limits.maxConnections <= room) return;
+  limits.maxConnections = static_cast<std::size_t>(room);
+  logLine("at most " + std::to_string(room) + " connections: the file limit is " +
+          std::to_string(files.rlim_cur));
+}
+
+void reloadList(Site& site, const std::string& listFile) {
+  try {
+    ServerList list = readServerListFile(listFile);
+    const std::string summary = listSummary(list);
+    site.replaceList(std::move(list));
+    logLine("reloaded " + listFile + ": " + summary);
+  } catch (const kelvo::Failure& failure) {
+    logLine("keeping the list served so far: " + failure);
   }
 }
 
@@ -74,10 +74,6 @@ int run(int argc, char** argv) {
   // by default, which a page's buffers cross on every request: a madvise
   // and the page faults to take the memory again, each time.
   ::mallopt(M_TRIM_THRESHOLD, 1 << 20);
-  sigset_t signals;
-  ::sigemptyset(&signals);
-  for (const int signal : {SIGTERM, SIGINT, SIGHUP, endSignal}) ::sigaddset(&signals, signal);
-  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   // A client that goes away while its reply is written must not end the
   // site.
   std::signal(SIGPIPE, SIG_IGN);
@@ -104,19 +100,13 @@ int run(int argc, char** argv) {
     std::optional<Retention> retention;
     if (options.keepDays) retention.emplace(*store, *options.keepDays);
     Site site(*store, std::move(list), options.postRules);
-    HttpServer server(options.limits);
-    site.install(server, options.limits.maxBodyBytes);
+    fitConnectionsToFiles(options.limits);
+    BeastServer server(site, options.limits);
     const int port = server.bindTo(options.listen.host, options.listen.port);
     logLine("listening on " + displayAddress(options.listen, port));
-
-    std::atomic<bool> signalsDone = false;
-    std::thread signalThread([&] {
-      handleSignals(signals, server, site, options.serversFile);
-      signalsDone = true;
-    });
-    const bool served = server.serve();
-    if (!signalsDone) ::pthread_kill(signalThread.native_handle(), endSignal);
-    signalThread.join();
+    const bool served =
+        server.serve({[&] { reloadList(site, options.serversFile); },
+                      [] { logLine("stopping: answering the requests in flight"); }});
     logLine(served ? "stopped" : "stopped: the listening socket failed");
     return served ? 0 : 1;
   } catch (const kelvo::Failure& failure) {

@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <ctime>
 
-#include "site/http_server.hpp"
-
 namespace zelvor::site {
 
 std::int64_t unixNowMs() {
@@ -69,14 +67,12 @@ std::string requestLine(std::int64_t unixMs, std::string_view method, std::strin
   return line;
 }
 
-void logRequest(const httplib::Request& request, const httplib::Response& response) {
-  const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
-      Clock::now() - HttpServer::requestStart());
-  write(requestLine(unixNowMs(), request.method, request.path, response.status,
-                    response.body.size(), took));
+void logRequest(const Request& request, const Reply& reply, std::chrono::microseconds took) {
+  write(requestLine(unixNowMs(), request.method, request.path, reply.status, reply.body.size(),
+                    took));
 }
 
-void logFailure(const httplib::Request& request, std::string_view text) {
+void logFailure(const Request& request, std::string_view text) {
   std::string line = requestPrefix(unixNowMs(), request.method, request.path);
   line += " failed: ";
   line += text;

@@ -1,12 +1,13 @@
 // The site's log on stderr: one line per request answered, one per failure.
 #pragma once
 
-#include <httplib.h>
-
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "site/reply.hpp"
+#include "site/request.hpp"
 
 namespace zelvor::site {
 
@@ -18,10 +19,11 @@ namespace zelvor::site {
 std::string requestLine(std::int64_t unixMs, std::string_view method, std::string_view path,
                         int status, std::size_t bytes, std::chrono::microseconds took);
 
-// Writes requestLine for an answered request, in one write.
-void logRequest(const httplib::Request& request, const httplib::Response& response);
+// Writes requestLine for an answered request, in one write; `took` runs
+// from when the request began to arrive.
+void logRequest(const Request& request, const Reply& reply, std::chrono::microseconds took);
 // "... GET /zelvor failed: TEXT", for what made a request fail.
-void logFailure(const httplib::Request& request, std::string_view text);
+void logFailure(const Request& request, std::string_view text);
 // Any other line, with the time in front.
 void logLine(std::string_view text);
 

@@ -1,16 +1,17 @@
 #include "site/site.hpp"
 
+#include <algorithm>
 #include <charconv>
-#include <cstdio>
 #include <exception>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "catalogue/report.hpp"
 #include "site/embedded_files.hpp"
 #include "site/handle.hpp"
-#include "site/http_server.hpp"
 #include "site/pages.hpp"
+#include "site/query.hpp"
 #include "site/report_digest.hpp"
 #include "site/request_log.hpp"
 #include "site/results.hpp"
@@ -26,10 +27,29 @@ constexpr char textType[] = "text/plain; charset=utf-8";
 constexpr char jsonType[] = "application/json";
 constexpr char csvType[] = "text/csv; charset=utf-8";
 constexpr char cssType[] = "text/css; charset=utf-8";
+constexpr char iconType[] = "image/x-icon";
 
-void notFound(httplib::Response& response) {
-  response.status = 404;
-  response.set_content(notFoundPage(), htmlType);
+// Every reply, refusals included, goes out with these: nothing is sniffed
+// into another type, no address leaks to another site, nothing runs.
+Reply replyOf(int status, std::string body, const char* contentType) {
+  Reply reply;
+  reply.status = status;
+  reply.headers = {{"X-Content-Type-Options", "nosniff"},
+                   {"Referrer-Policy", "no-referrer"},
+                   {"Content-Security-Policy", std::string(contentSecurityPolicy)},
+                   {"Content-Type", contentType}};
+  reply.body = std::move(body);
+  return reply;
+}
+
+Reply notFound() { return replyOf(404, notFoundPage(), htmlType); }
+
+// A refusal sent before the request's body is read: what follows on the
+// connection is that body, not a request.
+Reply refusalClosing(int status, std::string text) {
+  Reply reply = replyOf(status, std::move(text), textType);
+  reply.close = true;
+  return reply;
 }
 
 std::size_t sampleCount(const ServerClass& measured) {
@@ -48,59 +68,26 @@ std::optional<std::size_t> pageNumber(const std::string& text, std::size_t pageC
   return page;
 }
 
-// A declared body over the limit is refused before a byte of it is read:
-// reading it only to throw it away would let anyone keep a worker busy. A
-// body without a declared length (chunked) is refused too: its length is
-// known only once it has all been read, and the program always declares it.
-httplib::Server::HandlerResponse refuseLargeBody(const httplib::Request& request,
-                                                 httplib::Response& response,
-                                                 std::size_t maxBodyBytes) {
-  if (request.has_header("Transfer-Encoding")) {
-    response.status = 411;
-    response.set_content("A report must come with its Content-Length\n", textType);
-    HttpServer::closeAfterReply();
-    return httplib::Server::HandlerResponse::Handled;
-  }
-  const std::string declared = request.get_header_value("Content-Length");
-  std::size_t length = 0;
-  const auto [stop, error] =
-      std::from_chars(declared.data(), declared.data() + declared.size(), length);
-  const bool tooLong =
-      error == std::errc::result_out_of_range || (error == std::errc() && length > maxBodyBytes);
-  if (!tooLong) return httplib::Server::HandlerResponse::Unhandled;
-  response.status = 413;
-  response.set_content(
-      "The report is longer than the " + std::to_string(maxBodyBytes) + " bytes this site takes\n",
-      textType);
-  HttpServer::closeAfterReply();
-  return httplib::Server::HandlerResponse::Handled;
-}
-
-// Whatever a handler throws: the store's failures are texts and mean the
-// site cannot answer now; anything else is a fault of ours.
-void answerFailure(const httplib::Request& request, httplib::Response& response,
-                   std::exception_ptr failure) {
+// Whatever answering threw: the store's failures mean the site cannot
+// answer now; anything else is a fault of ours.
+Reply failureReply(const Request& request, std::exception_ptr failure) {
   std::string text = "unknown failure";
-  response.status = 500;
+  int status = 500;
   try {
     std::rethrow_exception(failure);
   } catch (const kelvo::Failure& storeFailure) {
     text = storeFailure;
-    response.status = 503;
+    status = 503;
   } catch (const std::bad_alloc&) {
     text = "out of memory";
-    response.status = 503;
+    status = 503;
   } catch (const std::exception& other) {
     text = other.what();
   } catch (...) {
   }
   logFailure(request, text);
-  // What a balancer or a patient client waits before asking again.
-  if (response.status == 503) response.set_header("Retry-After", "5");
-  response.set_content(response.status == 503
-                           ? "The site cannot answer just now; try again in a while\n"
-                           : "The site failed to answer this request\n",
-                       textType);
+  if (status == 500) return replyOf(500, "The site failed to answer this request\n", textType);
+  return Site::busy();
 }
 
 }  // namespace
@@ -108,77 +95,79 @@ void answerFailure(const httplib::Request& request, httplib::Response& response,
 Site::Site(Store& store, ServerList list, const PostRules& rules)
     : store_(store),
       trustedProxy_(rules.trustedProxy),
+      maxReportBytes_(rules.maxReportBytes),
       list_(std::make_shared<const ServerList>(std::move(list))) {
   if (rules.perMinute) postLimit_.emplace(*rules.perMinute);
 }
 
-bool Site::refuseOverLimit(const httplib::Request& request, httplib::Response& response) {
-  if (!postLimit_ || request.method != "POST" || request.path != "/zelvor") return false;
-  const std::string address = clientAddress(
-      request.remote_addr, request.get_header_value("X-Forwarded-For"), trustedProxy_);
-  const std::optional<long> wait = postLimit_->take(address, PostLimit::Clock::now());
-  if (!wait) return false;
-  response.status = 429;
-  response.set_header("Retry-After", std::to_string(*wait));
-  response.set_content(
-      "Too many reports from " + address + "; try again in " + std::to_string(*wait) + " seconds\n",
-      textType);
-  // The report is left unread.
-  HttpServer::closeAfterReply();
-  return true;
+std::optional<Reply> Site::screen(const Request& head) {
+  if (postLimit_ && head.method == "POST" && head.path == resultsPath) {
+    const std::string address = clientAddress(head.peer, head.forwardedFor, trustedProxy_);
+    if (const std::optional<long> wait = postLimit_->take(address, PostLimit::Clock::now())) {
+      Reply reply = refusalClosing(429, "Too many reports from " + address + "; try again in " +
+                                            std::to_string(*wait) + " seconds\n");
+      reply.headers.emplace_back("Retry-After", std::to_string(*wait));
+      return reply;
+    }
+  }
+  // Reading a body only to throw it away would let anyone keep the site
+  // busy. A body of unknown length (chunked) is refused too: its length is
+  // known only once it has all been read, and the program always declares it.
+  if (head.chunked) return refusalClosing(411, "A report must come with its Content-Length\n");
+  if (head.contentLength && *head.contentLength > maxReportBytes_)
+    return refusalClosing(413, "The report is longer than the " + std::to_string(maxReportBytes_) +
+                                   " bytes this site takes\n");
+  return std::nullopt;
 }
 
-void Site::install(httplib::Server& server, std::size_t maxBodyBytes) {
-  server.set_default_headers({{"X-Content-Type-Options", "nosniff"},
-                              {"Referrer-Policy", "no-referrer"},
-                              {"Content-Security-Policy", std::string(contentSecurityPolicy)}});
-  server.set_pre_routing_handler([this, maxBodyBytes](const auto& request, auto& response) {
-    if (refuseOverLimit(request, response)) return httplib::Server::HandlerResponse::Handled;
-    return refuseLargeBody(request, response, maxBodyBytes);
-  });
-  server.set_exception_handler(answerFailure);
-  // Unknown addresses get the not-found page; other failures keep the
-  // text their handler gave.
-  server.set_error_handler(httplib::Server::HandlerWithResponse(
-      [](const httplib::Request&, httplib::Response& response) {
-        if (response.status != 404 || !response.body.empty())
-          return httplib::Server::HandlerResponse::Unhandled;
-        notFound(response);
-        return httplib::Server::HandlerResponse::Handled;
-      }));
-  server.set_logger(logRequest);
+Reply Site::answer(const Request& request) {
+  try {
+    return route(request);
+  } catch (...) {
+    return failureReply(request, std::current_exception());
+  }
+}
 
-  server.Get("/zv_fetch",
-             [this](const auto& request, auto& response) { fetchList(request, response); });
-  server.Post("/zelvor",
-              [this](const auto& request, auto& response) { postReport(request, response); });
-  server.Get("/zelvor", [this](const auto& request, auto& response) {
-    showResults(request, response, resultsPage, htmlType);
-  });
-  server.Get("/zelvor.json", [this](const auto& request, auto& response) {
-    showResults(request, response, resultsJson, jsonType);
-  });
-  server.Get("/zelvor.csv", [this](const auto& request, auto& response) {
-    showResults(request, response, resultsCsv, csvType);
-  });
-  server.Get("/", [this](const auto& request, auto& response) { showIndex(request, response); });
-  // A load balancer's check: 200 only while the store answers, 503 (from
-  // the store's failure) otherwise.
-  server.Get("/health", [this](const auto&, auto& response) {
+Reply Site::busy() {
+  Reply reply = replyOf(503, "The site cannot answer just now; try again in a while\n", textType);
+  // What a balancer or a patient client waits before asking again.
+  reply.headers.emplace_back("Retry-After", "5");
+  return reply;
+}
+
+Reply Site::malformed() { return refusalClosing(400, "The request does not read as HTTP\n"); }
+
+Reply Site::route(const Request& request) {
+  if (request.method == "POST") {
+    if (request.path == resultsPath) return postReport(request);
+    return notFound();
+  }
+  // A HEAD is answered as its GET; the server leaves the body out.
+  if (request.method != "GET" && request.method != "HEAD") return notFound();
+  const std::string& path = request.path;
+  if (path == "/zv_fetch") return replyOf(200, currentList()->body, textType);
+  if (path == resultsPath) return showResults(request, resultsPage, htmlType);
+  if (path == resultsJsonPath) return showResults(request, resultsJson, jsonType);
+  if (path == resultsCsvPath) return showResults(request, resultsCsv, csvType);
+  if (path == "/") return showIndex(request);
+  if (path == "/health") {
+    // A load balancer's check: 200 only while the store answers, 503 (from
+    // the store's failure) otherwise.
     store_.check();
-    response.set_header("Cache-Control", "no-store");
-    response.set_content("ok\n", textType);
-  });
-  server.Get(std::string(styleSheetPath), [](const auto&, auto& response) {
-    response.set_content(std::string(styleSheet()), cssType);
-  });
-  // Browsers ask for it on their own; without it every page view logs a
-  // failed request in the browser.
-  server.Get("/favicon.ico", [](const auto&, auto& response) {
+    Reply reply = replyOf(200, "ok\n", textType);
+    reply.headers.emplace_back("Cache-Control", "no-store");
+    return reply;
+  }
+  if (path == styleSheetPath) return replyOf(200, std::string(styleSheet()), cssType);
+  if (path == "/favicon.ico") {
+    // Browsers ask for it on their own; without it every page view logs a
+    // failed request in the browser.
     const auto icon = embedded::siteIcon();
-    response.set_header("Cache-Control", "max-age=86400");
-    response.set_content(std::string(icon.begin(), icon.end()), "image/x-icon");
-  });
+    Reply reply = replyOf(200, std::string(icon.begin(), icon.end()), iconType);
+    reply.headers.emplace_back("Cache-Control", "max-age=86400");
+    return reply;
+  }
+  return notFound();
 }
 
 void Site::replaceList(ServerList list) {
@@ -192,18 +181,12 @@ std::shared_ptr<const ServerList> Site::currentList() const {
   return list_;
 }
 
-void Site::fetchList(const httplib::Request&, httplib::Response& response) const {
-  response.set_content(currentList()->body, textType);
-}
-
-void Site::postReport(const httplib::Request& request, httplib::Response& response) {
+Reply Site::postReport(const Request& request) {
   ServerClass measured;
   try {
     measured = parseReport(request.body);
   } catch (const kelvo::Failure& reason) {
-    response.status = 400;
-    response.set_content(reason + "\n", textType);
-    return;
+    return replyOf(400, reason + "\n", textType);
   }
   const NewRun run{measured.name,
                    request.body,
@@ -214,33 +197,31 @@ void Site::postReport(const httplib::Request& request, httplib::Response& respon
                    reportDigest(request.body)};
   // The reply is the handle alone: the program appends it to the results
   // address as it stands.
-  response.set_content(store_.addRun(run), textType);
+  return replyOf(200, store_.addRun(run), textType);
 }
 
-void Site::showIndex(const httplib::Request& request, httplib::Response& response) {
+Reply Site::showIndex(const Request& request) {
   IndexView index;
   index.runCount = store_.runCount();
   index.pageCount = std::max<std::size_t>(1, (index.runCount + runsPerPage - 1) / runsPerPage);
-  const auto page = pageNumber(request.get_param_value("page"), index.pageCount);
-  if (!page) return notFound(response);
+  const auto page = pageNumber(queryValue(request.query, "page"), index.pageCount);
+  if (!page) return notFound();
   index.page = *page;
   index.runs = store_.recentRuns((index.page - 1) * runsPerPage, runsPerPage);
-  response.set_header("Cache-Control", "no-cache");
-  response.set_content(indexPage(index), htmlType);
+  Reply reply = replyOf(200, indexPage(index), htmlType);
+  reply.headers.emplace_back("Cache-Control", "no-cache");
+  return reply;
 }
 
 template <class Render>
-void Site::showResults(const httplib::Request& request, httplib::Response& response, Render render,
-                       const char* contentType) {
-  const std::string handle = request.get_param_value("handle");
+Reply Site::showResults(const Request& request, Render render, const char* contentType) {
+  const std::string handle = queryValue(request.query, "handle");
   // Anything else is not looked up at all.
-  if (!isHandleShape(handle)) return notFound(response);
+  if (!isHandleShape(handle)) return notFound();
   const std::optional<StoredRun> run = store_.findRun(handle);
-  if (!run) return notFound(response);
-  const ResultsView results = buildResults(*run, store_.classHistory(handle, trendRuns));
-  // Moved in rather than given to set_content, which would copy the page.
-  response.body = render(results);
-  response.set_header("Content-Type", contentType);
+  if (!run) return notFound();
+  return replyOf(200, render(buildResults(*run, store_.classHistory(handle, trendRuns))),
+                 contentType);
 }
 
 }  // namespace zelvor::site

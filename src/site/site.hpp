@@ -1,9 +1,9 @@
-// The site's addresses and what each answers: the server list, the report
-// post, the results pages and their downloads, the index of runs. Handlers
-// are thin: they check, call the store or the statistics, and render.
+// The site's answers: the server list, the report post, the results pages
+// and their downloads, the index of runs, the health check. One function
+// over the site's own request and reply values, so that every route, limit
+// and page can be checked without a socket; whatever serves it over the
+// network only frames the bytes.
 #pragma once
-
-#include <httplib.h>
 
 #include <cstddef>
 #include <memory>
@@ -12,17 +12,22 @@
 #include <string>
 
 #include "site/post_limit.hpp"
+#include "site/reply.hpp"
+#include "site/request.hpp"
 #include "site/server_list.hpp"
 #include "site/store.hpp"
 
 namespace zelvor::site {
 
-// Who may post how often: off by default, since an organisation's clients
-// often reach the site from one address.
+// What a post may be, and who may post how often.
 struct PostRules {
+  // Off by default, since an organisation's clients often reach the site
+  // from one address.
   std::optional<unsigned> perMinute;
   // The load balancer whose X-Forwarded-For is believed; empty for none.
   std::string trustedProxy;
+  // A longer report is refused before a byte of it is read.
+  std::size_t maxReportBytes = 8 * 1024 * 1024;
 };
 
 class Site {
@@ -35,28 +40,37 @@ class Site {
   Site(const Site&) = delete;
   Site& operator=(const Site&) = delete;
 
-  // Adds the routes, the body limit and the request log to `server`.
-  void install(httplib::Server& server, std::size_t maxBodyBytes);
+  // The refusal of a request that its head alone decides, before its body
+  // is read (a body too long or of unknown length, a post over its
+  // address's limit); it closes the connection. None: read the body, then
+  // answer.
+  std::optional<Reply> screen(const Request& head);
+  // The answer to a whole request. Never throws: a failure is answered 503
+  // (the store cannot answer now) or 500, and logged. May wait on the store.
+  Reply answer(const Request& request);
+  // The answer to a request that cannot wait its turn for the store.
+  static Reply busy();
+  // The answer to bytes that do not read as a request; it closes the
+  // connection, since where the next request would start is unknown.
+  static Reply malformed();
+
   // The list served from now on; requests being answered keep the old one.
   void replaceList(ServerList list);
 
  private:
   std::shared_ptr<const ServerList> currentList() const;
-  void fetchList(const httplib::Request& request, httplib::Response& response) const;
-  void postReport(const httplib::Request& request, httplib::Response& response);
-  void showIndex(const httplib::Request& request, httplib::Response& response);
+  Reply route(const Request& request);
+  Reply postReport(const Request& request);
+  Reply showIndex(const Request& request);
   // The results of the run named by the "handle" parameter, rendered by
   // `render` as `contentType`; the not-found page when there is none.
   template <class Render>
-  void showResults(const httplib::Request& request, httplib::Response& response, Render render,
-                   const char* contentType);
-
-  // Handled: a post over its address's limit, refused with 429.
-  bool refuseOverLimit(const httplib::Request& request, httplib::Response& response);
+  Reply showResults(const Request& request, Render render, const char* contentType);
 
   Store& store_;
   std::optional<PostLimit> postLimit_;
-  std::string trustedProxy_;
+  const std::string trustedProxy_;
+  const std::size_t maxReportBytes_;
   mutable std::mutex listMutex_;
   std::shared_ptr<const ServerList> list_;
 };

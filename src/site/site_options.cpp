@@ -91,25 +91,40 @@ void addSiteOptions(CLI::App& app, SiteOptions& options) {
          "Reports one client address may post per minute; more are refused with 429 "
          "(default: no limit)")
       ->type_name("N/min");
-  app.add_option("--trusted-proxy", options.postRules.trustedProxy,
-                 "The load balancer's address: only from it is X-Forwarded-For believed")
+  app.add_option_function<std::string>(
+         "--trusted-proxy",
+         [&options](const std::string& address) {
+           // Its connections are everyone's behind it: both the post limit
+           // and the connection limit must know it.
+           options.postRules.trustedProxy = address;
+           options.limits.trustedProxy = address;
+         },
+         "The load balancer's address: only from it is X-Forwarded-For believed")
       ->type_name("ADDRESS");
   app.add_option_function<unsigned>(
          "--keep-days", [&options](unsigned days) { options.keepDays = days; },
          "Delete runs received more than N days ago (default: keep every run)")
       ->type_name("N")
       ->check(CLI::Range(1u, 100'000u));
-  app.add_option("--max-report-bytes", options.limits.maxBodyBytes,
+  app.add_option("--max-report-bytes", options.postRules.maxReportBytes,
                  "Longest report taken; a longer one is refused with 413")
       ->type_name("N")
       ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 30))
       ->capture_default_str();
-  app.add_option("--workers", options.limits.workers, "Requests served at once")
+  app.add_option("--workers", options.limits.workers,
+                 "Requests answered at once; past 64 waiting per worker, 503")
       ->type_name("N")
       ->check(CLI::Range(std::size_t{1}, std::size_t{1024}))
       ->capture_default_str();
   app.add_option("--max-connections", options.limits.maxConnections,
-                 "Connections open at once; more are closed at once")
+                 "Connections open at once; when full, the one that has waited longest "
+                 "without completing a request is closed for a newcomer")
+      ->type_name("N")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{1'000'000}))
+      ->capture_default_str();
+  app.add_option("--max-connections-per-address", options.limits.maxConnectionsPerAddress,
+                 "Connections one client address may hold; more are closed at once "
+                 "(the --trusted-proxy is held only to --max-connections)")
       ->type_name("N")
       ->check(CLI::Range(std::size_t{1}, std::size_t{1'000'000}))
       ->capture_default_str();
@@ -117,7 +132,6 @@ void addSiteOptions(CLI::App& app, SiteOptions& options) {
          "--request-timeout",
          [&options](unsigned seconds) {
            options.limits.requestTimeout = std::chrono::seconds(seconds);
-           options.limits.writeTimeout = std::chrono::seconds(seconds);
          },
          "Seconds a client may take to send a request, or to read the reply")
       ->type_name("SECONDS")

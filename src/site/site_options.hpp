@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "site/http_server.hpp"
+#include "site/beast_server.hpp"
 #include "site/site.hpp"
 
 namespace zelvor::site {

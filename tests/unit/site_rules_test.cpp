@@ -8,7 +8,6 @@
 
 #include "site/handle.hpp"
 #include "site/post_limit.hpp"
-#include "site/request_framing.hpp"
 #include "site/request_log.hpp"
 #include "site/server_list.hpp"
 #include "site/site_options.hpp"
@@ -123,41 +122,6 @@ TEST(ListenAddress, ReadsHostAndPortOrRefuses) {
                           "::1:80", "[::1:80", "[]:80"})
     EXPECT_FALSE(site::parseListenAddress(bad)) << bad;
 }
-
-struct FramingCase {
-  const char* what;
-  std::string received;
-  bool ready;
-};
-
-void PrintTo(const FramingCase& framing, std::ostream* out) { *out << framing.what; }
-
-class ReadyToServe : public testing::TestWithParam<FramingCase> {};
-
-TEST_P(ReadyToServe, OnceTheHeadAndASmallDeclaredBodyHaveArrived) {
-  const site::Gathering limits{64, 10};
-  EXPECT_EQ(site::readyToServe(GetParam().received, limits), GetParam().ready);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Requests, ReadyToServe,
-    testing::Values(
-        FramingCase{"nothing", "", false},
-        FramingCase{"part of the head", "GET / HTTP/1.1\r\nHost: a\r\n", false},
-        FramingCase{"a head", "GET / HTTP/1.1\r\nHost: a\r\n\r\n", true},
-        FramingCase{"a request line alone", "GET / HTTP/1.0\r\n\r\n", true},
-        FramingCase{"a head too long to wait for", std::string(64, 'x'), true},
-        FramingCase{"part of a body", "POST / HTTP/1.0\r\nContent-length: 5\r\n\r\nEND", false},
-        FramingCase{"a body", "POST / HTTP/1.0\r\ncontent-LENGTH:  5 \r\n\r\nEND\n\n", true},
-        FramingCase{"a body and the next request", "POST / HTTP/1.0\r\nContent-Length: 1\r\n\r\n12",
-                    true},
-        FramingCase{"a body over the limit", "POST / HTTP/1.0\r\nContent-Length: 11\r\n\r\n", true},
-        FramingCase{"a length that does not read", "POST / HTTP/1.0\r\nContent-Length: 5x\r\n\r\n",
-                    true},
-        FramingCase{"two lengths",
-                    "POST / HTTP/1.0\r\nContent-Length: 1\r\nContent-Length: 1\r\n\r\n", true},
-        FramingCase{"a chunked body", "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n",
-                    true}));
 
 TEST(RequestLog, OneLineWithTimeMethodPathStatusBytesAndMilliseconds) {
   // 2026-12-07T18:05:01.123Z

@@ -1,0 +1,215 @@
+#include "site/beast_session.hpp"
+
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/execution/outstanding_work.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/prefer.hpp>
+#include <boost/beast/http/error.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/write.hpp>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <utility>
+
+#include "site/query.hpp"
+#include "site/request_log.hpp"
+
+namespace zelvor::site {
+
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+
+namespace {
+
+// Answers waiting for a worker, per worker, before requests are turned away.
+constexpr std::size_t queuedPerWorker = 64;
+// What one read asks for while a connection waits for a request.
+constexpr std::size_t firstReadBytes = 4096;
+// After the last reply, how long and how much of what the client still
+// sends is read and dropped before the connection is closed.
+constexpr std::chrono::seconds drainTime{2};
+constexpr std::size_t drainBytes = 1024 * 1024;
+
+std::string textOf(beast::string_view text) { return std::string(text.data(), text.size()); }
+
+std::string peerOf(const net::ip::tcp::socket& socket) {
+  beast::error_code error;
+  const auto endpoint = socket.remote_endpoint(error);
+  return error ? std::string() : endpoint.address().to_string();
+}
+
+// A fault in the request's bytes, rather than in the connection.
+bool isMalformed(const beast::error_code& error) {
+  return error.category() == http::make_error_code(http::error::bad_target).category() &&
+         error != http::error::end_of_stream && error != http::error::partial_message;
+}
+
+}  // namespace
+
+Serving::Serving(Site& site, const ServerLimits& limits)
+    : site(site),
+      limits(limits),
+      table(ConnectionTable::Limits{limits.maxConnections, limits.maxConnectionsPerAddress,
+                                    limits.trustedProxy}),
+      workers(limits.workers),
+      maxQueued(limits.workers * queuedPerWorker) {}
+
+Session::Session(net::ip::tcp::socket socket, Serving& serving)
+    : stream_(std::move(socket)), serving_(serving), peer_(peerOf(stream_.socket())) {}
+
+Session::~Session() {
+  if (id_) serving_.table.remove(*id_);
+}
+
+void Session::start(ConnectionTable::Id id) {
+  id_ = id;
+  net::dispatch(stream_.get_executor(), [self = shared_from_this()] { self->awaitRequest(); });
+}
+
+void Session::drop() {
+  net::post(stream_.get_executor(), [self = shared_from_this()] { self->stream_.close(); });
+}
+
+void Session::stop() {
+  net::post(stream_.get_executor(), [self = shared_from_this()] {
+    if (self->idle_) self->stream_.close();
+  });
+}
+
+void Session::awaitRequest() {
+  // A pipelining client's next request may be here already.
+  if (buffer_.size() > 0) return readHead();
+  if (serving_.stopping) return finish();
+  idle_ = true;
+  serving_.table.waiting(*id_, Clock::now());
+  stream_.expires_after(served_ == 0 ? serving_.limits.requestTimeout
+                                     : serving_.limits.keepAliveTimeout);
+  stream_.async_read_some(buffer_.prepare(firstReadBytes),
+                          [self = shared_from_this()](beast::error_code error, std::size_t got) {
+                            self->idle_ = false;
+                            if (error) return;
+                            self->buffer_.commit(got);
+                            self->readHead();
+                          });
+}
+
+void Session::readHead() {
+  idle_ = false;
+  request_ = Request{};
+  started_ = Clock::now();
+  stream_.expires_after(serving_.limits.requestTimeout);
+  parser_.emplace();
+  parser_->header_limit(static_cast<std::uint32_t>(serving_.limits.maxHeadBytes));
+  // The body's length is judged from the head by the site, which refuses
+  // what it will not read; the parser's own limit would fail the head. (Not
+  // boost::none: Boost 1.74's parser takes any length to exceed that.)
+  parser_->body_limit(std::numeric_limits<std::uint64_t>::max());
+  http::async_read_header(
+      stream_, buffer_, *parser_,
+      [self = shared_from_this()](beast::error_code error, std::size_t) { self->onHead(error); });
+}
+
+void Session::onHead(beast::error_code error) {
+  if (error) {
+    if (isMalformed(error)) send(Site::malformed());
+    return;
+  }
+  const auto& head = parser_->get();
+  request_.method = textOf(head.method_string());
+  const std::string target = textOf(head.target());
+  const std::size_t question = target.find('?');
+  const std::optional<std::string> path = percentDecoded(target.substr(0, question), false);
+  if (!path) return send(Site::malformed());
+  request_.path = *path;
+  if (question != std::string::npos) request_.query = target.substr(question + 1);
+  if (const auto length = parser_->content_length()) request_.contentLength = *length;
+  request_.chunked = head.find(http::field::transfer_encoding) != head.end();
+  if (const auto forwarded = head.find("X-Forwarded-For"); forwarded != head.end())
+    request_.forwardedFor = textOf(forwarded->value());
+  request_.peer = peer_;
+  version_ = head.version();
+  keepAlive_ = head.keep_alive();
+  if (std::optional<Reply> refusal = serving_.site.screen(request_))
+    return send(std::move(*refusal));
+  if (parser_->is_done()) return dispatch();
+  readBody();
+}
+
+void Session::readBody() {
+  // The site has accepted the declared length, which is all there is to
+  // read: a request's body without one is chunked and refused.
+  parser_->body_limit(request_.contentLength.value_or(0));
+  http::async_read(stream_, buffer_, *parser_,
+                   [self = shared_from_this()](beast::error_code error, std::size_t) {
+                     if (error) return;
+                     self->request_.body = std::move(self->parser_->get().body());
+                     self->dispatch();
+                   });
+}
+
+void Session::dispatch() {
+  serving_.table.busy(*id_);
+  if (++serving_.queued > serving_.maxQueued) {
+    --serving_.queued;
+    return send(Site::busy());
+  }
+  // An executor that counts as work keeps the I/O threads running until the
+  // answer is back.
+  net::post(serving_.workers, [self = shared_from_this(),
+                               back = net::prefer(stream_.get_executor(),
+                                                  net::execution::outstanding_work.tracked)] {
+    Reply reply = self->serving_.site.answer(self->request_);
+    --self->serving_.queued;
+    net::post(back, [self, reply = std::move(reply)]() mutable { self->send(std::move(reply)); });
+  });
+}
+
+void Session::send(Reply reply) {
+  ++served_;
+  const bool keepAlive = keepAlive_ && !reply.close && !serving_.stopping &&
+                         served_ < serving_.limits.maxRequestsPerConnection;
+  logRequest(request_, reply,
+             std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started_));
+  response_ = {};
+  response_.version(version_);
+  response_.result(static_cast<unsigned>(reply.status));
+  for (auto& [name, value] : reply.headers) response_.insert(name, value);
+  response_.keep_alive(keepAlive);
+  const std::size_t length = reply.body.size();
+  if (request_.method != "HEAD") response_.body() = std::move(reply.body);
+  response_.content_length(length);
+  stream_.expires_after(serving_.limits.requestTimeout);
+  http::async_write(stream_, response_,
+                    [self = shared_from_this(), keepAlive](beast::error_code error, std::size_t) {
+                      self->onSent(error, keepAlive);
+                    });
+}
+
+void Session::onSent(beast::error_code error, bool keepAlive) {
+  if (error) return;
+  if (!keepAlive) return finish();
+  parser_.reset();
+  awaitRequest();
+}
+
+void Session::finish() {
+  beast::error_code ignored;
+  stream_.socket().shutdown(net::ip::tcp::socket::shutdown_send, ignored);
+  stream_.expires_after(drainTime);
+  serving_.table.waiting(*id_, Clock::now());
+  idle_ = true;
+  drain();
+}
+
+void Session::drain() {
+  buffer_.consume(buffer_.size());
+  stream_.async_read_some(buffer_.prepare(firstReadBytes),
+                          [self = shared_from_this()](beast::error_code error, std::size_t got) {
+                            self->drained_ += got;
+                            if (!error && self->drained_ < drainBytes) self->drain();
+                          });
+}
+
+}  // namespace zelvor::site

@@ -1,0 +1,90 @@
+// One HTTP connection of the Beast server, from its accept to its close.
+// Every handler of a session runs on the session's strand; only the answer
+// itself runs on a worker.
+#pragma once
+
+#include <atomic>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/thread_pool.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "site/beast_server.hpp"
+#include "site/connection_table.hpp"
+#include "site/reply.hpp"
+#include "site/request.hpp"
+#include "site/site.hpp"
+
+namespace zelvor::site {
+
+// What the server's sessions share.
+struct Serving {
+  Serving(Site& site, const ServerLimits& limits);
+
+  Site& site;
+  const ServerLimits limits;
+  ConnectionTable table;
+  boost::asio::thread_pool workers;
+  // Answers waiting for a worker or being computed; past maxQueued a
+  // request is answered busy at once instead of waiting without bound.
+  std::atomic<std::size_t> queued{0};
+  const std::size_t maxQueued;
+  std::atomic<bool> stopping{false};
+};
+
+class Session final : public HeldConnection, public std::enable_shared_from_this<Session> {
+ public:
+  using Clock = ConnectionTable::Clock;
+
+  Session(boost::asio::ip::tcp::socket socket, Serving& serving);
+  ~Session();
+
+  // Begins reading requests, as `id` in the table.
+  void start(ConnectionTable::Id id);
+  void drop() override;
+  void stop() override;
+  // The client's address, as the table counts it.
+  const std::string& peer() const noexcept { return peer_; }
+
+ private:
+  using Parser = boost::beast::http::request_parser<boost::beast::http::string_body>;
+
+  void awaitRequest();
+  void readHead();
+  void onHead(boost::beast::error_code error);
+  void readBody();
+  void dispatch();
+  void send(Reply reply);
+  void onSent(boost::beast::error_code error, bool keepAlive);
+  // Closes after the last reply: the sending side first, then whatever the
+  // client still sends is read and dropped for a moment, so that a client
+  // still sending what was left unread gets to read the reply rather than
+  // a reset.
+  void finish();
+  void drain();
+
+  boost::beast::tcp_stream stream_;
+  boost::beast::flat_buffer buffer_;
+  std::optional<Parser> parser_;
+  boost::beast::http::response<boost::beast::http::string_body> response_;
+  Serving& serving_;
+  std::optional<ConnectionTable::Id> id_;
+  const std::string peer_;
+  Request request_;
+  unsigned version_ = 11;
+  bool keepAlive_ = false;
+  Clock::time_point started_{};
+  std::size_t served_ = 0;
+  // Waiting for a request with none of it received: what stop() closes.
+  bool idle_ = false;
+  std::size_t drained_ = 0;
+};
+
+}  // namespace zelvor::site

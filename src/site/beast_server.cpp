@@ -54,7 +54,8 @@ struct BeastServer::State {
         strand(net::make_strand(io)),
         acceptor(strand),
         signals(strand, SIGHUP, SIGTERM, SIGINT),
-        pause(strand) {}
+        pause(strand),
+        noteTimer(strand) {}
 
   void accept();
   void onAccept(const boost::system::error_code& error, tcp::socket socket);
@@ -62,6 +63,7 @@ struct BeastServer::State {
   void shutDown();
   // Counts what befell a new connection, and now and then logs the counts.
   void note(std::size_t& count);
+  void logNotes(Clock::time_point now);
 
   // Before the I/O context: its sessions refer to it until they are gone.
   Serving serving;
@@ -79,6 +81,8 @@ struct BeastServer::State {
   std::size_t refusedAllBusy = 0;
   std::size_t dropped = 0;
   Clock::time_point lastNote{};
+  net::steady_timer noteTimer;
+  bool notesDue = false;
 };
 
 void BeastServer::State::accept() {
@@ -123,7 +127,18 @@ void BeastServer::State::onAccept(const boost::system::error_code& error, tcp::s
 void BeastServer::State::note(std::size_t& count) {
   ++count;
   const Clock::time_point now = Clock::now();
-  if (now - lastNote < connectionLogPeriod) return;
+  if (now - lastNote >= connectionLogPeriod) return logNotes(now);
+  if (notesDue) return;
+  // What comes within the period is logged at its end.
+  notesDue = true;
+  noteTimer.expires_at(lastNote + connectionLogPeriod);
+  noteTimer.async_wait([this](const boost::system::error_code& error) {
+    notesDue = false;
+    if (!error) logNotes(Clock::now());
+  });
+}
+
+void BeastServer::State::logNotes(Clock::time_point now) {
   lastNote = now;
   std::string line = "connections:";
   if (refusedFromOneAddress > 0)
@@ -133,9 +148,10 @@ void BeastServer::State::note(std::size_t& count) {
     line += " " + std::to_string(refusedAllBusy) + " refused, all " +
             std::to_string(serving.limits.maxConnections) + " busy with requests;";
   if (dropped > 0) line += " " + std::to_string(dropped) + " waiting longest closed for newcomers;";
+  refusedFromOneAddress = refusedAllBusy = dropped = 0;
+  if (line.back() != ';') return;
   line.pop_back();
   logLine(line);
-  refusedFromOneAddress = refusedAllBusy = dropped = 0;
 }
 
 void BeastServer::State::waitForSignal() {
@@ -157,6 +173,7 @@ void BeastServer::State::shutDown() {
   acceptor.close(ignored);
   signals.cancel(ignored);
   pause.cancel();
+  noteTimer.cancel();
   for (const auto& connection : serving.table.all()) connection->stop();
 }
 

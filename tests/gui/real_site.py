@@ -16,10 +16,6 @@ from zelvor_run import SANITIZER_MARKS
 
 START_SECONDS = 30
 STOP_SECONDS = 30
-# Under ThreadSanitizer the site leaves out the uninstrumented HTTP library,
-# as the site tier does; other builds do not read the variable.
-TSAN_SUPPRESSIONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "site",
-                                 "tsan.supp")
 
 
 class RealSite:
@@ -34,8 +30,7 @@ class RealSite:
             self._process = subprocess.Popen(
                 [program, "--listen", "127.0.0.1:0", "--servers", list_path,
                  "--data", os.path.join(directory, "data", "runs.db")],
-                stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True,
-                env=dict(os.environ, TSAN_OPTIONS=f"suppressions={TSAN_SUPPRESSIONS}"))
+                stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True)
         self.port = int(wait_until(self._listening_port, START_SECONDS, "the site listening"))
 
     def _listening_port(self):

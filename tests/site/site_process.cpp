@@ -55,8 +55,8 @@ int exitStatus(int status) {
 
 }  // namespace
 
-Reply exchange(std::uint16_t port, const std::string& request, const char* from) {
-  const kelvo::OwnedFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+kelvo::OwnedFd connectFrom(std::uint16_t port, const char* from) {
+  kelvo::OwnedFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const timeval timeout{20, 0};
   ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   ::setsockopt(socket.get(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
@@ -69,6 +69,11 @@ Reply exchange(std::uint16_t port, const std::string& request, const char* from)
   ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
   if (::connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
     throw kelvo::Failure("cannot connect to the site");
+  return socket;
+}
+
+Reply exchange(std::uint16_t port, const std::string& request, const char* from) {
+  const kelvo::OwnedFd socket = connectFrom(port, from);
   // Bounded: a short send ends the request, whatever the site makes of it.
   for (std::size_t sent = 0; sent < request.size();) {
     const ssize_t wrote =

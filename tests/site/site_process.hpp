@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "site/store.hpp"
+#include "support/owned_fd_posix.hpp"
 
 namespace zelvor::test {
 
@@ -37,6 +38,11 @@ class TemporaryFolder {
  private:
   std::string path_;
 };
+
+// A connection to 127.0.0.1:`port` from the loopback address `from`, with
+// 20 s time-outs on its sends and receives. Throws a text when it cannot
+// connect.
+kelvo::OwnedFd connectFrom(std::uint16_t port, const char* from);
 
 // The status line's code, the head and the body of the whole reply to
 // `request`, sent as it is on a connection of its own to 127.0.0.1:`port`

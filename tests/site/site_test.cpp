@@ -350,6 +350,46 @@ TEST_F(SiteTest, StalledAndTricklingClientsDoNotHoldUpOthers) {
   EXPECT_LT(std::chrono::steady_clock::now() - began, 8s);
 }
 
+// Whether the site has closed `socket`, waiting at most `limit` for it.
+bool closedBySite(const kelvo::OwnedFd& socket, std::chrono::milliseconds limit) {
+  pollfd watched{socket.get(), POLLIN, 0};
+  char byte;
+  return ::poll(&watched, 1, static_cast<int>(limit.count())) == 1 &&
+         ::recv(socket.get(), &byte, 1, MSG_DONTWAIT) <= 0;
+}
+
+// Many stalled connections from one address get that address's share and
+// no more; when the site is full, a newcomer from elsewhere is served and
+// the connection that has waited longest is let go for it.
+TEST_F(SiteTest, StalledConnectionsFromOneAddressLeaveRoomForEveryoneElse) {
+  start({"--max-connections-per-address", "8", "--max-connections", "12"});
+  std::vector<kelvo::OwnedFd> stalled;
+  for (const char* from : {"127.0.0.1", "127.0.0.3"}) {
+    for (int i = 0; i < (from[8] == '1' ? 20 : 4); ++i) {
+      stalled.push_back(zelvor::test::connectFrom(port(), from));
+      ::send(stalled.back().get(), "GET /zv_fetch HTTP/1.1\r\n", 25, MSG_NOSIGNAL);
+    }
+    // Accepted in the order they came, before the next address's.
+    std::this_thread::sleep_for(300ms);
+  }
+  for (std::size_t i = 0; i < stalled.size(); ++i)
+    EXPECT_EQ(closedBySite(stalled[i], i < 20 ? 100ms : 0ms), i >= 8 && i < 20) << i;
+  // The first refusal is logged at once, those within the next second
+  // together at its end.
+  ASSERT_TRUE(site->waitForLog("connections: 1 refused, their address holding 8\n", 5s));
+  ASSERT_TRUE(site->waitForLog("connections: 11 refused, their address holding 8\n", 5s))
+      << site->log();
+
+  const Reply answered = exchange(port(), "GET /zv_fetch HTTP/1.0\r\n\r\n", "127.0.0.2");
+  EXPECT_EQ(answered.status, 200);
+  EXPECT_EQ(answered.body, servedList);
+  EXPECT_TRUE(closedBySite(stalled[0], 2s));
+  EXPECT_FALSE(closedBySite(stalled[1], 0ms));
+  EXPECT_TRUE(site->waitForLog("1 waiting longest closed for newcomers", 5s)) << site->log();
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(exchange(port(), "GET /zv_fetch HTTP/1.0\r\n\r\n", "127.0.0.2").body, servedList);
+}
+
 TEST_F(SiteTest, ReloadsTheListOnHangupAndKeepsItWhenTheNewOneIsBad) {
   start();
   folder.write("servers.list", "Other:198.18.2.1:80\n");

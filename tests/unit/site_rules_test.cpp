@@ -1,13 +1,16 @@
 // The site's small rules: the handle's text and shape, the list file's
-// checks, the listen address, the request log line, and the post limit.
+// checks, the listen address, the request log line, the post limit, and
+// reading a query.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 #include <set>
 #include <string>
 
 #include "site/handle.hpp"
 #include "site/post_limit.hpp"
+#include "site/query.hpp"
 #include "site/request_log.hpp"
 #include "site/server_list.hpp"
 #include "site/site_options.hpp"
@@ -188,3 +191,34 @@ TEST(PostLimit, OptionReadsNPerMinute) {
 }
 
 }  // namespace
+
+TEST(Query, PercentDecodingTakesWholeEscapesOnly) {
+  struct Case {
+    std::string text;
+    bool plusIsSpace;
+    std::optional<std::string> decoded;
+  };
+  for (const Case& test :
+       {Case{"a%20b", false, "a b"}, Case{"%41%62%7e%7E", false, "Ab~~"}, Case{"a+b", false, "a+b"},
+        Case{"a+b", true, "a b"}, Case{"%2B", true, "+"}, Case{"%00", false, "\0"s},
+        Case{"%", false, std::nullopt}, Case{"a%4", false, std::nullopt},
+        Case{"%zz", false, std::nullopt}, Case{"%%41", false, std::nullopt}, Case{"", false, ""}}) {
+    SCOPED_TRACE(test.text);
+    EXPECT_EQ(site::percentDecoded(test.text, test.plusIsSpace), test.decoded);
+  }
+}
+
+TEST(Query, ValueIsTheFirstOfItsNameDecoded) {
+  struct Case {
+    std::string query;
+    std::string value;
+  };
+  for (const Case& test :
+       {Case{"handle=abc", "abc"}, Case{"a=1&handle=x%2Dy", "x-y"}, Case{"handle=1&handle=2", "1"},
+        Case{"handles=1&handle=2", "2"}, Case{"han%64le=x", "x"}, Case{"handle", ""},
+        Case{"handle=", ""}, Case{"handle=a%2", ""}, Case{"&&handle=b&", "b"}, Case{"", ""},
+        Case{"page=1", ""}}) {
+    SCOPED_TRACE(test.query);
+    EXPECT_EQ(site::queryValue(test.query, "handle"), test.value);
+  }
+}

@@ -4,6 +4,7 @@
 #include <boost/asio/execution/outstanding_work.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/prefer.hpp>
+#include <boost/beast/core/string.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
@@ -134,7 +135,14 @@ void Session::onHead(beast::error_code error) {
   if (std::optional<Reply> refusal = serving_.site.screen(request_))
     return send(std::move(*refusal));
   if (parser_->is_done()) return dispatch();
-  readBody();
+  const auto expect = head.find(http::field::expect);
+  if (expect == head.end() || !beast::iequals(expect->value(), "100-continue")) return readBody();
+  // The client waits for leave to send its body.
+  interim_ = {http::status::continue_, version_};
+  http::async_write(stream_, interim_,
+                    [self = shared_from_this()](beast::error_code error, std::size_t) {
+                      if (!error) self->readBody();
+                    });
 }
 
 void Session::readBody() {

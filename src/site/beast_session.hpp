@@ -73,6 +73,7 @@ class Session final : public HeldConnection, public std::enable_shared_from_this
   boost::beast::tcp_stream stream_;
   boost::beast::flat_buffer buffer_;
   std::optional<Parser> parser_;
+  boost::beast::http::response<boost::beast::http::empty_body> interim_;
   boost::beast::http::response<boost::beast::http::string_body> response_;
   Serving& serving_;
   std::optional<ConnectionTable::Id> id_;

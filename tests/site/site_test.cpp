@@ -350,6 +350,30 @@ TEST_F(SiteTest, StalledAndTricklingClientsDoNotHoldUpOthers) {
   EXPECT_LT(std::chrono::steady_clock::now() - began, 8s);
 }
 
+// HTTP/1.1 as browsers and tools speak it: requests pipelined on one
+// connection are answered in order, and a client that asks leave to send
+// its body gets it.
+TEST_F(SiteTest, Http11ConnectionsPipelineAndContinue) {
+  start();
+  const Reply pipelined = exchange(port(),
+                                   "GET /zv_fetch HTTP/1.1\r\nHost: a\r\n\r\n"
+                                   "GET /health HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n");
+  EXPECT_EQ(pipelined.status, 200);
+  EXPECT_EQ(pipelined.head.find("Connection: close"), std::string::npos) << pipelined.head;
+  EXPECT_EQ(pipelined.body.substr(0, servedList.size()), servedList);
+  EXPECT_NE(pipelined.body.find("HTTP/1.1 200 OK\r\n"), std::string::npos);
+  EXPECT_TRUE(pipelined.body.ends_with("Connection: close\r\nContent-Length: 3\r\n\r\nok\n"))
+      << pipelined.body;
+
+  const Reply continued = exchange(
+      port(), "POST /zelvor HTTP/1.1\r\nHost: a\r\nExpect: 100-continue\r\nContent-Length: " +
+                  std::to_string(europeReport.size()) + "\r\nConnection: close\r\n\r\n" +
+                  europeReport);
+  EXPECT_EQ(continued.head, "HTTP/1.1 100 Continue");
+  EXPECT_TRUE(zelvor::site::isHandleShape(continued.body.substr(continued.body.size() - 22)))
+      << continued.body;
+}
+
 // Whether the site has closed `socket`, waiting at most `limit` for it.
 bool closedBySite(const kelvo::OwnedFd& socket, std::chrono::milliseconds limit) {
   pollfd watched{socket.get(), POLLIN, 0};

@@ -12,6 +12,7 @@
 #include "catalogue/catalogue.hpp"
 #include "site/figure_text.hpp"
 #include "site/pages.hpp"
+#include "support/utc_time.hpp"
 
 namespace zelvor::site {
 
@@ -270,7 +271,7 @@ std::string trendChart(const ResultsView& results) {
     const double y = run.medianMs ? trendY(axis, *run.medianMs) : (trendTop + trendBottom) / 2;
     svg += "<a class=\"trend-point\" href=\"" + handleLink(resultsPath, run.handle) + '"';
     if (thisRun) svg += " aria-current=\"page\"";
-    svg += "><title>" + formatUtcTime(run.receivedAtMs) +
+    svg += "><title>" + kelvo::readableUtcTime(run.receivedAtMs) +
            (run.medianMs ? ": median " + formatOneDecimal(*run.medianMs) + " ms" : ": no reply") +
            (thisRun ? " (this run)" : "") + "</title>";
     if (run.medianMs) {

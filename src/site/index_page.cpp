@@ -8,6 +8,7 @@
 #include "site/figure_text.hpp"
 #include "site/page_frame.hpp"
 #include "site/pages.hpp"
+#include "support/utc_time.hpp"
 
 namespace zelvor::site {
 
@@ -22,10 +23,10 @@ std::string pageLink(std::size_t page, std::string_view rel, std::string_view te
 void appendRunRow(std::string& page, const RunSummary& run) {
   page +=
       "<tr><td data-label=\"Time\"><a href=\"" + handleLink(resultsPath, run.handle) + "\">" +
-      formatUtcTime(run.receivedAtMs) + "</a></td><td data-label=\"Class\" class=\"class-name\">" +
-      escapeHtml(run.className) + "</td><td data-label=\"Hosts\">" +
-      formatWhole(static_cast<std::int64_t>(run.hostCount)) + "</td><td data-label=\"Samples\">" +
-      formatWhole(static_cast<std::int64_t>(run.sampleCount)) +
+      kelvo::readableUtcTime(run.receivedAtMs) +
+      "</a></td><td data-label=\"Class\" class=\"class-name\">" + escapeHtml(run.className) +
+      "</td><td data-label=\"Hosts\">" + formatWhole(static_cast<std::int64_t>(run.hostCount)) +
+      "</td><td data-label=\"Samples\">" + formatWhole(static_cast<std::int64_t>(run.sampleCount)) +
       "</td><td data-label=\"Median (ms)\">" +
       (run.medianMs ? formatOneDecimal(*run.medianMs) : std::string("no reply")) + "</td></tr>\n";
 }

@@ -11,6 +11,7 @@
 #include "site/figure_text.hpp"
 #include "site/page_frame.hpp"
 #include "site/pages.hpp"
+#include "support/utc_time.hpp"
 
 namespace zelvor::site {
 
@@ -119,8 +120,8 @@ std::string resultsPage(const ResultsView& results) {
                results.history.size() * 400);
 
   page += "<h1>Results for <span class=\"class-name\">" + className + "</span></h1>\n";
-  page += "<p class=\"run-facts\"><time datetime=\"" + formatIsoTime(run.receivedAtMs) + "\">" +
-          formatUtcTime(run.receivedAtMs) + "</time> \u00b7 " +
+  page += "<p class=\"run-facts\"><time datetime=\"" + kelvo::isoUtcTime(run.receivedAtMs) + "\">" +
+          kelvo::readableUtcTime(run.receivedAtMs) + "</time> \u00b7 " +
           countText(run.hostCount, "host", "hosts") + " \u00b7 " +
           countText(run.sampleCount, "sample", "samples") + " \u00b7 " +
           (run.medianMs ? "median " + formatOneDecimal(*run.medianMs) + " ms" : "no reply") +

@@ -107,25 +107,6 @@ TEST(FigureText, NumbersAreFixedAndLocaleFree) {
   EXPECT_EQ(zelvor::site::formatWhole(1234567), "1234567");
 }
 
-TEST(FigureText, TimesAreUtcWholeSeconds) {
-  struct Case {
-    std::int64_t ms;
-    const char* utc;
-    const char* iso;
-  };
-  const Case cases[] = {
-      {0, "1970-01-01 00:00:00 UTC", "1970-01-01T00:00:00Z"},
-      {runTime + 999, "2026-12-07 18:05:01 UTC", "2026-12-07T18:05:01Z"},
-      {951'868'799'000, "2000-02-29 23:59:59 UTC", "2000-02-29T23:59:59Z"},
-      {-1, "1969-12-31 23:59:59 UTC", "1969-12-31T23:59:59Z"},
-      {-2'203'891'200'000, "1900-03-01 00:00:00 UTC", "1900-03-01T00:00:00Z"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(zelvor::site::formatUtcTime(c.ms), c.utc);
-    EXPECT_EQ(zelvor::site::formatIsoTime(c.ms), c.iso);
-  }
-}
-
 TEST(FigureText, HandleLinksEncodeAllButUrlSafeCharacters) {
   EXPECT_EQ(zelvor::site::handleLink("/zelvor", "Ab9-_x"), "/zelvor?handle=Ab9-_x");
   EXPECT_EQ(zelvor::site::handleLink("/zelvor.csv", "a b&\"<\xFF"),

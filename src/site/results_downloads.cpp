@@ -6,7 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include "site/figure_text.hpp"
 #include "site/pages.hpp"
 #include "stats/host_downloads.hpp"
 #include "support/utc_time.hpp"

@@ -8,9 +8,10 @@
 #include <type_traits>
 
 #include "catalogue/failure_texts.hpp"
-#include "site/figure_text.hpp"
+#include "site/handle_link.hpp"
 #include "site/page_frame.hpp"
 #include "site/pages.hpp"
+#include "stats/figure_text.hpp"
 #include "support/utc_time.hpp"
 
 namespace zelvor::site {
@@ -34,7 +35,7 @@ void appendFailureList(std::string& page, const stats::HostFigures& figures) {
     page += "<span class=\"failure\">";
     page += failure::all[i];
     page += "&nbsp;";
-    appendWhole(page, static_cast<std::int64_t>(figures.failures[i]));
+    stats::appendWhole(page, static_cast<std::int64_t>(figures.failures[i]));
     page += "</span>";
     any = true;
   }
@@ -51,9 +52,9 @@ void appendFigureCell(std::string& page, std::string_view label,
   if (!value) {
     page += noFigure;
   } else if constexpr (std::is_floating_point_v<Number>) {
-    appendOneDecimal(page, *value);
+    stats::appendOneDecimal(page, *value);
   } else {
-    appendWhole(page, *value);
+    stats::appendWhole(page, *value);
   }
   page += "</td>";
 }
@@ -72,7 +73,7 @@ void appendHostRow(std::string& page, const HostRow& row) {
   page += "</td>";
   if (f.received == 0) {
     page += "<td class=\"no-reply\" colspan=\"";
-    appendWhole(page, static_cast<std::int64_t>(timeColumns.size()));
+    stats::appendWhole(page, static_cast<std::int64_t>(timeColumns.size()));
     page += "\">no reply</td></tr>\n";
     return;
   }
@@ -103,7 +104,8 @@ void appendHostTable(std::string& page, const ResultsView& results) {
 }
 
 std::string countText(std::size_t count, std::string_view one, std::string_view many) {
-  return formatWhole(static_cast<std::int64_t>(count)) + ' ' + std::string(count == 1 ? one : many);
+  return stats::formatWhole(static_cast<std::int64_t>(count)) + ' ' +
+         std::string(count == 1 ? one : many);
 }
 
 }  // namespace
@@ -124,7 +126,7 @@ std::string resultsPage(const ResultsView& results) {
           kelvo::readableUtcTime(run.receivedAtMs) + "</time> \u00b7 " +
           countText(run.hostCount, "host", "hosts") + " \u00b7 " +
           countText(run.sampleCount, "sample", "samples") + " \u00b7 " +
-          (run.medianMs ? "median " + formatOneDecimal(*run.medianMs) + " ms" : "no reply") +
+          (run.medianMs ? "median " + stats::formatOneDecimal(*run.medianMs) + " ms" : "no reply") +
           "</p>\n";
 
   if (results.hosts.empty()) {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "catalogue/failure_texts.hpp"
-#include "site/figure_text.hpp"
+#include "site/handle_link.hpp"
 #include "site/pages.hpp"
 #include "stats/host_figures.hpp"
 
@@ -94,20 +94,7 @@ TEST(EscapeHtml, EscapesTheFiveSpecialCharactersAndNothingElse) {
   for (const Case& c : cases) EXPECT_EQ(zelvor::site::escapeHtml(c.text), c.escaped) << c.text;
 }
 
-TEST(FigureText, NumbersAreFixedAndLocaleFree) {
-  struct Case {
-    double value;
-    const char* text;
-  };
-  const Case cases[] = {
-      {0, "0.0"},     {24.5, "24.5"}, {100.0 / 3, "33.3"},    {200.0 / 3, "66.7"},
-      {100, "100.0"}, {-0.04, "0.0"}, {-7.25 - 0.01, "-7.3"}, {1e9 + 0.06, "1000000000.1"}};
-  for (const Case& c : cases) EXPECT_EQ(zelvor::site::formatOneDecimal(c.value), c.text);
-  EXPECT_EQ(zelvor::site::formatWhole(INT32_MIN), "-2147483648");
-  EXPECT_EQ(zelvor::site::formatWhole(1234567), "1234567");
-}
-
-TEST(FigureText, HandleLinksEncodeAllButUrlSafeCharacters) {
+TEST(HandleLink, EncodesAllButUrlSafeCharacters) {
   EXPECT_EQ(zelvor::site::handleLink("/zelvor", "Ab9-_x"), "/zelvor?handle=Ab9-_x");
   EXPECT_EQ(zelvor::site::handleLink("/zelvor.csv", "a b&\"<\xFF"),
             "/zelvor.csv?handle=a%20b%26%22%3C%FF");

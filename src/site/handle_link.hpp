@@ -1,20 +1,10 @@
-// How the pages and downloads write links, and (from the statistics)
-// numbers.
+// How the pages link to a run's page and downloads.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "stats/figure_text.hpp"
-
 namespace zelvor::site {
-
-// The figures' own texts, shared with the terminal client.
-using stats::appendOneDecimal;
-using stats::appendWhole;
-using stats::formatOneDecimal;
-using stats::formatWhole;
 
 // The address of a run's page or download: `path` + "?handle=" + the handle,
 // percent-encoded beyond the URL-safe characters, so the result is safe in

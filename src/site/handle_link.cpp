@@ -1,4 +1,4 @@
-#include "site/figure_text.hpp"
+#include "site/handle_link.hpp"
 
 namespace zelvor::site {
 

@@ -2,6 +2,8 @@
 // one millisecond axis, and the class's median over its last runs. Both are
 // drawn in a fixed viewBox and scale to their container; colours and sizes
 // of text come from the style sheet.
+#include "site/charts.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -11,7 +13,8 @@
 
 #include "catalogue/catalogue.hpp"
 #include "site/handle_link.hpp"
-#include "site/pages.hpp"
+#include "site/html_escape.hpp"
+#include "site/page_paths.hpp"
 #include "stats/figure_text.hpp"
 #include "support/utc_time.hpp"
 

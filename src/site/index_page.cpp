@@ -1,13 +1,16 @@
 // The site's front page: one page of the stored runs, newest first, with
 // links to newer and older pages.
+#include "site/index_page.hpp"
+
 #include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "site/handle_link.hpp"
+#include "site/html_escape.hpp"
 #include "site/page_frame.hpp"
-#include "site/pages.hpp"
+#include "site/page_paths.hpp"
 #include "stats/figure_text.hpp"
 #include "support/utc_time.hpp"
 

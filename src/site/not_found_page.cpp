@@ -1,8 +1,9 @@
 // The page for a handle that names no run, served with status 404.
+#include "site/not_found_page.hpp"
+
 #include <string>
 
 #include "site/page_frame.hpp"
-#include "site/pages.hpp"
 
 namespace zelvor::site {
 

@@ -1,6 +1,7 @@
 #include "site/page_frame.hpp"
 
-#include "site/pages.hpp"
+#include "site/html_escape.hpp"
+#include "site/page_paths.hpp"
 
 namespace zelvor::site {
 

@@ -1,12 +1,13 @@
 // A run's figures and samples as downloads: JSON for programs, CSV for
 // spreadsheets. The shapes are described next to their declarations.
+#include "site/results_downloads.hpp"
+
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "site/pages.hpp"
 #include "stats/host_downloads.hpp"
 #include "support/utc_time.hpp"
 

@@ -1,5 +1,7 @@
 // The results page of one run: the hosts' figures, the two charts, and the
 // links to the downloads and back to the list of runs.
+#include "site/results_page.hpp"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -8,9 +10,11 @@
 #include <type_traits>
 
 #include "catalogue/failure_texts.hpp"
+#include "site/charts.hpp"
 #include "site/handle_link.hpp"
+#include "site/html_escape.hpp"
 #include "site/page_frame.hpp"
-#include "site/pages.hpp"
+#include "site/page_paths.hpp"
 #include "stats/figure_text.hpp"
 #include "support/utc_time.hpp"
 

@@ -2,7 +2,7 @@
 // Content-Security-Policy forbids them), so every look lives here, the
 // charts' included. Tables turn into one card per row on narrow screens so
 // that no page ever scrolls sideways.
-#include "site/pages.hpp"
+#include "site/style_sheet.hpp"
 
 namespace zelvor::site {
 

@@ -12,8 +12,14 @@
 #include <vector>
 
 #include "catalogue/failure_texts.hpp"
+#include "site/charts.hpp"
 #include "site/handle_link.hpp"
-#include "site/pages.hpp"
+#include "site/html_escape.hpp"
+#include "site/index_page.hpp"
+#include "site/not_found_page.hpp"
+#include "site/results_downloads.hpp"
+#include "site/results_page.hpp"
+#include "site/style_sheet.hpp"
 #include "stats/host_figures.hpp"
 
 namespace {

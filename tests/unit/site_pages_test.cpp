@@ -1,18 +1,24 @@
 // The site's pages, charts and downloads: exact small pieces, escaping of
-// every text from a report, and counts of what the pages show.
+// every text from a report, counts of what the pages show, and the files
+// the site compiles in.
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <regex>
+#include <span>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "catalogue/failure_texts.hpp"
 #include "site/charts.hpp"
+#include "site/embedded_files.hpp"
 #include "site/handle_link.hpp"
 #include "site/html_escape.hpp"
 #include "site/index_page.hpp"
@@ -342,6 +348,29 @@ TEST(StyleSheet, LoadsNothingFromElsewhere) {
   const std::string_view sheet = zelvor::site::styleSheet();
   for (const char* loader : {"@import", "url(", "@font-face"})
     EXPECT_EQ(countOf(sheet, loader), 0u) << loader;
+}
+
+std::string resourceFile(const std::string& name) {
+  std::ifstream in(std::string(ZELVOR_RESOURCE_DIR) + "/" + name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string bytesOf(std::span<const std::uint8_t> bytes) { return {bytes.begin(), bytes.end()}; }
+
+TEST(EmbeddedFiles, AreTheResourcesByteForByte) {
+  namespace embedded = zelvor::embedded;
+  EXPECT_EQ(bytesOf(embedded::siteIcon()), resourceFile("zelvor.ico"));
+  EXPECT_EQ(bytesOf(embedded::siteStyleSheet()), resourceFile("site.css"));
+  EXPECT_EQ(zelvor::site::styleSheet(), resourceFile("site.css"));
+  EXPECT_EQ(bytesOf(embedded::robotsText()), resourceFile("robots.txt"));
+}
+
+TEST(EmbeddedFiles, RobotsTextKeepsEveryCrawlerOffEveryPage) {
+  std::istringstream robots(bytesOf(zelvor::embedded::robotsText()));
+  std::vector<std::string> rules;
+  for (std::string line; std::getline(robots, line);)
+    if (!line.empty() && line[0] != '#') rules.push_back(line);
+  EXPECT_EQ(rules, (std::vector<std::string>{"User-agent: *", "Disallow: /"}));
 }
 
 }  // namespace

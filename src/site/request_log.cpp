@@ -5,15 +5,10 @@
 #include <cstdio>
 
 #include "site/http_server.hpp"
+#include "site/wall_clock.hpp"
 #include "support/utc_time.hpp"
 
 namespace zelvor::site {
-
-std::int64_t unixNowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
 
 namespace {
 

@@ -20,6 +20,7 @@
 #include "site/results_downloads.hpp"
 #include "site/results_page.hpp"
 #include "site/style_sheet.hpp"
+#include "site/wall_clock.hpp"
 #include "stats/host_figures.hpp"
 #include "support/failure.hpp"
 

@@ -22,22 +22,6 @@ namespace zelvor::test {
 // at once; their handles.
 std::vector<std::string> storeAgedRuns(site::Store& store, int count, std::int64_t ageMs);
 
-// A folder under $TMPDIR, removed with everything in it.
-class TemporaryFolder {
- public:
-  TemporaryFolder();
-  ~TemporaryFolder();
-  TemporaryFolder(const TemporaryFolder&) = delete;
-  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-
-  const std::string& path() const { return path_; }
-  // Writes `text` to the file `name` in the folder; its full path.
-  std::string write(const std::string& name, const std::string& text) const;
-
- private:
-  std::string path_;
-};
-
 // The status line's code, the head and the body of the whole reply to
 // `request`, sent as it is on a connection of its own to 127.0.0.1:`port`
 // from the loopback address `from`. Throws a text when it cannot connect.

@@ -18,6 +18,9 @@ namespace zelvor::site {
 
 namespace {
 
+constexpr std::string_view description =
+    "The latency test runs posted to this Zelvor site, newest first.";
+
 std::string pageLink(std::size_t page, std::string_view rel, std::string_view text) {
   return "<a rel=\"" + std::string(rel) +
          "\" href=\"/?page=" + stats::formatWhole(static_cast<std::int64_t>(page)) + "\">" +
@@ -40,7 +43,7 @@ void appendRunRow(std::string& page, const RunSummary& run) {
 }  // namespace
 
 std::string indexPage(const IndexView& index) {
-  std::string page = pageStart("Zelvor \u00b7 recent runs");
+  std::string page = pageStart("Zelvor \u00b7 recent runs", description);
   page += "<h1>Recent runs</h1>\n";
   if (index.runCount == 0) {
     page += "<p class=\"empty\">No runs have been posted yet.</p>\n";

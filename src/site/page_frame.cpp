@@ -5,14 +5,16 @@
 
 namespace zelvor::site {
 
-std::string pageStart(std::string_view title) {
+std::string pageStart(std::string_view title, std::string_view description) {
   std::string page =
       "<!DOCTYPE html>\n"
       "<html lang=\"en\">\n"
       "<head>\n"
       "<meta charset=\"utf-8\">\n"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-      "<title>";
+      "<meta name=\"description\" content=\"";
+  page += escapeHtml(description);
+  page += "\">\n<title>";
   page += escapeHtml(title);
   page += "</title>\n<link rel=\"stylesheet\" href=\"";
   page += styleSheetPath;

@@ -14,9 +14,10 @@ inline constexpr std::string_view contentSecurityPolicy =
     "default-src 'none'; style-src 'self'; img-src 'self'; base-uri 'none'; "
     "form-action 'none'; frame-ancestors 'none'";
 
-// Everything up to and including the opening <main>; `title` is plain text
-// and is escaped here.
-std::string pageStart(std::string_view title);
+// Everything up to and including the opening <main>. `title` and
+// `description` (what the page shows, for a link's preview) are plain text
+// and are escaped here.
+std::string pageStart(std::string_view title, std::string_view description);
 
 // Closes what pageStart opened.
 std::string_view pageEnd();

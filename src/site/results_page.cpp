@@ -22,6 +22,10 @@ namespace zelvor::site {
 
 namespace {
 
+constexpr std::string_view description =
+    "One Zelvor run: round-trip figures for each host, every sample, and the median of its "
+    "class over recent runs.";
+
 // Absent figures (percentiles below their minimum) read as a dash, never 0.
 constexpr std::string_view noFigure = "\u2013";
 
@@ -117,7 +121,7 @@ std::string countText(std::size_t count, std::string_view one, std::string_view 
 std::string resultsPage(const ResultsView& results) {
   const RunSummary& run = results.run;
   const std::string className = escapeHtml(run.className);
-  std::string page = pageStart(run.className + " \u00b7 Zelvor results");
+  std::string page = pageStart(run.className + " \u00b7 Zelvor results", description);
   // Room for the whole page at once, rather than a copy of it at every
   // doubling: a host's row and lane, a sample's mark, a past run's point.
   std::size_t samples = 0;

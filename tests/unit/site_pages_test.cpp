@@ -337,11 +337,49 @@ TEST(IndexPage, AnEmptySiteSaysSoWithoutTableOrPager) {
   EXPECT_EQ(countOf(page, "class=\"pager\""), 0u);
 }
 
-TEST(NotFoundPage, SaysNoRunHasThatHandleAndLinksHome) {
-  const std::string page = zelvor::site::notFoundPage();
-  EXPECT_TRUE(page.starts_with("<!DOCTYPE html>\n"));
-  EXPECT_EQ(countOf(page, "No run has that handle."), 1u);
-  EXPECT_EQ(countOf(page, "<a href=\"/\">"), 1u);
+TEST(NotFoundPage, IsTheFrameAroundNoRunHasThatHandleAndALinkHome) {
+  EXPECT_EQ(zelvor::site::notFoundPage(),
+            "<!DOCTYPE html>\n"
+            "<html lang=\"en\">\n"
+            "<head>\n"
+            "<meta charset=\"utf-8\">\n"
+            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+            "<meta name=\"description\" content=\"There is no run at this address.\">\n"
+            "<title>Zelvor \u00b7 no such run</title>\n"
+            "<link rel=\"stylesheet\" href=\"/site.css\">\n"
+            "</head>\n"
+            "<body>\n"
+            "<header class=\"site-header\"><a class=\"site-name\" href=\"/\">Zelvor</a></header>\n"
+            "<main>\n"
+            "<h1>No such run</h1>\n"
+            "<p>No run has that handle. It may have been mistyped or cut short.</p>\n"
+            "<p><a href=\"/\">See the recent runs</a></p>\n"
+            "</main>\n"
+            "</body>\n"
+            "</html>\n");
+}
+
+TEST(PageFrame, EachKindOfPageSaysWhatItShowsOnceInItsHead) {
+  const struct {
+    const char* kind;
+    std::string page;
+    const char* description;
+  } cases[] = {
+      {"results", zelvor::site::resultsPage(smallView()),
+       "One Zelvor run: round-trip figures for each host, every sample, and the median of its "
+       "class over recent runs."},
+      {"index", zelvor::site::indexPage(IndexView{}),
+       "The latency test runs posted to this Zelvor site, newest first."},
+      {"not found", zelvor::site::notFoundPage(), "There is no run at this address."},
+  };
+  for (const auto& c : cases) {
+    const std::string head = c.page.substr(0, c.page.find("</head>"));
+    EXPECT_EQ(countOf(head, "<meta name=\"description\" content=\"" + std::string(c.description) +
+                                "\">\n"),
+              1u)
+        << c.kind;
+    EXPECT_EQ(countOf(c.page, "name=\"description\""), 1u) << c.kind;
+  }
 }
 
 TEST(StyleSheet, LoadsNothingFromElsewhere) {

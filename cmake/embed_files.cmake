@@ -37,7 +37,7 @@ if(arrays STREQUAL "")
 endif()
 
 file(WRITE "${OUTPUT}.tmp"
-"// Generated at build time from the program's picture files; do not edit.
+"// Generated at build time from the files in resources/; do not edit.
 #include \"${HEADER}\"
 
 namespace zelvor::embedded {

@@ -5,6 +5,7 @@
 
 #include "app/atomic_file.hpp"
 #include "support/failure.hpp"
+#include "support/utc_time.hpp"
 
 namespace zelvor {
 
@@ -22,17 +23,10 @@ std::string UnsentReports::keep(std::string_view report,
 }
 
 std::string unsentReportName(std::chrono::system_clock::time_point time, int count) {
-  using namespace std::chrono;
-  const sys_days day = floor<days>(time);
-  const year_month_day date(day);
-  const hh_mm_ss clock(floor<seconds>(time - day));
-  char name[64];
-  std::snprintf(name, sizeof name, "%04d%02u%02uT%02d%02d%02dZ-%03d.report",
-                static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-                static_cast<unsigned>(date.day()), static_cast<int>(clock.hours().count()),
-                static_cast<int>(clock.minutes().count()),
-                static_cast<int>(clock.seconds().count()), count);
-  return name;
+  const auto unixMs = std::chrono::floor<std::chrono::milliseconds>(time).time_since_epoch();
+  char number[16];
+  std::snprintf(number, sizeof number, "-%03d.report", count);
+  return kelvo::compactUtcTime(unixMs.count()) + number;
 }
 
 }  // namespace zelvor

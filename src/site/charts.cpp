@@ -2,6 +2,8 @@
 // one millisecond axis, and the class's median over its last runs. Both are
 // drawn in a fixed viewBox and scale to their container; colours and sizes
 // of text come from the style sheet.
+#include "site/charts.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -10,8 +12,11 @@
 #include <string>
 
 #include "catalogue/catalogue.hpp"
-#include "site/figure_text.hpp"
-#include "site/pages.hpp"
+#include "site/handle_link.hpp"
+#include "site/html_escape.hpp"
+#include "site/page_paths.hpp"
+#include "stats/figure_text.hpp"
+#include "support/utc_time.hpp"
 
 namespace zelvor::site {
 
@@ -50,7 +55,7 @@ Axis roundAxis(double smallest, double largest, int intervals) {
   return axis;
 }
 
-std::string num(double value) { return formatOneDecimal(value); }
+std::string num(double value) { return stats::formatOneDecimal(value); }
 
 // The sample chart's layout in viewBox units: lanes of host samples on the
 // left, a gutter on the right where each lost sample gets its own cross.
@@ -76,7 +81,7 @@ void appendNumber(std::string& svg, const char* name, double value) {
   svg += ' ';
   svg += name;
   svg += "=\"";
-  appendOneDecimal(svg, value);
+  stats::appendOneDecimal(svg, value);
   svg += '"';
 }
 
@@ -84,21 +89,21 @@ void appendCross(std::string& svg, const char* cssClass, double x, double y, dou
   svg += "<path class=\"";
   svg += cssClass;
   svg += "\" d=\"M";
-  appendOneDecimal(svg, x - arm);
+  stats::appendOneDecimal(svg, x - arm);
   svg += ' ';
-  appendOneDecimal(svg, y - arm);
+  stats::appendOneDecimal(svg, y - arm);
   svg += 'L';
-  appendOneDecimal(svg, x + arm);
+  stats::appendOneDecimal(svg, x + arm);
   svg += ' ';
-  appendOneDecimal(svg, y + arm);
+  stats::appendOneDecimal(svg, y + arm);
   svg += 'M';
-  appendOneDecimal(svg, x - arm);
+  stats::appendOneDecimal(svg, x - arm);
   svg += ' ';
-  appendOneDecimal(svg, y + arm);
+  stats::appendOneDecimal(svg, y + arm);
   svg += 'L';
-  appendOneDecimal(svg, x + arm);
+  stats::appendOneDecimal(svg, x + arm);
   svg += ' ';
-  appendOneDecimal(svg, y - arm);
+  stats::appendOneDecimal(svg, y - arm);
   svg += "\">";
 }
 
@@ -107,7 +112,7 @@ void appendSampleTitle(std::string& svg, std::string_view what, std::size_t inde
   svg += "<title>";
   svg += what;
   svg += ", sample ";
-  appendWhole(svg, static_cast<std::int64_t>(index + 1));
+  stats::appendWhole(svg, static_cast<std::int64_t>(index + 1));
   svg += "</title>";
 }
 
@@ -130,7 +135,7 @@ void appendHostLane(std::string& svg, const HostRow& row, const Axis& axis, doub
     appendNumber(svg, "y1", top + 24);
     appendNumber(svg, "y2", top + 46);
     svg += "><title>median ";
-    appendOneDecimal(svg, *row.figures.median);
+    stats::appendOneDecimal(svg, *row.figures.median);
     svg += " ms</title></line>\n";
   } else {
     svg += "<text class=\"lane-note\"";
@@ -148,7 +153,7 @@ void appendHostLane(std::string& svg, const HostRow& row, const Axis& axis, doub
       appendNumber(svg, "cy", top + 28 + static_cast<double>(i % sampleRows) * 3.5);
       svg += " r=\"3\">";
       roundTrip.clear();
-      appendWhole(roundTrip, sample.rtt);
+      stats::appendWhole(roundTrip, sample.rtt);
       roundTrip += " ms";
       appendSampleTitle(svg, roundTrip, i);
       svg += "</circle>\n";
@@ -207,7 +212,7 @@ std::string sampleChart(const ResultsView& results) {
     const std::string x = num(sampleX(axis, value));
     svg += "<line class=\"grid\" x1=\"" + x + "\" x2=\"" + x + "\" y1=\"0\" y2=\"" +
            num(lanesBottom) + "\"/>\n<text class=\"tick\" x=\"" + x + "\" y=\"" +
-           num(lanesBottom + 18) + "\">" + formatWhole(std::llround(value)) +
+           num(lanesBottom + 18) + "\">" + stats::formatWhole(std::llround(value)) +
            (i + 1 == axis.tickCount() ? " ms" : "") + "</text>\n";
   }
   svg += "<line class=\"axis\" x1=\"" + num(plotLeft) + "\" x2=\"" + num(plotRight) + "\" y1=\"" +
@@ -245,7 +250,7 @@ std::string trendChart(const ResultsView& results) {
     svg += "<line class=\"grid\" x1=\"" + num(trendLeft) + "\" x2=\"" + num(trendRight) +
            "\" y1=\"" + y + "\" y2=\"" + y + "\"/>\n<text class=\"tick tick-left\" x=\"" +
            num(trendLeft - 6) + "\" y=\"" + num(trendY(axis, value) + 4) + "\">" +
-           formatWhole(std::llround(value)) + (i + 1 == axis.tickCount() ? " ms" : "") +
+           stats::formatWhole(std::llround(value)) + (i + 1 == axis.tickCount() ? " ms" : "") +
            "</text>\n";
   }
 
@@ -270,8 +275,9 @@ std::string trendChart(const ResultsView& results) {
     const double y = run.medianMs ? trendY(axis, *run.medianMs) : (trendTop + trendBottom) / 2;
     svg += "<a class=\"trend-point\" href=\"" + handleLink(resultsPath, run.handle) + '"';
     if (thisRun) svg += " aria-current=\"page\"";
-    svg += "><title>" + formatUtcTime(run.receivedAtMs) +
-           (run.medianMs ? ": median " + formatOneDecimal(*run.medianMs) + " ms" : ": no reply") +
+    svg += "><title>" + kelvo::readableUtcTime(run.receivedAtMs) +
+           (run.medianMs ? ": median " + stats::formatOneDecimal(*run.medianMs) + " ms"
+                         : ": no reply") +
            (thisRun ? " (this run)" : "") + "</title>";
     if (run.medianMs) {
       svg += "<circle class=\"" + std::string(thisRun ? "this-run" : "run") + "\" cx=\"" + x +

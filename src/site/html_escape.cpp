@@ -1,6 +1,6 @@
 // The one escape for text from reports: safe in HTML text, in quoted
 // attributes and in inline SVG alike.
-#include "site/pages.hpp"
+#include "site/html_escape.hpp"
 
 namespace zelvor::site {
 

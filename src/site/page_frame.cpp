@@ -1,17 +1,20 @@
 #include "site/page_frame.hpp"
 
-#include "site/pages.hpp"
+#include "site/html_escape.hpp"
+#include "site/page_paths.hpp"
 
 namespace zelvor::site {
 
-std::string pageStart(std::string_view title) {
+std::string pageStart(std::string_view title, std::string_view description) {
   std::string page =
       "<!DOCTYPE html>\n"
       "<html lang=\"en\">\n"
       "<head>\n"
       "<meta charset=\"utf-8\">\n"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-      "<title>";
+      "<meta name=\"description\" content=\"";
+  page += escapeHtml(description);
+  page += "\">\n<title>";
   page += escapeHtml(title);
   page += "</title>\n<link rel=\"stylesheet\" href=\"";
   page += styleSheetPath;

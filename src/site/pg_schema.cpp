@@ -6,7 +6,7 @@
 #include <array>
 #include <string>
 
-#include "site/sqlite_schema.hpp"
+#include "site/store_rules.hpp"
 #include "support/failure.hpp"
 
 namespace zelvor::site {

@@ -3,28 +3,13 @@
 #include "site/request_log.hpp"
 
 #include <cstdio>
-#include <ctime>
+
+#include "site/wall_clock.hpp"
+#include "support/utc_time.hpp"
 
 namespace zelvor::site {
 
-std::int64_t unixNowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
 namespace {
-
-void appendTime(std::string& line, std::int64_t unixMs) {
-  const std::time_t seconds = static_cast<std::time_t>(unixMs / 1000);
-  std::tm utc{};
-  ::gmtime_r(&seconds, &utc);
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                static_cast<int>(unixMs % 1000));
-  line += text;
-}
 
 void appendPrintable(std::string& line, std::string_view text) {
   constexpr char hex[] = "0123456789ABCDEF";
@@ -46,8 +31,7 @@ void write(std::string line) {
 }
 
 std::string requestPrefix(std::int64_t unixMs, std::string_view method, std::string_view path) {
-  std::string line;
-  appendTime(line, unixMs);
+  std::string line = kelvo::isoUtcTimeMs(unixMs);
   line += ' ';
   appendPrintable(line, method);
   line += ' ';
@@ -80,8 +64,7 @@ void logFailure(const Request& request, std::string_view text) {
 }
 
 void logLine(std::string_view text) {
-  std::string line;
-  appendTime(line, unixNowMs());
+  std::string line = kelvo::isoUtcTimeMs(unixNowMs());
   line += ' ';
   line += text;
   write(std::move(line));

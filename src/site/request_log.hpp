@@ -27,8 +27,4 @@ void logFailure(const Request& request, std::string_view text);
 // Any other line, with the time in front.
 void logLine(std::string_view text);
 
-// The wall clock in milliseconds since the Unix epoch: the time of log
-// lines, of runs received and of retention's cutoff.
-std::int64_t unixNowMs();
-
 }  // namespace zelvor::site

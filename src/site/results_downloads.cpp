@@ -1,14 +1,15 @@
 // A run's figures and samples as downloads: JSON for programs, CSV for
 // spreadsheets. The shapes are described next to their declarations.
+#include "site/results_downloads.hpp"
+
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "site/figure_text.hpp"
-#include "site/pages.hpp"
 #include "stats/host_downloads.hpp"
+#include "support/utc_time.hpp"
 
 namespace zelvor::site {
 
@@ -30,11 +31,11 @@ std::string resultsJson(const ResultsView& results) {
   Json history = Json::array();
   for (const RunSummary& earlier : results.history)
     history.push_back(Json{{"handle", earlier.handle},
-                           {"received_at", formatIsoTime(earlier.receivedAtMs)},
+                           {"received_at", kelvo::isoUtcTime(earlier.receivedAtMs)},
                            {"median_ms", numberOrNull(earlier.medianMs)}});
   const Json document{{"handle", run.handle},
                       {"class", run.className},
-                      {"received_at", formatIsoTime(run.receivedAtMs)},
+                      {"received_at", kelvo::isoUtcTime(run.receivedAtMs)},
                       {"received_at_ms", run.receivedAtMs},
                       {"hosts", std::move(hosts)},
                       {"history", std::move(history)}};

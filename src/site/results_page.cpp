@@ -1,5 +1,7 @@
 // The results page of one run: the hosts' figures, the two charts, and the
 // links to the downloads and back to the list of runs.
+#include "site/results_page.hpp"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -8,13 +10,21 @@
 #include <type_traits>
 
 #include "catalogue/failure_texts.hpp"
-#include "site/figure_text.hpp"
+#include "site/charts.hpp"
+#include "site/handle_link.hpp"
+#include "site/html_escape.hpp"
 #include "site/page_frame.hpp"
-#include "site/pages.hpp"
+#include "site/page_paths.hpp"
+#include "stats/figure_text.hpp"
+#include "support/utc_time.hpp"
 
 namespace zelvor::site {
 
 namespace {
+
+constexpr std::string_view description =
+    "One Zelvor run: round-trip figures for each host, every sample, and the median of its "
+    "class over recent runs.";
 
 // Absent figures (percentiles below their minimum) read as a dash, never 0.
 constexpr std::string_view noFigure = "\u2013";
@@ -33,7 +43,7 @@ void appendFailureList(std::string& page, const stats::HostFigures& figures) {
     page += "<span class=\"failure\">";
     page += failure::all[i];
     page += "&nbsp;";
-    appendWhole(page, static_cast<std::int64_t>(figures.failures[i]));
+    stats::appendWhole(page, static_cast<std::int64_t>(figures.failures[i]));
     page += "</span>";
     any = true;
   }
@@ -50,9 +60,9 @@ void appendFigureCell(std::string& page, std::string_view label,
   if (!value) {
     page += noFigure;
   } else if constexpr (std::is_floating_point_v<Number>) {
-    appendOneDecimal(page, *value);
+    stats::appendOneDecimal(page, *value);
   } else {
-    appendWhole(page, *value);
+    stats::appendWhole(page, *value);
   }
   page += "</td>";
 }
@@ -71,7 +81,7 @@ void appendHostRow(std::string& page, const HostRow& row) {
   page += "</td>";
   if (f.received == 0) {
     page += "<td class=\"no-reply\" colspan=\"";
-    appendWhole(page, static_cast<std::int64_t>(timeColumns.size()));
+    stats::appendWhole(page, static_cast<std::int64_t>(timeColumns.size()));
     page += "\">no reply</td></tr>\n";
     return;
   }
@@ -102,7 +112,8 @@ void appendHostTable(std::string& page, const ResultsView& results) {
 }
 
 std::string countText(std::size_t count, std::string_view one, std::string_view many) {
-  return formatWhole(static_cast<std::int64_t>(count)) + ' ' + std::string(count == 1 ? one : many);
+  return stats::formatWhole(static_cast<std::int64_t>(count)) + ' ' +
+         std::string(count == 1 ? one : many);
 }
 
 }  // namespace
@@ -110,7 +121,7 @@ std::string countText(std::size_t count, std::string_view one, std::string_view 
 std::string resultsPage(const ResultsView& results) {
   const RunSummary& run = results.run;
   const std::string className = escapeHtml(run.className);
-  std::string page = pageStart(run.className + " \u00b7 Zelvor results");
+  std::string page = pageStart(run.className + " \u00b7 Zelvor results", description);
   // Room for the whole page at once, rather than a copy of it at every
   // doubling: a host's row and lane, a sample's mark, a past run's point.
   std::size_t samples = 0;
@@ -119,11 +130,11 @@ std::string resultsPage(const ResultsView& results) {
                results.history.size() * 400);
 
   page += "<h1>Results for <span class=\"class-name\">" + className + "</span></h1>\n";
-  page += "<p class=\"run-facts\"><time datetime=\"" + formatIsoTime(run.receivedAtMs) + "\">" +
-          formatUtcTime(run.receivedAtMs) + "</time> \u00b7 " +
+  page += "<p class=\"run-facts\"><time datetime=\"" + kelvo::isoUtcTime(run.receivedAtMs) + "\">" +
+          kelvo::readableUtcTime(run.receivedAtMs) + "</time> \u00b7 " +
           countText(run.hostCount, "host", "hosts") + " \u00b7 " +
           countText(run.sampleCount, "sample", "samples") + " \u00b7 " +
-          (run.medianMs ? "median " + formatOneDecimal(*run.medianMs) + " ms" : "no reply") +
+          (run.medianMs ? "median " + stats::formatOneDecimal(*run.medianMs) + " ms" : "no reply") +
           "</p>\n";
 
   if (results.hosts.empty()) {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "site/request_log.hpp"
+#include "site/wall_clock.hpp"
 #include "support/failure.hpp"
 
 namespace zelvor::site {

@@ -10,11 +10,18 @@
 #include "catalogue/report.hpp"
 #include "site/embedded_files.hpp"
 #include "site/handle.hpp"
-#include "site/pages.hpp"
+#include "site/index_page.hpp"
+#include "site/not_found_page.hpp"
+#include "site/page_frame.hpp"
+#include "site/page_paths.hpp"
 #include "site/query.hpp"
 #include "site/report_digest.hpp"
 #include "site/request_log.hpp"
 #include "site/results.hpp"
+#include "site/results_downloads.hpp"
+#include "site/results_page.hpp"
+#include "site/style_sheet.hpp"
+#include "site/wall_clock.hpp"
 #include "stats/host_figures.hpp"
 #include "support/failure.hpp"
 
@@ -166,6 +173,11 @@ Reply Site::route(const Request& request) {
     Reply reply = replyOf(200, std::string(icon.begin(), icon.end()), iconType);
     reply.headers.emplace_back("Cache-Control", "max-age=86400");
     return reply;
+  }
+  // Results pages are for the people who measured, not for crawlers.
+  if (path == "/robots.txt") {
+    const auto robots = embedded::robotsText();
+    return replyOf(200, std::string(robots.begin(), robots.end()), textType);
   }
   return notFound();
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "site/sqlite_statement.hpp"
+#include "site/store_rules.hpp"
 #include "support/failure.hpp"
 
 namespace zelvor::site {
@@ -56,16 +57,6 @@ int schemaVersion(SqliteConnection& connection) {
 }
 
 }  // namespace
-
-kelvo::Failure newerSchemaFailure(const std::string& database, int version) {
-  return kelvo::Failure(database + " was written by a newer program: schema version " +
-                        std::to_string(version) + ", this one knows " +
-                        std::to_string(latestSchemaVersion));
-}
-
-kelvo::Failure foreignSchemaFailure(const std::string& database) {
-  return kelvo::Failure(database + " holds tables of another program");
-}
 
 void refuseUnknownSchema(SqliteConnection& connection) {
   const int version = schemaVersion(connection);

@@ -1,12 +1,19 @@
-// What every store backend shares: how often it asks for another handle, and
-// the texts of the failures that are the store's own rather than its
-// database's.
+// What every store backend shares: its schema's version, how often it asks
+// for another handle, and the failures that are the store's own rather than
+// its database's.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+
+#include "support/failure.hpp"
 
 namespace zelvor::site {
+
+// The steps of the schema, the same in both backends; a database records how
+// many it has taken.
+inline constexpr int latestSchemaVersion = 3;
 
 // Candidates asked for one run before it fails. With 128 random bits even a
 // second candidate is never needed; a source that keeps repeating is broken.
@@ -21,5 +28,10 @@ inline constexpr std::int64_t retryWindowMs = 10 * 60 * 1000;
 inline constexpr char handlesExhaustedText[] =
     "Could not store the run: every candidate handle was taken already";
 inline constexpr char storeClosingText[] = "Could not store the run: the store is closing";
+
+// The two refusals both backends give, `database` naming the database as the
+// backend can ("The database" and its path, where it has one).
+kelvo::Failure newerSchemaFailure(const std::string& database, int version);
+kelvo::Failure foreignSchemaFailure(const std::string& database);
 
 }  // namespace zelvor::site

@@ -20,6 +20,7 @@
 #include "site/handle.hpp"
 #include "site_process.hpp"
 #include "support/failure.hpp"
+#include "temporary_folder.hpp"
 
 namespace {
 
@@ -54,15 +55,15 @@ class PgSiteTest : public testing::Test {
   SiteProcess& start(const std::string& url, std::vector<std::string> arguments = {}) {
     arguments.insert(arguments.begin(), {"--store", url});
     try {
-      sites.push_back(
-          std::make_unique<SiteProcess>(listFile, folder.path() + "/unused.db", arguments));
+      sites.push_back(std::make_unique<SiteProcess>(
+          listFile, (folder.path() / "unused.db").string(), arguments));
     } catch (const kelvo::Failure& failure) {
       throw std::runtime_error(failure);
     }
     return *sites.back();
   }
 
-  TemporaryFolder folder;
+  TemporaryFolder folder{"pg-site"};
   std::string listFile = folder.write("servers.list", "Pg:198.18.1.1:80\n");
   std::vector<std::unique_ptr<SiteProcess>> sites;
 };

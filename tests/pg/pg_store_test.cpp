@@ -12,8 +12,8 @@
 #include "pg_cluster.hpp"
 #include "site/pg_connection.hpp"
 #include "site/report_digest.hpp"
-#include "site/sqlite_schema.hpp"
 #include "site/store.hpp"
+#include "site/store_rules.hpp"
 #include "site_store_contract.hpp"
 #include "support/failure.hpp"
 

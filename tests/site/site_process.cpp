@@ -11,9 +11,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <regex>
 
 #include "support/failure.hpp"
@@ -115,27 +112,6 @@ std::vector<std::string> storeAgedRuns(site::Store& store, int count, std::int64
   }
   for (std::thread& thread : threads) thread.join();
   return handles;
-}
-
-TemporaryFolder::TemporaryFolder() {
-  const char* const base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/zelvor-site-test.XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) throw kelvo::Failure("mkdtemp failed");
-  path_ = pattern;
-}
-
-TemporaryFolder::~TemporaryFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::string TemporaryFolder::write(const std::string& name, const std::string& text) const {
-  const std::string file = path_ + "/" + name;
-  // Replaced whole, as an editor saving the file would.
-  const std::string partial = file + ".new";
-  std::ofstream(partial, std::ios::binary) << text;
-  std::filesystem::rename(partial, file);
-  return file;
 }
 
 SiteProcess::SiteProcess(const std::string& listFile, const std::string& dataFile,

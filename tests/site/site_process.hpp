@@ -23,22 +23,6 @@ namespace zelvor::test {
 // at once; their handles.
 std::vector<std::string> storeAgedRuns(site::Store& store, int count, std::int64_t ageMs);
 
-// A folder under $TMPDIR, removed with everything in it.
-class TemporaryFolder {
- public:
-  TemporaryFolder();
-  ~TemporaryFolder();
-  TemporaryFolder(const TemporaryFolder&) = delete;
-  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-
-  const std::string& path() const { return path_; }
-  // Writes `text` to the file `name` in the folder; its full path.
-  std::string write(const std::string& name, const std::string& text) const;
-
- private:
-  std::string path_;
-};
-
 // A connection to 127.0.0.1:`port` from the loopback address `from`, with
 // 20 s time-outs on its sends and receives. Throws a text when it cannot
 // connect.

@@ -29,6 +29,7 @@
 #include "site_process.hpp"
 #include "support/failure.hpp"
 #include "support/owned_fd_posix.hpp"
+#include "temporary_folder.hpp"
 
 namespace {
 
@@ -88,9 +89,9 @@ class SiteTest : public testing::Test {
     return zelvor::site::openSqliteStore(dataFile, zelvor::site::randomHandle)->runCount();
   }
 
-  TemporaryFolder folder;
+  TemporaryFolder folder{"site"};
   std::string listFile = folder.write("servers.list", listText);
-  std::string dataFile = folder.path() + "/data/runs.db";
+  std::string dataFile = (folder.path() / "data" / "runs.db").string();
   std::optional<SiteProcess> site;
 };
 
@@ -445,8 +446,9 @@ TEST_F(SiteTest, DoesNotStartWithABadListAndSaysWhere) {
 TEST_F(SiteTest, ASecondSiteOnTheSamePortIsRefused) {
   start();
   const std::string address = "127.0.0.1:" + std::to_string(port());
-  const auto [status, output] = SiteProcess::runToEnd(
-      {"--listen", address, "--servers", listFile, "--data", folder.path() + "/other.db"});
+  const auto [status, output] =
+      SiteProcess::runToEnd({"--listen", address, "--servers", listFile, "--data",
+                             (folder.path() / "other.db").string()});
   EXPECT_EQ(status, 1);
   EXPECT_NE(output.find("zelvor-site: Cannot listen on " + address + ": Address already in use"),
             std::string::npos)
@@ -569,10 +571,10 @@ TEST_F(SiteTest, RefusesToStartWithAStoreOrLimitItCannotUse) {
       {{"--store", "mysql://x"}, 105, "--store: expected a postgresql:// URL, not mysql://x\n"},
       {{"--post-limit", "5/hour"}, 105, "--post-limit: expected N/min, not 5/hour\n"},
       {{"--keep-days", "0"}, 105, "--keep-days: Value 0 not in range 1 to 100000\n"},
-      {{"--store", "postgresql://zelvor@/runs?host=" + folder.path()},
+      {{"--store", "postgresql://zelvor@/runs?host=" + folder.path().string()},
        1,
        "zelvor-site: Could not connect to the database: connection to server on socket \"" +
-           folder.path() + "/.s.PGSQL.5432\" failed: No such file or directory\n"},
+           (folder.path() / ".s.PGSQL.5432").string() + "\" failed: No such file or directory\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments[0]);

@@ -1,8 +1,10 @@
-// A fresh, empty folder of the system's temporary folder for one test,
-// removed with all it holds when the test is done, on every platform.
+// A fresh, empty folder of the system's temporary folder (TMPDIR, where set)
+// for one test, removed with all it holds when the test is done, on every
+// platform.
 #pragma once
 
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -32,6 +34,17 @@ class TemporaryFolder {
   TemporaryFolder& operator=(const TemporaryFolder&) = delete;
 
   const std::filesystem::path& path() const noexcept { return path_; }
+
+  // Writes `text` to the file `name` in the folder, replacing it whole as an
+  // editor saving it would (a reader never sees half of it); its full path.
+  std::string write(const std::string& name, const std::string& text) const {
+    const std::filesystem::path file = path_ / name;
+    std::filesystem::path partial = file;
+    partial += ".new";
+    std::ofstream(partial, std::ios::binary) << text;
+    std::filesystem::rename(partial, file);
+    return file.string();
+  }
 
  private:
   std::filesystem::path path_;

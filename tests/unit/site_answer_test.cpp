@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "site/pages.hpp"
+#include "site/embedded_files.hpp"
+#include "site/not_found_page.hpp"
 #include "site/server_list.hpp"
 #include "site/site.hpp"
 #include "site/store.hpp"
+#include "site/style_sheet.hpp"
 #include "site_store_contract.hpp"
 #include "support/failure.hpp"
 
@@ -121,6 +123,10 @@ INSTANTIATE_TEST_SUITE_P(
         Route{"GET", "/site.css", "", 200, "text/css; charset=utf-8",
               std::string(zelvor::site::styleSheet()), true},
         Route{"GET", "/favicon.ico", "", 200, "image/x-icon", "\0\0\1\0"s, false},
+        Route{"GET", "/robots.txt", "", 200, text,
+              std::string(zelvor::embedded::robotsText().begin(),
+                          zelvor::embedded::robotsText().end()),
+              true},
         Route{"GET", "/nothing", "", 404, html, notFound, true},
         Route{"GET", "/zv_fetch/", "", 404, html, notFound, true},
         Route{"POST", "/zv_fetch", "", 404, html, notFound, true},

@@ -1,19 +1,31 @@
 // The site's pages, charts and downloads: exact small pieces, escaping of
-// every text from a report, and counts of what the pages show.
+// every text from a report, counts of what the pages show, and the files
+// the site compiles in.
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <regex>
+#include <span>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "catalogue/failure_texts.hpp"
-#include "site/figure_text.hpp"
-#include "site/pages.hpp"
+#include "site/charts.hpp"
+#include "site/embedded_files.hpp"
+#include "site/handle_link.hpp"
+#include "site/html_escape.hpp"
+#include "site/index_page.hpp"
+#include "site/not_found_page.hpp"
+#include "site/results_downloads.hpp"
+#include "site/results_page.hpp"
+#include "site/style_sheet.hpp"
 #include "stats/host_figures.hpp"
 
 namespace {
@@ -94,39 +106,7 @@ TEST(EscapeHtml, EscapesTheFiveSpecialCharactersAndNothingElse) {
   for (const Case& c : cases) EXPECT_EQ(zelvor::site::escapeHtml(c.text), c.escaped) << c.text;
 }
 
-TEST(FigureText, NumbersAreFixedAndLocaleFree) {
-  struct Case {
-    double value;
-    const char* text;
-  };
-  const Case cases[] = {
-      {0, "0.0"},     {24.5, "24.5"}, {100.0 / 3, "33.3"},    {200.0 / 3, "66.7"},
-      {100, "100.0"}, {-0.04, "0.0"}, {-7.25 - 0.01, "-7.3"}, {1e9 + 0.06, "1000000000.1"}};
-  for (const Case& c : cases) EXPECT_EQ(zelvor::site::formatOneDecimal(c.value), c.text);
-  EXPECT_EQ(zelvor::site::formatWhole(INT32_MIN), "-2147483648");
-  EXPECT_EQ(zelvor::site::formatWhole(1234567), "1234567");
-}
-
-TEST(FigureText, TimesAreUtcWholeSeconds) {
-  struct Case {
-    std::int64_t ms;
-    const char* utc;
-    const char* iso;
-  };
-  const Case cases[] = {
-      {0, "1970-01-01 00:00:00 UTC", "1970-01-01T00:00:00Z"},
-      {runTime + 999, "2026-12-07 18:05:01 UTC", "2026-12-07T18:05:01Z"},
-      {951'868'799'000, "2000-02-29 23:59:59 UTC", "2000-02-29T23:59:59Z"},
-      {-1, "1969-12-31 23:59:59 UTC", "1969-12-31T23:59:59Z"},
-      {-2'203'891'200'000, "1900-03-01 00:00:00 UTC", "1900-03-01T00:00:00Z"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(zelvor::site::formatUtcTime(c.ms), c.utc);
-    EXPECT_EQ(zelvor::site::formatIsoTime(c.ms), c.iso);
-  }
-}
-
-TEST(FigureText, HandleLinksEncodeAllButUrlSafeCharacters) {
+TEST(HandleLink, EncodesAllButUrlSafeCharacters) {
   EXPECT_EQ(zelvor::site::handleLink("/zelvor", "Ab9-_x"), "/zelvor?handle=Ab9-_x");
   EXPECT_EQ(zelvor::site::handleLink("/zelvor.csv", "a b&\"<\xFF"),
             "/zelvor.csv?handle=a%20b%26%22%3C%FF");
@@ -357,17 +337,78 @@ TEST(IndexPage, AnEmptySiteSaysSoWithoutTableOrPager) {
   EXPECT_EQ(countOf(page, "class=\"pager\""), 0u);
 }
 
-TEST(NotFoundPage, SaysNoRunHasThatHandleAndLinksHome) {
-  const std::string page = zelvor::site::notFoundPage();
-  EXPECT_TRUE(page.starts_with("<!DOCTYPE html>\n"));
-  EXPECT_EQ(countOf(page, "No run has that handle."), 1u);
-  EXPECT_EQ(countOf(page, "<a href=\"/\">"), 1u);
+TEST(NotFoundPage, IsTheFrameAroundNoRunHasThatHandleAndALinkHome) {
+  EXPECT_EQ(zelvor::site::notFoundPage(),
+            "<!DOCTYPE html>\n"
+            "<html lang=\"en\">\n"
+            "<head>\n"
+            "<meta charset=\"utf-8\">\n"
+            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+            "<meta name=\"description\" content=\"There is no run at this address.\">\n"
+            "<title>Zelvor \u00b7 no such run</title>\n"
+            "<link rel=\"stylesheet\" href=\"/site.css\">\n"
+            "</head>\n"
+            "<body>\n"
+            "<header class=\"site-header\"><a class=\"site-name\" href=\"/\">Zelvor</a></header>\n"
+            "<main>\n"
+            "<h1>No such run</h1>\n"
+            "<p>No run has that handle. It may have been mistyped or cut short.</p>\n"
+            "<p><a href=\"/\">See the recent runs</a></p>\n"
+            "</main>\n"
+            "</body>\n"
+            "</html>\n");
+}
+
+TEST(PageFrame, EachKindOfPageSaysWhatItShowsOnceInItsHead) {
+  const struct {
+    const char* kind;
+    std::string page;
+    const char* description;
+  } cases[] = {
+      {"results", zelvor::site::resultsPage(smallView()),
+       "One Zelvor run: round-trip figures for each host, every sample, and the median of its "
+       "class over recent runs."},
+      {"index", zelvor::site::indexPage(IndexView{}),
+       "The latency test runs posted to this Zelvor site, newest first."},
+      {"not found", zelvor::site::notFoundPage(), "There is no run at this address."},
+  };
+  for (const auto& c : cases) {
+    const std::string head = c.page.substr(0, c.page.find("</head>"));
+    EXPECT_EQ(countOf(head, "<meta name=\"description\" content=\"" + std::string(c.description) +
+                                "\">\n"),
+              1u)
+        << c.kind;
+    EXPECT_EQ(countOf(c.page, "name=\"description\""), 1u) << c.kind;
+  }
 }
 
 TEST(StyleSheet, LoadsNothingFromElsewhere) {
   const std::string_view sheet = zelvor::site::styleSheet();
   for (const char* loader : {"@import", "url(", "@font-face"})
     EXPECT_EQ(countOf(sheet, loader), 0u) << loader;
+}
+
+std::string resourceFile(const std::string& name) {
+  std::ifstream in(std::string(ZELVOR_RESOURCE_DIR) + "/" + name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string bytesOf(std::span<const std::uint8_t> bytes) { return {bytes.begin(), bytes.end()}; }
+
+TEST(EmbeddedFiles, AreTheResourcesByteForByte) {
+  namespace embedded = zelvor::embedded;
+  EXPECT_EQ(bytesOf(embedded::siteIcon()), resourceFile("zelvor.ico"));
+  EXPECT_EQ(bytesOf(embedded::siteStyleSheet()), resourceFile("site.css"));
+  EXPECT_EQ(zelvor::site::styleSheet(), resourceFile("site.css"));
+  EXPECT_EQ(bytesOf(embedded::robotsText()), resourceFile("robots.txt"));
+}
+
+TEST(EmbeddedFiles, RobotsTextKeepsEveryCrawlerOffEveryPage) {
+  std::istringstream robots(bytesOf(zelvor::embedded::robotsText()));
+  std::vector<std::string> rules;
+  for (std::string line; std::getline(robots, line);)
+    if (!line.empty() && line[0] != '#') rules.push_back(line);
+  EXPECT_EQ(rules, (std::vector<std::string>{"User-agent: *", "Disallow: /"}));
 }
 
 }  // namespace

@@ -14,9 +14,9 @@
 
 #include "site/handle.hpp"
 #include "site/sqlite_database.hpp"
-#include "site/sqlite_schema.hpp"
 #include "site/sqlite_statement.hpp"
 #include "site/store.hpp"
+#include "site/store_rules.hpp"
 #include "site_store_contract.hpp"
 #include "support/failure.hpp"
 

@@ -1,10 +1,13 @@
-// Per-host figures against values worked out by hand.
+// Per-host figures against values worked out by hand, and the texts they
+// are written as.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
+#include "stats/figure_text.hpp"
 #include "stats/host_figures.hpp"
 
 namespace {
@@ -125,6 +128,19 @@ TEST(RunMedian, IsTheMedianOfEveryAnswerOfTheRun) {
   EXPECT_EQ(zelvor::stats::runMedian(even), 6.0);
   EXPECT_FALSE(zelvor::stats::runMedian({"A", {{"h1", {lost()}}}}));
   EXPECT_FALSE(zelvor::stats::runMedian({"A", {}}));
+}
+
+TEST(FigureText, NumbersAreFixedAndLocaleFree) {
+  struct Case {
+    double value;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0, "0.0"},     {24.5, "24.5"}, {100.0 / 3, "33.3"},    {200.0 / 3, "66.7"},
+      {100, "100.0"}, {-0.04, "0.0"}, {-7.25 - 0.01, "-7.3"}, {1e9 + 0.06, "1000000000.1"}};
+  for (const Case& c : cases) EXPECT_EQ(zelvor::stats::formatOneDecimal(c.value), c.text);
+  EXPECT_EQ(zelvor::stats::formatWhole(INT32_MIN), "-2147483648");
+  EXPECT_EQ(zelvor::stats::formatWhole(1234567), "1234567");
 }
 
 }  // namespace

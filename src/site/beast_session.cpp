@@ -206,7 +206,10 @@ void Session::finish() {
   beast::error_code ignored;
   stream_.socket().shutdown(net::ip::tcp::socket::shutdown_send, ignored);
   stream_.expires_after(drainTime);
-  serving_.table.waiting(*id_, Clock::now());
+  // Done with: it no longer holds a place of its address's, so a client
+  // that reconnects at once is not refused for the moment this one takes
+  // to see it go. The drain's bounds keep what it still holds small.
+  serving_.table.remove(*id_);
   idle_ = true;
   drain();
 }

@@ -35,6 +35,9 @@ constexpr std::chrono::milliseconds acceptPause{100};
 // Refusals and drops are counted and logged at most this often, so that a
 // flood of connections cannot flood the log.
 constexpr std::chrono::seconds connectionLogPeriod{1};
+// How long a stopping site waits for requests that had begun to arrive.
+constexpr std::chrono::seconds stopGrace{3};
+constexpr std::chrono::milliseconds gracePoll{50};
 
 unsigned ioThreads() { return std::clamp(std::thread::hardware_concurrency(), 1u, maxIoThreads); }
 
@@ -55,12 +58,15 @@ struct BeastServer::State {
         acceptor(strand),
         signals(strand, SIGHUP, SIGTERM, SIGINT),
         pause(strand),
-        noteTimer(strand) {}
+        noteTimer(strand),
+        grace(strand) {}
 
   void accept();
   void onAccept(const boost::system::error_code& error, tcp::socket socket);
   void waitForSignal();
   void shutDown();
+  // Abandons the requests still arriving at `end`.
+  void awaitGrace(Clock::time_point end);
   // Counts what befell a new connection, and now and then logs the counts.
   void note(std::size_t& count);
   void logNotes(Clock::time_point now);
@@ -83,6 +89,7 @@ struct BeastServer::State {
   Clock::time_point lastNote{};
   net::steady_timer noteTimer;
   bool notesDue = false;
+  net::steady_timer grace;
 };
 
 void BeastServer::State::accept() {
@@ -171,10 +178,28 @@ void BeastServer::State::shutDown() {
   if (serving.stopping.exchange(true)) return;
   boost::system::error_code ignored;
   acceptor.close(ignored);
+  // A second SIGTERM or SIGINT ends the site at once, as by default.
+  signals.remove(SIGTERM, ignored);
+  signals.remove(SIGINT, ignored);
   signals.cancel(ignored);
   pause.cancel();
   noteTimer.cancel();
   for (const auto& connection : serving.table.all()) connection->stop();
+  awaitGrace(Clock::now() + stopGrace);
+}
+
+void BeastServer::State::awaitGrace(Clock::time_point end) {
+  // Looked at now and then rather than waited out, so that a site with
+  // nothing left to answer ends at once.
+  if (serving.table.size() == 0) return;
+  if (Clock::now() >= end) {
+    for (const auto& connection : serving.table.all()) connection->abandon();
+    return;
+  }
+  grace.expires_after(gracePoll);
+  grace.async_wait([this, end](const boost::system::error_code& error) {
+    if (!error) awaitGrace(end);
+  });
 }
 
 BeastServer::BeastServer(Site& site, const ServerLimits& limits)
@@ -215,9 +240,21 @@ bool BeastServer::serve(SignalActions signals) {
     state.waitForSignal();
     state.accept();
   });
+  // A handler that throws (out of memory, say) loses its connection, not
+  // the site.
+  const auto run = [&state] {
+    for (;;) {
+      try {
+        state.io.run();
+        return;
+      } catch (const std::exception& failure) {
+        logLine(std::string("a connection failed: ") + failure.what());
+      }
+    }
+  };
   std::vector<std::thread> helpers;
-  for (unsigned i = 1; i < ioThreads(); ++i) helpers.emplace_back([&state] { state.io.run(); });
-  state.io.run();
+  for (unsigned i = 1; i < ioThreads(); ++i) helpers.emplace_back(run);
+  run();
   for (std::thread& helper : helpers) helper.join();
   // Every session has ended, so no answer is waiting any more.
   state.serving.workers.join();

@@ -27,6 +27,9 @@ struct ServerLimits {
   std::string trustedProxy;
   // A head longer than this is refused.
   std::size_t maxHeadBytes = 16 * 1024;
+  // The longest body the site reads; what all connections may hold at once
+  // is a few of these per worker.
+  std::size_t maxBodyBytes = 8 * 1024 * 1024;
   // From a request's first byte to its last, from a new connection to its
   // first byte, and from a reply's first byte to its last.
   std::chrono::milliseconds requestTimeout{10'000};

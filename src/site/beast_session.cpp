@@ -26,6 +26,9 @@ namespace {
 
 // Answers waiting for a worker, per worker, before requests are turned away.
 constexpr std::size_t queuedPerWorker = 64;
+// Bodies of the longest length held at once, per worker, before requests
+// with bodies are turned away.
+constexpr std::uint64_t bodiesPerWorker = 2;
 // What one read asks for while a connection waits for a request.
 constexpr std::size_t firstReadBytes = 4096;
 // After the last reply, how long and how much of what the client still
@@ -55,12 +58,14 @@ Serving::Serving(Site& site, const ServerLimits& limits)
       table(ConnectionTable::Limits{limits.maxConnections, limits.maxConnectionsPerAddress,
                                     limits.trustedProxy}),
       workers(limits.workers),
-      maxQueued(limits.workers * queuedPerWorker) {}
+      maxQueued(limits.workers * queuedPerWorker),
+      maxBodyBytes(limits.workers * bodiesPerWorker * limits.maxBodyBytes) {}
 
 Session::Session(net::ip::tcp::socket socket, Serving& serving)
     : stream_(std::move(socket)), serving_(serving), peer_(peerOf(stream_.socket())) {}
 
 Session::~Session() {
+  releaseBody();
   if (id_) serving_.table.remove(*id_);
 }
 
@@ -79,12 +84,18 @@ void Session::stop() {
   });
 }
 
+void Session::abandon() {
+  net::post(stream_.get_executor(), [self = shared_from_this()] {
+    if (self->idle_ || self->reading_) self->stream_.close();
+  });
+}
+
 void Session::awaitRequest() {
+  serving_.table.waiting(*id_, Clock::now());
   // A pipelining client's next request may be here already.
   if (buffer_.size() > 0) return readHead();
-  if (serving_.stopping) return finish();
+  if (serving_.stopping) return finish(false);
   idle_ = true;
-  serving_.table.waiting(*id_, Clock::now());
   stream_.expires_after(served_ == 0 ? serving_.limits.requestTimeout
                                      : serving_.limits.keepAliveTimeout);
   stream_.async_read_some(buffer_.prepare(firstReadBytes),
@@ -98,6 +109,7 @@ void Session::awaitRequest() {
 
 void Session::readHead() {
   idle_ = false;
+  reading_ = true;
   request_ = Request{};
   started_ = Clock::now();
   stream_.expires_after(serving_.limits.requestTimeout);
@@ -135,9 +147,17 @@ void Session::onHead(beast::error_code error) {
   if (std::optional<Reply> refusal = serving_.site.screen(request_))
     return send(std::move(*refusal));
   if (parser_->is_done()) return dispatch();
+  if (!holdBody(*request_.contentLength)) {
+    Reply busy = Site::busy();
+    busy.close = true;
+    return send(std::move(busy));
+  }
+  // A client that asks leave to send its body waits for it; one speaking
+  // HTTP/1.0 cannot be given it, and one that sent it already needs none.
   const auto expect = head.find(http::field::expect);
-  if (expect == head.end() || !beast::iequals(expect->value(), "100-continue")) return readBody();
-  // The client waits for leave to send its body.
+  if (version_ < 11 || buffer_.size() >= *request_.contentLength || expect == head.end() ||
+      !beast::iequals(expect->value(), "100-continue"))
+    return readBody();
   interim_ = {http::status::continue_, version_};
   http::async_write(stream_, interim_,
                     [self = shared_from_this()](beast::error_code error, std::size_t) {
@@ -148,7 +168,7 @@ void Session::onHead(beast::error_code error) {
 void Session::readBody() {
   // The site has accepted the declared length, which is all there is to
   // read: a request's body without one is chunked and refused.
-  parser_->body_limit(request_.contentLength.value_or(0));
+  parser_->body_limit(*request_.contentLength);
   http::async_read(stream_, buffer_, *parser_,
                    [self = shared_from_this()](beast::error_code error, std::size_t) {
                      if (error) return;
@@ -157,7 +177,23 @@ void Session::readBody() {
                    });
 }
 
+bool Session::holdBody(std::uint64_t length) {
+  // The parser takes room for the whole declared body at once.
+  if (serving_.bodyBytes.fetch_add(length) + length > serving_.maxBodyBytes) {
+    serving_.bodyBytes -= length;
+    return false;
+  }
+  heldBody_ = length;
+  return true;
+}
+
+void Session::releaseBody() {
+  serving_.bodyBytes -= heldBody_;
+  heldBody_ = 0;
+}
+
 void Session::dispatch() {
+  reading_ = false;
   serving_.table.busy(*id_);
   if (++serving_.queued > serving_.maxQueued) {
     --serving_.queued;
@@ -175,7 +211,13 @@ void Session::dispatch() {
 }
 
 void Session::send(Reply reply) {
+  reading_ = false;
   ++served_;
+  // Waiting on the client again: one that does not read its reply is an
+  // idler like one that does not send its request.
+  serving_.table.waiting(*id_, Clock::now());
+  releaseBody();
+  std::string().swap(request_.body);
   const bool keepAlive = keepAlive_ && !reply.close && !serving_.stopping &&
                          served_ < serving_.limits.maxRequestsPerConnection;
   logRequest(request_, reply,
@@ -185,31 +227,42 @@ void Session::send(Reply reply) {
   response_.result(static_cast<unsigned>(reply.status));
   for (auto& [name, value] : reply.headers) response_.insert(name, value);
   response_.keep_alive(keepAlive);
+  // Says when an idle connection will be closed, so that a client does not
+  // send a request on one the site is closing.
+  if (keepAlive)
+    response_.set(
+        http::field::keep_alive,
+        "timeout=" +
+            std::to_string(
+                std::chrono::duration_cast<std::chrono::seconds>(serving_.limits.keepAliveTimeout)
+                    .count()) +
+            ", max=" + std::to_string(serving_.limits.maxRequestsPerConnection - served_));
   const std::size_t length = reply.body.size();
   if (request_.method != "HEAD") response_.body() = std::move(reply.body);
   response_.content_length(length);
   stream_.expires_after(serving_.limits.requestTimeout);
-  http::async_write(stream_, response_,
-                    [self = shared_from_this(), keepAlive](beast::error_code error, std::size_t) {
-                      self->onSent(error, keepAlive);
-                    });
+  http::async_write(
+      stream_, response_,
+      [self = shared_from_this(), keepAlive, unread = reply.close](
+          beast::error_code error, std::size_t) { self->onSent(error, keepAlive, unread); });
 }
 
-void Session::onSent(beast::error_code error, bool keepAlive) {
+void Session::onSent(beast::error_code error, bool keepAlive, bool unread) {
   if (error) return;
-  if (!keepAlive) return finish();
+  response_ = {};
+  if (!keepAlive) return finish(unread);
   parser_.reset();
   awaitRequest();
 }
 
-void Session::finish() {
+void Session::finish(bool unread) {
   beast::error_code ignored;
   stream_.socket().shutdown(net::ip::tcp::socket::shutdown_send, ignored);
+  // Closing with bytes unread would reset the connection, and the client
+  // could lose the reply before reading it.
+  if (!unread && buffer_.size() == 0 && stream_.socket().available(ignored) == 0)
+    return stream_.close();
   stream_.expires_after(drainTime);
-  // Done with: it no longer holds a place of its address's, so a client
-  // that reconnects at once is not refused for the moment this one takes
-  // to see it go. The drain's bounds keep what it still holds small.
-  serving_.table.remove(*id_);
   idle_ = true;
   drain();
 }

@@ -12,6 +12,7 @@
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,6 +37,10 @@ struct Serving {
   // request is answered busy at once instead of waiting without bound.
   std::atomic<std::size_t> queued{0};
   const std::size_t maxQueued;
+  // Declared bodies being read or answered; past maxBodyBytes a request is
+  // answered busy, so that memory stays bounded whoever connects.
+  std::atomic<std::uint64_t> bodyBytes{0};
+  const std::uint64_t maxBodyBytes;
   std::atomic<bool> stopping{false};
 };
 
@@ -50,6 +55,7 @@ class Session final : public HeldConnection, public std::enable_shared_from_this
   void start(ConnectionTable::Id id);
   void drop() override;
   void stop() override;
+  void abandon() override;
   // The client's address, as the table counts it.
   const std::string& peer() const noexcept { return peer_; }
 
@@ -60,14 +66,18 @@ class Session final : public HeldConnection, public std::enable_shared_from_this
   void readHead();
   void onHead(boost::beast::error_code error);
   void readBody();
+  // Counts the declared body in what all connections may hold at once;
+  // false when it would not fit.
+  bool holdBody(std::uint64_t length);
+  void releaseBody();
   void dispatch();
   void send(Reply reply);
-  void onSent(boost::beast::error_code error, bool keepAlive);
-  // Closes after the last reply: the sending side first, then whatever the
-  // client still sends is read and dropped for a moment, so that a client
-  // still sending what was left unread gets to read the reply rather than
+  void onSent(boost::beast::error_code error, bool keepAlive, bool unread);
+  // Closes after the last reply, the sending side first. When the client
+  // may still be sending (`unread`: its body was refused), what comes is
+  // read and dropped for a moment, so that it reads the reply rather than
   // a reset.
-  void finish();
+  void finish(bool unread);
   void drain();
 
   boost::beast::tcp_stream stream_;
@@ -85,6 +95,9 @@ class Session final : public HeldConnection, public std::enable_shared_from_this
   std::size_t served_ = 0;
   // Waiting for a request with none of it received: what stop() closes.
   bool idle_ = false;
+  // Receiving a request: what abandon() closes too.
+  bool reading_ = false;
+  std::uint64_t heldBody_ = 0;
   std::size_t drained_ = 0;
 };
 

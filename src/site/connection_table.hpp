@@ -28,6 +28,9 @@ class HeldConnection {
   // The site is stopping: close when no request is under way, else once its
   // reply is written.
   virtual void stop() = 0;
+  // The site stops without waiting further: close unless an answer is being
+  // computed or written.
+  virtual void abandon() = 0;
 
  protected:
   ~HeldConnection() = default;

@@ -106,11 +106,16 @@ void addSiteOptions(CLI::App& app, SiteOptions& options) {
          "Delete runs received more than N days ago (default: keep every run)")
       ->type_name("N")
       ->check(CLI::Range(1u, 100'000u));
-  app.add_option("--max-report-bytes", options.postRules.maxReportBytes,
-                 "Longest report taken; a longer one is refused with 413")
+  app.add_option_function<std::size_t>(
+         "--max-report-bytes",
+         [&options](std::size_t bytes) {
+           options.postRules.maxReportBytes = bytes;
+           options.limits.maxBodyBytes = bytes;
+         },
+         "Longest report taken; a longer one is refused with 413")
       ->type_name("N")
       ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 30))
-      ->capture_default_str();
+      ->default_str(std::to_string(options.postRules.maxReportBytes));
   app.add_option("--workers", options.limits.workers,
                  "Requests answered at once; past 64 waiting per worker, 503")
       ->type_name("N")

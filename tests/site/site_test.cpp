@@ -365,14 +365,37 @@ TEST_F(SiteTest, Http11ConnectionsPipelineAndContinue) {
   EXPECT_NE(pipelined.body.find("HTTP/1.1 200 OK\r\n"), std::string::npos);
   EXPECT_TRUE(pipelined.body.ends_with("Connection: close\r\nContent-Length: 3\r\n\r\nok\n"))
       << pipelined.body;
+  const Reply headOnly = exchange(port(), "HEAD /zv_fetch HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(headOnly.status, 200);
+  EXPECT_NE(headOnly.head.find("\r\nContent-Length: " + std::to_string(servedList.size())),
+            std::string::npos)
+      << headOnly.head;
+  EXPECT_EQ(headOnly.body, "");
 
-  const Reply continued = exchange(
-      port(), "POST /zelvor HTTP/1.1\r\nHost: a\r\nExpect: 100-continue\r\nContent-Length: " +
-                  std::to_string(europeReport.size()) + "\r\nConnection: close\r\n\r\n" +
-                  europeReport);
-  EXPECT_EQ(continued.head, "HTTP/1.1 100 Continue");
-  EXPECT_TRUE(zelvor::site::isHandleShape(continued.body.substr(continued.body.size() - 22)))
-      << continued.body;
+  // The body sent with the head needs no leave; nor can HTTP/1.0 be given it.
+  for (const char* version : {"1.1", "1.0"}) {
+    const Reply unasked =
+        exchange(port(), "POST /zelvor HTTP/"s + version +
+                             "\r\nExpect: 100-continue\r\nConnection: close\r\nContent-Length: " +
+                             std::to_string(europeReport.size()) + "\r\n\r\n" + europeReport);
+    EXPECT_EQ(unasked.status, 200) << version;
+    EXPECT_TRUE(zelvor::site::isHandleShape(unasked.body)) << unasked.body;
+  }
+  const kelvo::OwnedFd waiting = zelvor::test::connectFrom(port(), "127.0.0.1");
+  const std::string head =
+      "POST /zelvor HTTP/1.1\r\nHost: a\r\nExpect: 100-continue\r\nContent-Length: " +
+      std::to_string(europeReport.size()) + "\r\nConnection: close\r\n\r\n";
+  ASSERT_EQ(::send(waiting.get(), head.data(), head.size(), MSG_NOSIGNAL), ssize_t(head.size()));
+  char leave[64] = {};
+  ASSERT_EQ(::recv(waiting.get(), leave, sizeof leave, 0), 25);
+  EXPECT_STREQ(leave, "HTTP/1.1 100 Continue\r\n\r\n");
+  ::send(waiting.get(), europeReport.data(), europeReport.size(), MSG_NOSIGNAL);
+  std::string reply;
+  char chunk[4096];
+  for (ssize_t got; (got = ::recv(waiting.get(), chunk, sizeof chunk, 0)) > 0;)
+    reply.append(chunk, static_cast<std::size_t>(got));
+  EXPECT_TRUE(reply.starts_with("HTTP/1.1 200 OK\r\n")) << reply;
+  EXPECT_TRUE(zelvor::site::isHandleShape(reply.substr(reply.find("\r\n\r\n") + 4))) << reply;
 }
 
 // Whether the site has closed `socket`, waiting at most `limit` for it.
@@ -473,6 +496,39 @@ TEST_F(SiteTest, TerminationAnswersTheRequestInFlight) {
   auto store = zelvor::site::openSqliteStore(dataFile, zelvor::site::randomHandle);
   ASSERT_TRUE(store->findRun(handle));
   EXPECT_EQ(store->findRun(handle)->report, europeReport);
+}
+
+// A stopping site closes idle connections at once and gives a request
+// stalled in its head a short grace, not its whole time-out.
+TEST_F(SiteTest, TerminationDoesNotWaitOutStalledHeads) {
+  start({"--request-timeout", "60"});
+  kelvo::Socket idle("127.0.0.1", port(), clientTimeoutMs);
+  idle.sendAll("GET /zv_fetch HTTP/1.1\r\nHost: a\r\n\r\n");
+  const kelvo::OwnedFd stalled = zelvor::test::connectFrom(port(), "127.0.0.1");
+  ::send(stalled.get(), "GET /zv_fetch HTTP/1.1\r\n", 25, MSG_NOSIGNAL);
+  std::this_thread::sleep_for(300ms);
+  const auto began = std::chrono::steady_clock::now();
+  site->signal(SIGTERM);
+  EXPECT_EQ(site->waitForExit(20s), 0) << site->log();
+  EXPECT_LT(std::chrono::steady_clock::now() - began, 10s);
+}
+
+// Bodies being read take memory the moment their length is declared: past a
+// bound for all connections together, more are answered busy, unread.
+TEST_F(SiteTest, BodiesBeingReadAreBoundedTogether) {
+  start({"--workers", "1", "--max-report-bytes", "1000"});
+  std::vector<kelvo::OwnedFd> holding;
+  for (int i = 0; i < 2; ++i) {
+    holding.push_back(zelvor::test::connectFrom(port(), "127.0.0.1"));
+    ::send(holding.back().get(), postHead(1000).data(), postHead(1000).size(), MSG_NOSIGNAL);
+  }
+  std::this_thread::sleep_for(300ms);
+  const Reply busy = exchange(port(), postHead(10) + "0123456789");
+  EXPECT_EQ(busy.status, 503);
+  EXPECT_NE(busy.head.find("Retry-After: 5\r\n"), std::string::npos) << busy.head;
+  holding.clear();
+  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(zelvor::site::isHandleShape(post(europeReport)));
 }
 
 Reply postFrom(std::uint16_t port, const char* from, const std::string& forwardedFor = "") {

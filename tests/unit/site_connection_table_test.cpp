@@ -16,6 +16,7 @@ using namespace std::chrono_literals;
 struct Held final : zelvor::site::HeldConnection {
   void drop() override {}
   void stop() override {}
+  void abandon() override {}
 };
 
 const ConnectionTable::Clock::time_point t0{};

@@ -20,6 +20,22 @@ std::optional<int> parsePort(std::string_view text) {
   return port;
 }
 
+// CLI11's own range check words its refusal differently from one release to
+// the next; the site says it one way.
+template <class Number>
+CLI::Validator within(Number low, Number high) {
+  return CLI::Validator(
+      [low, high](std::string& text) -> std::string {
+        Number value{};
+        const char* const end = text.data() + text.size();
+        const auto [stop, error] = std::from_chars(text.data(), end, value);
+        if (error == std::errc() && stop == end && value >= low && value <= high) return {};
+        return "Value " + text + " not in range " + std::to_string(low) + " to " +
+               std::to_string(high);
+      },
+      "in [" + std::to_string(low) + " - " + std::to_string(high) + "]");
+}
+
 std::string envOr(const char* name, const std::string& fallback) {
   const char* const value = std::getenv(name);
   return value != nullptr && *value != '\0' ? value : fallback;
@@ -105,7 +121,7 @@ void addSiteOptions(CLI::App& app, SiteOptions& options) {
          "--keep-days", [&options](unsigned days) { options.keepDays = days; },
          "Delete runs received more than N days ago (default: keep every run)")
       ->type_name("N")
-      ->check(CLI::Range(1u, 100'000u));
+      ->check(within(1u, 100'000u));
   app.add_option_function<std::size_t>(
          "--max-report-bytes",
          [&options](std::size_t bytes) {
@@ -114,24 +130,24 @@ void addSiteOptions(CLI::App& app, SiteOptions& options) {
          },
          "Longest report taken; a longer one is refused with 413")
       ->type_name("N")
-      ->check(CLI::Range(std::size_t{1}, std::size_t{1} << 30))
+      ->check(within(std::size_t{1}, std::size_t{1} << 30))
       ->default_str(std::to_string(options.postRules.maxReportBytes));
   app.add_option("--workers", options.limits.workers,
                  "Requests answered at once; past 64 waiting per worker, 503")
       ->type_name("N")
-      ->check(CLI::Range(std::size_t{1}, std::size_t{1024}))
+      ->check(within(std::size_t{1}, std::size_t{1024}))
       ->capture_default_str();
   app.add_option("--max-connections", options.limits.maxConnections,
                  "Connections open at once; when full, the one that has waited longest "
                  "without completing a request is closed for a newcomer")
       ->type_name("N")
-      ->check(CLI::Range(std::size_t{1}, std::size_t{1'000'000}))
+      ->check(within(std::size_t{1}, std::size_t{1'000'000}))
       ->capture_default_str();
   app.add_option("--max-connections-per-address", options.limits.maxConnectionsPerAddress,
                  "Connections one client address may hold; more are closed at once "
                  "(the --trusted-proxy is held only to --max-connections)")
       ->type_name("N")
-      ->check(CLI::Range(std::size_t{1}, std::size_t{1'000'000}))
+      ->check(within(std::size_t{1}, std::size_t{1'000'000}))
       ->capture_default_str();
   app.add_option_function<unsigned>(
          "--request-timeout",
@@ -140,7 +156,7 @@ void addSiteOptions(CLI::App& app, SiteOptions& options) {
          },
          "Seconds a client may take to send a request, or to read the reply")
       ->type_name("SECONDS")
-      ->check(CLI::Range(1u, 3600u))
+      ->check(within(1u, 3600u))
       ->default_str("10");
 }
 

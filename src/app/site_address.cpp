@@ -58,7 +58,8 @@ std::string resultsAddressOf(const SiteAddress& site, std::string_view resultsPa
 SiteChoice chooseSite(const std::optional<SiteAddress>& commandLine,
                       const std::optional<std::string>& setting) {
   if (commandLine) return {commandLine, false};
-  if (!setting) return {};
+  // Empty is none: an installer that was given no site writes it so.
+  if (!setting || setting->empty()) return {};
   std::optional<SiteAddress> stored = parseSiteAddress(*setting);
   const bool refused = !stored;
   return {std::move(stored), refused};

@@ -14,6 +14,7 @@
 #include "cli/console.hpp"
 #include "cli/exit_status.hpp"
 #include "cli/measuring_settings.hpp"
+#include "support/version.hpp"
 
 namespace {
 
@@ -116,7 +117,7 @@ int main(int argc, char** argv) {
       "Measures round trips to the site's test servers or to hosts of your own, "
       "from a terminal.",
       "zelvor-cli");
-  app.set_version_flag("--version", std::string("zelvor-cli ") + ZELVOR_VERSION);
+  app.set_version_flag("--version", "zelvor-cli " + std::string(kelvo::version));
   app.footer(exitCodesText);
   app.require_subcommand(1);
 

@@ -20,6 +20,7 @@
 #include "site/site_options.hpp"
 #include "site/store.hpp"
 #include "support/failure.hpp"
+#include "support/version.hpp"
 
 namespace zelvor::site {
 
@@ -84,6 +85,7 @@ int run(int argc, char** argv) {
   app.footer(
       "Signals: SIGHUP reads the server list again (a bad list is logged and the old one kept); "
       "SIGTERM and SIGINT answer the requests in flight, close the store and exit 0.");
+  app.set_version_flag("--version", "zelvor-site " + std::string(kelvo::version));
   SiteOptions options;
   addSiteOptions(app, options);
   CLI11_PARSE(app, argc, argv);

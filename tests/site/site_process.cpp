@@ -22,12 +22,14 @@ namespace zelvor::test {
 
 namespace {
 
-// Runs the site with its stderr on a pipe; the pid and the pipe's read end.
+// Runs the site with its stdout and stderr on a pipe; the pid and the
+// pipe's read end.
 std::pair<pid_t, int> spawnSite(const std::vector<std::string>& arguments) {
   int pipeEnds[2];
   if (::pipe2(pipeEnds, O_CLOEXEC) != 0) throw kelvo::Failure("pipe failed");
   posix_spawn_file_actions_t actions;
   ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
   ::posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
   std::vector<std::string> all{ZELVOR_SITE_PROGRAM};
   all.insert(all.end(), arguments.begin(), arguments.end());

@@ -59,7 +59,7 @@ class SiteProcess {
   std::string log() const;
 
   // Starts the program with `arguments` alone and returns its exit status
-  // and everything it wrote to stderr.
+  // and everything it wrote to stdout and stderr.
   static std::pair<int, std::string> runToEnd(const std::vector<std::string>& arguments);
 
  private:

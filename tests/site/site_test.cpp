@@ -29,6 +29,7 @@
 #include "site_process.hpp"
 #include "support/failure.hpp"
 #include "support/owned_fd_posix.hpp"
+#include "support/version.hpp"
 #include "temporary_folder.hpp"
 
 namespace {
@@ -464,6 +465,12 @@ TEST_F(SiteTest, DoesNotStartWithABadListAndSaysWhere) {
                         ":3: the program would skip this line; write class:host:80"),
             std::string::npos)
       << output;
+}
+
+TEST_F(SiteTest, SaysItsVersion) {
+  const auto [status, output] = SiteProcess::runToEnd({"--version"});
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(output, "zelvor-site " + std::string(kelvo::version) + "\n");
 }
 
 TEST_F(SiteTest, ASecondSiteOnTheSamePortIsRefused) {

@@ -10,6 +10,8 @@
 #include <variant>
 #include <vector>
 
+#include "support/version.hpp"
+
 namespace {
 
 struct Case {
@@ -31,6 +33,7 @@ TEST(CommandLine, TakesTheSiteOrEndsTheRun) {
       // with our description.
       {{"--colour"}, 1, "", "", "zelvor: "},
       {{"--help"}, 0, "", "Measures the round trips", ""},
+      {{"--version"}, 0, "", "zelvor " + std::string(kelvo::version) + "\n", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments.empty() ? "(none)" : c.arguments.front());

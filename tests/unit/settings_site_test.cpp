@@ -56,6 +56,8 @@ TEST(ChooseSite, CommandLineThenSettingThenNothing) {
       {given, "stored.test:0", given, false},
       {std::nullopt, "stored.test:82", SiteAddress{"stored.test", 82}, false},
       {std::nullopt, "stored.test:0", std::nullopt, true},
+      {std::nullopt, "", std::nullopt, false},
+      {std::nullopt, " ", std::nullopt, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.setting.value_or("(no setting)"));

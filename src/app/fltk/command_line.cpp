@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <string>
 
+#include "support/version.hpp"
+
 namespace zelvor {
 
 namespace {
@@ -24,10 +26,11 @@ std::variant<CommandLine, int> parseCommandLine(int argc, const char* const* arg
                      "Talk to this site for this run only, instead of the settings' site or the "
                      "built-in one (port 80 unless given)")
           ->type_name("HOST[:PORT]");
+  app.set_version_flag("--version", "zelvor " + std::string(kelvo::version));
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    // Only a request for the help ends with 0.
+    // Only a request for the help or the version ends with 0.
     if (error.get_exit_code() == 0) return app.exit(error, out, err);
     err << "zelvor: " << error.what() << '\n';
     return 1;

@@ -75,18 +75,20 @@ void Session::start(ConnectionTable::Id id) {
 }
 
 void Session::drop() {
-  net::post(stream_.get_executor(), [self = shared_from_this()] { self->stream_.close(); });
+  closeOnStrandIf([](const Session&) { return true; });
 }
 
 void Session::stop() {
-  net::post(stream_.get_executor(), [self = shared_from_this()] {
-    if (self->idle_) self->stream_.close();
-  });
+  closeOnStrandIf([](const Session& session) { return session.idle_; });
 }
 
 void Session::abandon() {
-  net::post(stream_.get_executor(), [self = shared_from_this()] {
-    if (self->idle_ || self->reading_) self->stream_.close();
+  closeOnStrandIf([](const Session& session) { return session.idle_ || session.reading_; });
+}
+
+void Session::closeOnStrandIf(bool (*condition)(const Session&)) {
+  net::post(stream_.get_executor(), [self = shared_from_this(), condition] {
+    if (condition(*self)) self->stream_.close();
   });
 }
 

@@ -62,6 +62,9 @@ class Session final : public HeldConnection, public std::enable_shared_from_this
  private:
   using Parser = boost::beast::http::request_parser<boost::beast::http::string_body>;
 
+  // Closes the connection, from any thread, if `condition` holds once on
+  // the strand.
+  void closeOnStrandIf(bool (*condition)(const Session&));
   void awaitRequest();
   void readHead();
   void onHead(boost::beast::error_code error);

@@ -57,6 +57,9 @@ endfunction()
 # install without it still works, measuring through the kernel's ping
 # sockets instead.
 function(zelvor_install_raw_capability program)
+  if(NOT ZELVOR_INSTALL_SETCAP)
+    return()
+  endif()
   install(CODE "
     set(zelvor_bindir \"${CMAKE_INSTALL_BINDIR}\")
     if(NOT IS_ABSOLUTE \"\${zelvor_bindir}\")
@@ -75,7 +78,58 @@ function(zelvor_install_raw_capability program)
       message(STATUS \"Could not give \${zelvor_binary} CAP_NET_RAW (\${zelvor_setcap_error}); \"
                      \"it will measure through ping sockets, which net.ipv4.ping_group_range must allow\")
     endif()
-  ")
+  " COMPONENT zelvor)
+endfunction()
+
+# zelvor_man_page(<program> <section> <summary> COMPONENT <component>
+#                 [COMMANDS command...]):
+# writes and installs <program>'s man page with help2man, from its own --help.
+# Not for the Windows build, whose programs cannot run here; left out, with a
+# note, when help2man is missing.
+function(zelvor_man_page program section summary)
+  cmake_parse_arguments(M "" "COMPONENT" "COMMANDS" ${ARGN})
+  if(WIN32)
+    return()
+  endif()
+  find_program(ZELVOR_HELP2MAN help2man)
+  if(NOT ZELVOR_HELP2MAN)
+    message(STATUS "help2man is not installed: ${program}'s man page is left out")
+    return()
+  endif()
+  set(page ${CMAKE_CURRENT_BINARY_DIR}/${program}.${section})
+  set(script ${PROJECT_SOURCE_DIR}/cmake/man_page.cmake)
+  # A list would be split into separate arguments on the way.
+  string(REPLACE ";" "," commands "${M_COMMANDS}")
+  add_custom_command(
+    OUTPUT ${page}
+    COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0
+            ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${program}> -DHELP2MAN=${ZELVOR_HELP2MAN}
+            -DSECTION=${section} "-DSUMMARY=${summary}" "-DCOMMANDS=${commands}"
+            -DOUTPUT=${page} -P ${script}
+    DEPENDS ${program} ${script}
+    COMMENT "Writing ${program}'s man page"
+    VERBATIM)
+  add_custom_target(${program}-man ALL DEPENDS ${page})
+  include(GNUInstallDirs)
+  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${M_COMPONENT})
+endfunction()
+
+# zelvor_systemd_dir(<variable> <pkg-config variable> <below lib>): where
+# systemd looks for files of a kind. For the /usr prefix that is what the
+# system's systemd.pc says (/lib/systemd/system on Debian 12, /usr/lib/... on
+# 13); for any other prefix lib/<below lib> under it.
+function(zelvor_systemd_dir variable pc_variable below_lib)
+  set(dir "")
+  if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    find_package(PkgConfig QUIET)
+    if(PKG_CONFIG_FOUND)
+      pkg_get_variable(dir systemd ${pc_variable})
+    endif()
+  endif()
+  if(dir STREQUAL "")
+    set(dir lib/${below_lib})
+  endif()
+  set(${variable} ${dir} PARENT_SCOPE)
 endfunction()
 
 # zelvor_host_headers(<target> <package> <folder>): a header-only library of

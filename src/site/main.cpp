@@ -81,7 +81,8 @@ int run(int argc, char** argv) {
 
   CLI::App app{
       "zelvor-site: serves the server list to Zelvor, stores the reports it posts and "
-      "shows their results pages"};
+      "shows their results pages",
+      "zelvor-site"};
   app.footer(
       "Signals: SIGHUP reads the server list again (a bad list is logged and the old one kept); "
       "SIGTERM and SIGINT answer the requests in flight, close the store and exit 0.");

@@ -7,7 +7,8 @@ machine (as root) from the .debs scripts/package made:
   install   apt-get installs dist's .debs; what they put in place is checked
             (capabilities, conffile, user, folder, desktop entry, metainfo,
             unit, man pages, --version) and their file lists kept in FOLDER
-  list_kept an edited server list survives the package being installed again
+  reinstall an edited server list and a dpkg-statoverride survive the
+            packages being installed again
   service   inside a fresh network namespace: the site started with its
             unit's own ExecStart line as its user answers /health, and the
             installed zelvor-cli, run as nobody, measures the list's loopback
@@ -121,17 +122,27 @@ def install(options):
             file.write(run("dpkg", "-L", package).stdout)
 
 
-def list_kept(options):
-    """An administrator's edit of the list outlives the package's next
-    install: the list is a conffile."""
+def reinstall(options):
+    """What the administrator chose outlives the packages' next install: an
+    edited list (a conffile), and a dpkg-statoverride on a program, which
+    then gets no capability while the other keeps it."""
     with open(LIST, "a") as file:
         file.write("\n# edited by the administrator\nOffice:198.18.1.1:80\n")
     with open(LIST) as file:
         edited = file.read()
-    deb = debs(options)[1][0]
-    run("dpkg", "-i", "--force-confold", deb, env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
+    run("setcap", "-r", PROGRAMS[1])
+    run("dpkg-statoverride", "--add", "root", "root", "0755", PROGRAMS[1])
+    try:
+        run("dpkg", "-i", "--force-confold", *sum(debs(options), []),
+            env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
+    finally:
+        run("dpkg-statoverride", "--remove", PROGRAMS[1])
     with open(LIST) as file:
-        expect_equal(file.read(), edited, "the list after the package was installed again")
+        expect_equal(file.read(), edited, "the list after the packages were installed again")
+    expect_equal([run("/usr/sbin/getcap", program).stdout.split() for program in PROGRAMS],
+                 [[PROGRAMS[0], "cap_net_raw=ep"], []], "the capabilities after reinstalling")
+    # As the package installs it, for the cases after this one.
+    run("setcap", "cap_net_raw+ep", PROGRAMS[1])
 
 
 def exec_start():
@@ -218,7 +229,7 @@ def purge(options):
     expect(os.path.isdir(RUNS_FOLDER), f"{RUNS_FOLDER} is kept")
 
 
-CASES = {case.__name__: case for case in (install, list_kept, service, purge)}
+CASES = {case.__name__: case for case in (install, reinstall, service, purge)}
 
 
 def main():

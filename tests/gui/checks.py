@@ -9,6 +9,10 @@ class GuiTestFailure(Exception):
     """What a check found wrong; the test prints it and fails."""
 
 
+class GuiTestSkipped(Exception):
+    """Why the machine cannot run a case; the test reports it skipped."""
+
+
 def wait_until(condition, seconds, what):
     """Polls condition() until it gives something true, and returns that.
 

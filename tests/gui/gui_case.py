@@ -3,7 +3,7 @@
 
   gui_case.py CASE --program ZELVOR --close-request PROGRAM
               --alert-sample PROGRAM --suppressions FILE --artifacts DIR
-              [--site-program ZELVOR_SITE]
+              [--site-program ZELVOR_SITE] [--demo SCRIPT --build-tree DIR]
 
 Exits 0 when the case passed, 1 when it failed, and 77 (skipped) when a tool
 it needs is not installed. Screenshots of each phase go to DIR.
@@ -14,12 +14,13 @@ import os
 import shutil
 import sys
 
-from checks import GuiTestFailure
+from checks import GuiTestFailure, GuiTestSkipped
+import demo_cases
 import measuring_cases
 from scene import Scene
 import window_cases
 
-CASES = {**measuring_cases.CASES, **window_cases.CASES}
+CASES = {**measuring_cases.CASES, **window_cases.CASES, **demo_cases.CASES}
 TOOLS = ("Xvfb", "xdotool", "xwininfo", "xprop", "import")
 SKIPPED = 77
 
@@ -33,6 +34,8 @@ def parse_options(arguments):
     parser.add_argument("--suppressions", required=True)
     parser.add_argument("--artifacts", required=True)
     parser.add_argument("--site-program", help="the real zelvor-site, for the end-to-end case")
+    parser.add_argument("--demo", help="scripts/demo, for the demo's case")
+    parser.add_argument("--build-tree", help="the build tree whose programs the demo runs")
     return parser.parse_args(arguments)
 
 
@@ -49,6 +52,9 @@ def main(arguments):
     except GuiTestFailure as failure:
         print(f"FAILED {options.case}: {failure}")
         return 1
+    except GuiTestSkipped as reason:
+        print(f"skipped: {reason}")
+        return SKIPPED
     print(f"passed {options.case}")
     return 0
 

@@ -51,6 +51,11 @@ class Scene:
     def __enter__(self):
         return self
 
+    @property
+    def options(self):
+        """The command line's options: the programs and files of the tests."""
+        return self._options
+
     def __exit__(self, kind, error, trace):
         if error is not None:
             self._keep_failure_evidence()
@@ -89,6 +94,11 @@ class Scene:
                                 f"zelvor-{len(self._processes) + 1}.log")
         self._processes.append(process)
         return process
+
+    def program_environment(self):
+        """The environment of the tests' own programs on the display."""
+        return dict(self.display.environment(),
+                    LSAN_OPTIONS=f"suppressions={self._options.suppressions}")
 
     def request_close(self, window):
         """What a window manager's close box does."""
@@ -129,7 +139,7 @@ class Scene:
         log_path = os.path.join(self._work, "alert-sample.log")
         with open(log_path, "wb") as log:
             sample = subprocess.Popen([self._options.alert_sample, text],
-                                      env=self.sandbox.environment, stdin=subprocess.DEVNULL,
+                                      env=self.program_environment(), stdin=subprocess.DEVNULL,
                                       stdout=log, stderr=log, start_new_session=True)
         try:
             others = wait_until(

@@ -4,9 +4,11 @@ machine (as root) from the .debs scripts/package made:
 
   installed_cases.py CASE --dist DIST --state FOLDER [--setpriv PROGRAM]
 
+FOLDER keeps what a case leaves (the site's log).
+
   install   apt-get installs dist's .debs; what they put in place is checked
             (capabilities, conffile, user, folder, desktop entry, metainfo,
-            unit, man pages, --version) and their file lists kept in FOLDER
+            unit, man pages, --version)
   reinstall an edited server list and a dpkg-statoverride survive the
             packages being installed again
   service   inside a fresh network namespace: the site started with its
@@ -75,8 +77,8 @@ def unit_path():
 def install(options):
     """Installed as apt installs them; each thing they set up is there."""
     found = debs(options)
-    apt = ["apt-get", "install", "-y", "-q", "--no-install-recommends",
-           *(os.path.abspath(deb) for deb in sum(found, []))]
+    # With what they recommend, as apt installs by default: setcap among it.
+    apt = ["apt-get", "install", "-y", "-q", *(os.path.abspath(deb) for deb in sum(found, []))]
     run(*apt, env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"), seconds=900)
 
     for program in PROGRAMS:
@@ -115,11 +117,6 @@ def install(options):
         complaints = [line for line in (verify.stdout + verify.stderr).splitlines()
                       if UNIT in line or "zelvor-site" in line]
         expect_equal(complaints, [], "systemd-analyze verify on the unit")
-
-    os.makedirs(options.state, exist_ok=True)
-    for package in PACKAGES:
-        with open(os.path.join(options.state, f"{package}.files"), "w") as file:
-            file.write(run("dpkg", "-L", package).stdout)
 
 
 def reinstall(options):
@@ -213,15 +210,13 @@ def service(options):
 
 def purge(options):
     """Purged, nothing of the packages stays but the runs' folder."""
+    files = [path for package in PACKAGES
+             for path in run("dpkg", "-L", package, check=False).stdout.splitlines()]
+    expect(files, "the packages are installed")
     run("apt-get", "purge", "-y", "-q", *PACKAGES,
         env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"), seconds=600)
-    left = []
-    for package in PACKAGES:
-        with open(os.path.join(options.state, f"{package}.files")) as file:
-            for path in file.read().splitlines():
-                # Folders the system shares (/usr/bin, /etc, ...) stay.
-                if os.path.lexists(path) and not os.path.isdir(path):
-                    left.append(path)
+    # Folders the system shares (/usr/bin, /etc, ...) stay.
+    left = [path for path in files if os.path.lexists(path) and not os.path.isdir(path)]
     for path in ("/etc/zelvor-site", "/usr/share/doc/zelvor", "/usr/share/doc/zelvor-site"):
         if os.path.lexists(path):
             left.append(path)
@@ -246,6 +241,7 @@ def main():
         print(f"installed_cases: skipped: no .debs in {options.dist} (scripts/package makes them)",
               file=sys.stderr)
         return 77
+    os.makedirs(options.state, exist_ok=True)
     try:
         CASES[options.case](options)
     except GuiTestFailure as failure:

@@ -13,6 +13,12 @@
 // "window-up" there with the client area's screen corner once the window
 // and its box are up, and waits a while for "shot-taken".
 //
+// window_smoke --measure ZELVOR CLASS OPENED: the whole loop against a site
+// that answers (the caller runs one and points the registry at it): the list
+// fills with CLASS alone, Go measures and posts, the results page opens, and
+// Alt+X ends it with 1. The caller's stand-in browser writes the address it
+// was given to OPENED (a Unix path); the caller checks the run at the site.
+//
 // Exits 0 when every check held, 1 otherwise; every wait is bounded and
 // every process it started is ended before it exits.
 #include <windows.h>
@@ -330,17 +336,85 @@ void closingWithTheBoxOpenEndsIt(const std::string& program) {
   checkSaved(200, 150);
 }
 
+// The class list's entries, asked of the window's own thread. Wine hands
+// over only the first character of an entry asked for in ANSI from another
+// process, so they are asked for in UTF-16; a class name is ASCII.
+std::vector<std::string> classEntries(HWND list) {
+  std::vector<std::string> entries;
+  DWORD_PTR count = 0;
+  if (!SendMessageTimeoutW(list, CB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 2000, &count)) return entries;
+  for (DWORD_PTR index = 0; index < count; ++index) {
+    wchar_t text[256] = {};
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(list, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                        2000, &length);
+    std::string entry;
+    for (const wchar_t* c = text; *c != L'\0'; ++c) entry += static_cast<char>(*c);
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+// "a", "b" for {a, b}.
+std::string quoted(const std::vector<std::string>& texts) {
+  std::string list;
+  for (const std::string& text : texts) list += (list.empty() ? "\"" : ", \"") + text + "\"";
+  return list;
+}
+
+bool fileHasText(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&
+         (data.nFileSizeLow != 0 || data.nFileSizeHigh != 0);
+}
+
+void measuresPostsAndOpensTheResults(const std::string& program, const std::string& className,
+                                     const std::string& opened) {
+  Zelvor zelvor(program);
+  check(zelvor.started(), "zelvor.exe starts");
+  HWND window = nullptr;
+  waitFor([&] { return (window = mainWindow()) != nullptr; }, startMs);
+  check(window != nullptr, "the window appears");
+  if (window == nullptr) return;
+
+  const HWND go = FindWindowExA(window, nullptr, "BUTTON", "&Go");
+  const HWND list = FindWindowExA(window, nullptr, "COMBOBOX", nullptr);
+  const auto ready = [&] { return IsWindowEnabled(go) && IsWindowEnabled(list); };
+  check(waitFor(ready, stepMs), "the fetch ends with the list and Go enabled");
+  check(errorBox(window) == nullptr, "no error box: the site answered");
+  const std::vector<std::string> entries = classEntries(list);
+  check(entries == std::vector<std::string>{className},
+        "the list holds the site's one class, \"" + className + "\" (" + quoted(entries) + ")");
+  DWORD_PTR selected = 0;
+  SendMessageTimeoutA(list, CB_GETCURSEL, 0, 0, SMTO_ABORTIFHUNG, 2000, &selected);
+  check(selected == 0, "the class is selected");
+
+  PostMessageA(go, BM_CLICK, 0, 0);
+  check(waitFor([&] { return fileHasText(opened); }, stepMs),
+        "Go measures, posts and opens the results page");
+  check(waitFor(ready, stepMs) && errorBox(window) == nullptr,
+        "the test job ends with the list and Go enabled, and no error box");
+
+  PostMessageA(window, WM_SYSCHAR, 'x', 1 << 29);
+  check(zelvor.exitCode(stepMs) == 1u, "Alt+X ends it with 1");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: window_smoke ZELVOR [SHOT-DIR]\n");
+  if (argc == 5 && std::string(argv[1]) == "--measure") {
+    measuresPostsAndOpensTheResults(windowsPath(argv[2]), argv[3], windowsPath(argv[4]));
+  } else if (argc == 2 || argc == 3) {
+    const std::string program = windowsPath(argv[1]);
+    const std::string shotDir = argc > 2 ? windowsPath(argv[2]) : std::string();
+    altXSavesTheMovedWindow(program, shotDir);
+    closingWithTheBoxOpenEndsIt(program);
+  } else {
+    std::fprintf(stderr,
+                 "usage: window_smoke ZELVOR [SHOT-DIR]\n"
+                 "       window_smoke --measure ZELVOR CLASS OPENED\n");
     return 2;
   }
-  const std::string program = windowsPath(argv[1]);
-  const std::string shotDir = argc > 2 ? windowsPath(argv[2]) : std::string();
-  altXSavesTheMovedWindow(program, shotDir);
-  closingWithTheBoxOpenEndsIt(program);
   std::printf("%s\n", failures == 0 ? "all checks held" : "some checks failed");
   return failures == 0 ? 0 : 1;
 }

@@ -65,4 +65,20 @@ SiteChoice chooseSite(const std::optional<SiteAddress>& commandLine,
   return {std::move(stored), refused};
 }
 
+SiteInUse siteInUse(const std::optional<SiteAddress>& chosen, std::string builtInHost,
+                    std::string builtInResultsAddress, std::string_view resultsPath) {
+  if (!chosen) return {{std::move(builtInHost), defaultSitePort}, std::move(builtInResultsAddress)};
+  return {*chosen, resultsAddressOf(*chosen, resultsPath)};
+}
+
+std::string refusedSiteOption(std::string_view given) {
+  std::string complaint = siteOptionName;
+  complaint += ' ';
+  complaint += given;
+  complaint += ": not ";
+  complaint += siteOptionType;
+  complaint += " (a host name or IPv4 address, a port from 1 to 65535)";
+  return complaint;
+}
+
 }  // namespace zelvor

@@ -45,4 +45,27 @@ struct SiteChoice {
 SiteChoice chooseSite(const std::optional<SiteAddress>& commandLine,
                       const std::optional<std::string>& setting);
 
+struct SiteInUse {
+  SiteAddress address;
+  // Where the site shows a run: the handle is appended.
+  std::string resultsAddress;
+};
+
+// The `chosen` site with resultsAddressOf, else the compiled-in host on
+// port 80 with the results address the build wrote beside it: the string
+// table's texts, as the caller reads them.
+SiteInUse siteInUse(const std::optional<SiteAddress>& chosen, std::string builtInHost,
+                    std::string builtInResultsAddress, std::string_view resultsPath);
+
+// The option of both programs that names the site for one run.
+inline constexpr const char* siteOptionName = "--site";
+inline constexpr const char* siteOptionType = "HOST[:PORT]";
+inline constexpr const char* siteOptionHelp =
+    "Talk to this site for this run only, instead of the stored one or the built-in one "
+    "(port 80 unless given)";
+
+// The complaint about a value of the option that parseSiteAddress refuses,
+// without the program's name.
+std::string refusedSiteOption(std::string_view given);
+
 }  // namespace zelvor

@@ -3,10 +3,10 @@
 #include <optional>
 #include <string_view>
 
+#include "app/failed_post.hpp"
 #include "app/failure_text.hpp"
 #include "app/string_ids.hpp"
 #include "catalogue/report.hpp"
-#include "net/http_client.hpp"
 #include "support/thread.hpp"
 
 namespace zelvor {
@@ -75,7 +75,7 @@ void Workflow::fillClassList() {
   // Whatever ends the fetch, out of memory included, the user gets the same
   // box and the job its normal end.
   try {
-    const SiteAddress site = siteInUse();
+    const SiteAddress site = siteInUse().address;
     shownSite = siteAuthority(site);
     if (stop_.isSet()) return;
     const std::string body = services_.fetch(site.host, services_.text(text::listPath), site.port);
@@ -122,21 +122,22 @@ std::optional<std::string> Workflow::measureAndReport() {
 
 void Workflow::postAndOpen(const std::string& report) {
   std::string handle;
-  SiteAddress site;
+  SiteInUse site;
   try {
     status_.setJobStatus(services_.text(text::posting), 0);
     site = siteInUse();
-    handle = services_.post(site.host, services_.text(text::resultsPath), report, site.port);
+    handle = services_.post(site.address.host, services_.text(text::resultsPath), report,
+                            site.address.port);
   } catch (...) {
     // Whatever goes wrong in telling the user, the job still ends normally.
     try {
-      keepUnsent(report, site);
+      keepUnsent(report, site.address, currentFailureText());
     } catch (...) {
     }
     return;
   }
   try {
-    if (services_.openBrowser(resultsAddress() + handle)) {
+    if (services_.openBrowser(site.resultsAddress + handle)) {
       services_.sleep(afterLaunchMs);
     } else {
       showError(services_.text(text::browserError), true);
@@ -145,32 +146,20 @@ void Workflow::postAndOpen(const std::string& report) {
   }
 }
 
-void Workflow::keepUnsent(const std::string& report, const SiteAddress& site) {
-  const std::string failure = currentFailureText();
-  // Kept before anything else is done, so that nothing after can lose it.
-  std::string fate;
-  try {
-    const std::string path = services_.keepUnsent(report);
-    fate = services_.text(text::resultsKept) + boxLineBreak + path;
-  } catch (...) {
-    fate = services_.text(text::resultsLost) + boxLineBreak + currentFailureText();
-  }
-  const std::string reason = failure.starts_with(httpFailurePrefix)
-                                 ? services_.text(text::resultsRefused) + failure
-                                 : services_.text(text::connectError) + siteAuthority(site);
-  showError(reason + boxLineBreak + fate, false);
-}
-
-SiteAddress Workflow::siteInUse() const {
-  if (site_) return *site_;
-  return {services_.text(text::siteHost), defaultSitePort};
+void Workflow::keepUnsent(const std::string& report, const SiteAddress& site,
+                          const std::string& failure) {
+  const UnpostedReport unposted = keepUnposted(
+      failure, site, [&] { return services_.keepUnsent(report); }, services_.text);
+  showError(
+      unposted.failure.reason + boxLineBreak + unposted.fate + boxLineBreak + unposted.fateDetail,
+      false);
 }
 
 // The compiled-in site keeps the address of its own string, which the
 // build writes beside its host.
-std::string Workflow::resultsAddress() const {
-  if (!site_) return services_.text(text::resultsAddress);
-  return resultsAddressOf(*site_, services_.text(text::resultsPath));
+SiteInUse Workflow::siteInUse() const {
+  return zelvor::siteInUse(site_, services_.text(text::siteHost),
+                           services_.text(text::resultsAddress), services_.text(text::resultsPath));
 }
 
 }  // namespace zelvor

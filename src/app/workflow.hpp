@@ -84,11 +84,10 @@ class Workflow {
   // came or the measuring failed (which the error box has told).
   std::optional<std::string> measureAndReport();
   void postAndOpen(const std::string& report);
-  // Called inside the catch of a failed post: keeps the report and says
-  // why it was not taken and where it went.
-  void keepUnsent(const std::string& report, const SiteAddress& site);
-  SiteAddress siteInUse() const;
-  std::string resultsAddress() const;
+  // After a post that failed with `failure`: keeps the report and says why
+  // it was not taken and where it went.
+  void keepUnsent(const std::string& report, const SiteAddress& site, const std::string& failure);
+  SiteInUse siteInUse() const;
 
   View& view_;
   StatusArea& status_;

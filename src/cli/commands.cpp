@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "app/browser.hpp"
+#include "app/failed_post.hpp"
 #include "app/failure_text.hpp"
 #include "app/site_services.hpp"
 #include "app/string_ids.hpp"
@@ -34,20 +35,16 @@ constexpr std::size_t maxHandleBytes = 64;
 
 void say(const std::string& message) { std::cerr << programName << message << '\n'; }
 
-std::string connectFailure(const SiteInUse& site) {
-  return kelvo::resourceString(text::connectError) + siteAuthority(site.address) + ": " +
-         currentFailureText();
+std::string connectFailure(const SiteInUse& site, const std::string& failure) {
+  return kelvo::resourceString(text::connectError) + siteAuthority(site.address) + ": " + failure;
 }
 
-// Called inside the catch of a failed post.
-std::string postFailure(const SiteInUse& site) {
-  const std::string failure = currentFailureText();
-  // The site's own refusal names what it did not like; anything else is
-  // the way to it.
-  if (failure.starts_with(httpFailurePrefix))
-    return kelvo::resourceString(text::resultsRefused) + failure + " (" +
-           siteAuthority(site.address) + ')';
-  return connectFailure(site);
+// The site's own refusal names what it did not like; anything else is the
+// way to it, and the failure says how it failed.
+std::string postFailureLine(const SiteInUse& site, const PostFailure& reason,
+                            const std::string& failure) {
+  if (reason.refused) return reason.reason + " (" + siteAuthority(site.address) + ')';
+  return reason.reason + ": " + failure;
 }
 
 // Throws the failure texts of httpPost, and notHandleText.
@@ -117,7 +114,7 @@ std::optional<ServerCatalogue> fetchClasses(const SiteInUse& site, Outcome& outc
     catalogue = parseServerList(httpGet(site.address.host, kelvo::resourceString(text::listPath),
                                         site.address.port, maxListReplyBytes));
   } catch (...) {
-    say(connectFailure(site));
+    say(connectFailure(site, currentFailureText()));
     outcome.failed = true;
     return std::nullopt;
   }
@@ -145,10 +142,9 @@ SiteInUse siteInUse(const std::optional<SiteAddress>& commandLine,
   const SiteChoice choice = chooseSite(commandLine, stored);
   if (choice.settingRefused)
     say("the stored site \"" + stored.value_or("") + "\" is not HOST[:PORT] and is ignored");
-  if (!choice.site)
-    return {{kelvo::resourceString(text::siteHost), defaultSitePort},
-            kelvo::resourceString(text::resultsAddress)};
-  return {*choice.site, resultsAddressOf(*choice.site, kelvo::resourceString(text::resultsPath))};
+  return zelvor::siteInUse(choice.site, kelvo::resourceString(text::siteHost),
+                           kelvo::resourceString(text::resultsAddress),
+                           kelvo::resourceString(text::resultsPath));
 }
 
 bool isHandleReply(const std::string& reply) {
@@ -188,16 +184,13 @@ Outcome runClass(const SiteInUse& site, const std::string& className, const Meas
           address = postReport(site, report);
         } catch (...) {
           posted.failed = true;
-          std::string fate;
-          const std::string reason = postFailure(site);
-          try {
-            fate = kelvo::resourceString(text::resultsKept) + ' ' +
-                   UnsentReports(UnsentReports::defaultFolder()).keep(report);
-          } catch (...) {
-            fate = kelvo::resourceString(text::resultsLost) + ' ' + currentFailureText();
-          }
-          say(reason);
-          say(fate);
+          const std::string failure = currentFailureText();
+          const UnpostedReport unposted = keepUnposted(
+              failure, site.address,
+              [&] { return UnsentReports(UnsentReports::defaultFolder()).keep(report); },
+              kelvo::resourceString);
+          say(postFailureLine(site, unposted.failure, failure));
+          say(unposted.fate + ' ' + unposted.fateDetail);
           return std::nullopt;
         }
         if (openResults && !openInBrowser(address)) say(kelvo::resourceString(text::browserError));
@@ -232,7 +225,10 @@ Outcome postFiles(const SiteInUse& site, const std::vector<std::string>& files) 
     try {
       std::cout << postReport(site, *report) << std::endl;
     } catch (...) {
-      say(file + ": " + postFailure(site));
+      const std::string failure = currentFailureText();
+      say(file + ": " +
+          postFailureLine(site, postFailure(failure, site.address, kelvo::resourceString),
+                          failure));
       outcome.failed = true;
     }
   }

@@ -18,12 +18,6 @@ namespace zelvor::cli {
 // command line's, not a class of the site's.
 inline constexpr const char* pingClassName = "ping";
 
-struct SiteInUse {
-  SiteAddress address;
-  // Where the site shows a run: the handle is appended.
-  std::string resultsAddress;
-};
-
 // The command line's site, else the stored one, else the compiled-in host
 // on port 80, as the window chooses.
 SiteInUse siteInUse(const std::optional<SiteAddress>& commandLine,

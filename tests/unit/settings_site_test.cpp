@@ -1,5 +1,6 @@
 // The site setting: which texts are addresses, the addresses made from
-// them, which site a run takes, and the setting's place in the text form.
+// them, which site a run takes, the --site refusal, and the setting's
+// place in the text form.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -65,6 +66,35 @@ TEST(ChooseSite, CommandLineThenSettingThenNothing) {
     EXPECT_EQ(choice.site, c.site);
     EXPECT_EQ(choice.settingRefused, c.settingRefused);
   }
+}
+
+// The compiled-in site is the build's own texts, its results address
+// included; a chosen one is addressed by its authority.
+TEST(SiteInUse, ChosenSiteElseTheBuiltInOneWithItsOwnAddress) {
+  struct Case {
+    Site chosen;
+    SiteAddress address;
+    const char* resultsAddress;
+  };
+  const Case cases[] = {
+      {std::nullopt, {"built.in", 80}, "https://built.in/r?id="},
+      {SiteAddress{"given.test", 80}, {"given.test", 80}, "http://given.test/zv?handle="},
+      {SiteAddress{"10.0.0.2", 8080}, {"10.0.0.2", 8080}, "http://10.0.0.2:8080/zv?handle="},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.resultsAddress);
+    const zelvor::SiteInUse site =
+        zelvor::siteInUse(c.chosen, "built.in", "https://built.in/r?id=", "/zv");
+    EXPECT_EQ(site.address, c.address);
+    EXPECT_EQ(site.resultsAddress, c.resultsAddress);
+  }
+}
+
+TEST(SiteOption, RefusalQuotesTheValueAsGiven) {
+  EXPECT_EQ(zelvor::refusedSiteOption("a b:0"),
+            "--site a b:0: not HOST[:PORT] (a host name or IPv4 address, a port from 1 to 65535)");
+  EXPECT_EQ(zelvor::refusedSiteOption(""),
+            "--site : not HOST[:PORT] (a host name or IPv4 address, a port from 1 to 65535)");
 }
 
 // What is read is written back after the six, whether or not it is an

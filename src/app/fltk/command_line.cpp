@@ -1,18 +1,12 @@
 #include "app/fltk/command_line.hpp"
 
 #include <CLI/CLI.hpp>
+#include <optional>
 #include <string>
 
 #include "support/version.hpp"
 
 namespace zelvor {
-
-namespace {
-
-constexpr const char* refusedSite =
-    ": not HOST[:PORT] (a host name or IPv4 address, a port from 1 to 65535)";
-
-}  // namespace
 
 std::variant<CommandLine, int> parseCommandLine(int argc, const char* const* argv,
                                                 std::ostream& out, std::ostream& err) {
@@ -20,12 +14,8 @@ std::variant<CommandLine, int> parseCommandLine(int argc, const char* const* arg
       "Measures the round trips to a class of the site's test servers, posts them to "
       "the site and opens its results page.",
       "zelvor");
-  std::string siteText;
-  const CLI::Option* const siteOption =
-      app.add_option("--site", siteText,
-                     "Talk to this site for this run only, instead of the settings' site or the "
-                     "built-in one (port 80 unless given)")
-          ->type_name("HOST[:PORT]");
+  std::optional<std::string> siteText;
+  app.add_option(siteOptionName, siteText, siteOptionHelp)->type_name(siteOptionType);
   app.set_version_flag("--version", "zelvor " + std::string(kelvo::version));
   try {
     app.parse(argc, argv);
@@ -36,10 +26,10 @@ std::variant<CommandLine, int> parseCommandLine(int argc, const char* const* arg
     return 1;
   }
   CommandLine commandLine;
-  if (siteOption->count() > 0) {
-    commandLine.site = parseSiteAddress(siteText);
+  if (siteText) {
+    commandLine.site = parseSiteAddress(*siteText);
     if (!commandLine.site) {
-      err << "zelvor: --site " << siteText << refusedSite << '\n';
+      err << "zelvor: " << refusedSiteOption(*siteText) << '\n';
       return 1;
     }
   }

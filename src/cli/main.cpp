@@ -1,9 +1,9 @@
 // zelvor-cli: the command line, read with CLI11, and the command it names.
 #include <CLI/CLI.hpp>
-#include <algorithm>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -30,18 +30,10 @@ constexpr const char* exitCodesText = R"(Exit codes:
   130  interrupted by Ctrl-C: the results so far are printed, nothing is posted
 When several apply, the first in this order wins: 130, 3, 4, 2, 1.)";
 
-constexpr const char* refusedSite =
-    ": not HOST[:PORT] (a host name or IPv4 address, a port from 1 to 65535)";
-
 struct Arguments {
   MeasuringArguments measuring;
-  std::array<long long, 4> values{};
-  // Each measuring command has options of its own over the same values.
-  std::vector<std::array<CLI::Option*, 4>> valueOptions;
-  std::string siteText;
-  std::vector<CLI::Option*> siteOptions;
-  std::string formatText = "table";
-  std::string engineText = "auto";
+  std::optional<std::string> site;
+  Format format = Format::table;
   bool quiet = false;
   bool noPost = false;
   bool open = false;
@@ -49,40 +41,40 @@ struct Arguments {
   std::vector<std::string> items;  // hosts or files
 };
 
+// The names an option takes, each turned into its value while parsing.
+// IsMember goes first for its refusal, which names the choices and not
+// the numbers they stand for.
+template <typename Value>
+CLI::Option* takeNamed(CLI::Option* option,
+                       const std::vector<std::pair<std::string, Value>>& names) {
+  return option->transform(CLI::CheckedTransformer(names).description(""))
+      ->transform(CLI::IsMember(names).description(""));
+}
+
 void addSite(CLI::App& command, Arguments& arguments) {
-  arguments.siteOptions.push_back(
-      command
-          .add_option("--site", arguments.siteText,
-                      "The site to talk to, instead of the stored one or the built-in one "
-                      "(port 80 unless given)")
-          ->type_name("HOST[:PORT]"));
+  command.add_option(siteOptionName, arguments.site, siteOptionHelp)->type_name(siteOptionType);
 }
 
 void addFormat(CLI::App& command, Arguments& arguments, bool withReport) {
-  std::vector<std::string> formats{"table", "json", "csv"};
-  if (withReport) formats.emplace_back("report");
-  command
-      .add_option("--format", arguments.formatText,
-                  withReport ? "table (default), json, csv, or report: the exact text posted"
-                             : "table (default), json or csv")
-      ->check(CLI::IsMember(formats).description(""))
+  std::vector<std::pair<std::string, Format>> formats{
+      {"table", Format::table}, {"json", Format::json}, {"csv", Format::csv}};
+  if (withReport) formats.emplace_back("report", Format::report);
+  takeNamed(
+      command.add_option("--format", arguments.format,
+                         withReport ? "table (default), json, csv, or report: the exact text posted"
+                                    : "table (default), json or csv"),
+      formats)
       ->type_name(withReport ? "table|json|csv|report" : "table|json|csv");
 }
 
 void addMeasuring(CLI::App& command, Arguments& arguments) {
-  const std::array<const char*, 4> help{
-      "Echoes per host (1-1000)", "Milliseconds an echo may take (1-60000)",
-      "Requests in flight on the raw socket (0-1024, 0: raw socket off)",
-      "Echo-service workers (0-64, 0: echo service off)"};
-  std::array<CLI::Option*, 4>& options = arguments.valueOptions.emplace_back();
-  for (std::size_t i = 0; i < measuringOptionNames.size(); ++i)
-    options[i] =
-        command.add_option(measuringOptionNames[i], arguments.values[i], help[i])->type_name("N");
-  command
-      .add_option("--engine", arguments.engineText,
-                  "auto (default): the raw socket, then the echo service; raw or service: that "
-                  "one alone")
-      ->check(CLI::IsMember({"auto", "raw", "service"}).description(""))
+  for (const MeasuringOption& option : measuringOptions)
+    command.add_option(option.name, arguments.measuring.*option.argument, option.help)
+        ->type_name("N");
+  takeNamed(command.add_option("--engine", arguments.measuring.engine,
+                               "auto (default): the raw socket, then the echo service; raw or "
+                               "service: that one alone"),
+            std::vector<std::pair<std::string, Engine>>(engineNames.begin(), engineNames.end()))
       ->type_name("auto|raw|service");
   command.add_flag("--quiet,-q", arguments.quiet, "No progress line");
   addFormat(command, arguments, true);
@@ -90,20 +82,6 @@ void addMeasuring(CLI::App& command, Arguments& arguments) {
 
 // The stored settings and their site, read only when a command needs them.
 Settings storedSettings() { return systemSettingsStore()->load(); }
-
-// The names were checked while parsing.
-Format formatNamed(const std::string& name) {
-  if (name == "json") return Format::json;
-  if (name == "csv") return Format::csv;
-  if (name == "report") return Format::report;
-  return Format::table;
-}
-
-Engine engineNamed(const std::string& name) {
-  if (name == "raw") return Engine::raw;
-  if (name == "service") return Engine::service;
-  return Engine::automatic;
-}
 
 int complain(const std::string& message) {
   std::cerr << "zelvor-cli: " << message << '\n';
@@ -158,14 +136,12 @@ int main(int argc, char** argv) {
   if (run->parsed() && arguments.noPost && arguments.open)
     return complain("--open needs a post: it cannot go with --no-post");
 
-  const Format format = formatNamed(arguments.formatText);
-  arguments.measuring.engine = engineNamed(arguments.engineText);
+  const Format format = arguments.format;
   const Settings stored = storedSettings();
   std::optional<SiteAddress> siteArgument;
-  if (std::any_of(arguments.siteOptions.begin(), arguments.siteOptions.end(),
-                  [](const CLI::Option* option) { return option->count() > 0; })) {
-    siteArgument = parseSiteAddress(arguments.siteText);
-    if (!siteArgument) return complain("--site " + arguments.siteText + refusedSite);
+  if (arguments.site) {
+    siteArgument = parseSiteAddress(*arguments.site);
+    if (!siteArgument) return complain(refusedSiteOption(*arguments.site));
   }
 
   Outcome outcome;
@@ -174,11 +150,6 @@ int main(int argc, char** argv) {
   } else if (post->parsed()) {
     outcome = postFiles(siteInUse(siteArgument, stored.site), arguments.items);
   } else {
-    for (const auto& options : arguments.valueOptions) {
-      for (std::size_t i = 0; i < options.size(); ++i) {
-        if (options[i]->count() > 0) arguments.measuring.values[i] = arguments.values[i];
-      }
-    }
     const auto measuring = measuringSettings(stored, arguments.measuring);
     if (const auto* complaint = std::get_if<std::string>(&measuring)) return complain(*complaint);
     const MeasuringOutput output{format, arguments.quiet};

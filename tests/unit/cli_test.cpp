@@ -72,9 +72,8 @@ TEST(ExitCode, HostsAreJudgedByTheirSamples) {
 // ---- measuring settings ----------------------------------------------------
 
 struct SettingsCase {
-  std::array<std::optional<long long>, 4> values;
-  Engine engine;
-  std::string expected;  // "loops timeout airborne threads", or the complaint
+  MeasuringArguments arguments;  // loops, timeout, airborne, threads, engine
+  std::string expected;          // "loops timeout airborne threads", or the complaint
 };
 
 std::string describe(const std::variant<Measuring, std::string>& result) {
@@ -92,28 +91,27 @@ TEST(MeasuringSettings, ArgumentsOverStoredSettingsWithinTheirBounds) {
   stored.threads = 2;
   constexpr std::nullopt_t none = std::nullopt;
   const std::vector<SettingsCase> cases{
-      {{none, none, none, none}, Engine::automatic, "7 900 0 2"},
-      {{1, 1, 1024, 64}, Engine::automatic, "1 1 1024 64"},
-      {{1000, 60000, 0, 0}, Engine::automatic, "1000 60000 0 0"},
-      {{0, none, none, none}, Engine::automatic, "--loops 0: not within 1 to 1000"},
-      {{1001, none, none, none}, Engine::automatic, "--loops 1001: not within 1 to 1000"},
-      {{none, 0, none, none}, Engine::automatic, "--timeout 0: not within 1 to 60000"},
-      {{none, 60001, none, none}, Engine::automatic, "--timeout 60001: not within 1 to 60000"},
-      {{none, none, -1, none}, Engine::automatic, "--airborne -1: not within 0 to 1024"},
-      {{none, none, 1025, none}, Engine::automatic, "--airborne 1025: not within 0 to 1024"},
-      {{none, none, none, 65}, Engine::automatic, "--threads 65: not within 0 to 64"},
-      {{none, none, none, 4294967296LL},
-       Engine::automatic,
+      {{none, none, none, none, Engine::automatic}, "7 900 0 2"},
+      {{1, 1, 1024, 64, Engine::automatic}, "1 1 1024 64"},
+      {{1000, 60000, 0, 0, Engine::automatic}, "1000 60000 0 0"},
+      {{0, none, none, none, Engine::automatic}, "--loops 0: not within 1 to 1000"},
+      {{1001, none, none, none, Engine::automatic}, "--loops 1001: not within 1 to 1000"},
+      {{none, 0, none, none, Engine::automatic}, "--timeout 0: not within 1 to 60000"},
+      {{none, 60001, none, none, Engine::automatic}, "--timeout 60001: not within 1 to 60000"},
+      {{none, none, -1, none, Engine::automatic}, "--airborne -1: not within 0 to 1024"},
+      {{none, none, 1025, none, Engine::automatic}, "--airborne 1025: not within 0 to 1024"},
+      {{none, none, none, 65, Engine::automatic}, "--threads 65: not within 0 to 64"},
+      {{none, none, none, 4294967296LL, Engine::automatic},
        "--threads 4294967296: not within 0 to 64"},
       // The stored airborne of 0 gives way to the default for the raw engine.
-      {{none, none, none, none}, Engine::raw, "7 900 16 0"},
-      {{none, none, 3, 9}, Engine::raw, "7 900 3 0"},
-      {{none, none, 0, none}, Engine::raw, "--engine raw needs --airborne of 1 or more"},
-      {{none, none, 5, none}, Engine::service, "7 900 0 2"},
-      {{none, none, none, 0}, Engine::service, "--engine service needs --threads of 1 or more"},
+      {{none, none, none, none, Engine::raw}, "7 900 16 0"},
+      {{none, none, 3, 9, Engine::raw}, "7 900 3 0"},
+      {{none, none, 0, none, Engine::raw}, "--engine raw needs --airborne of 1 or more"},
+      {{none, none, 5, none, Engine::service}, "7 900 0 2"},
+      {{none, none, none, 0, Engine::service}, "--engine service needs --threads of 1 or more"},
   };
   for (const SettingsCase& c : cases)
-    EXPECT_EQ(describe(measuringSettings(stored, {c.values, c.engine})), c.expected);
+    EXPECT_EQ(describe(measuringSettings(stored, c.arguments)), c.expected);
 }
 
 TEST(MeasuringSettings, StoredValuesOutOfBoundsAreTheProgramsDefaults) {

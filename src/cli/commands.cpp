@@ -11,7 +11,6 @@
 #include "app/site_services.hpp"
 #include "app/string_ids.hpp"
 #include "app/unsent_reports.hpp"
-#include "app/workflow.hpp"
 #include "catalogue/report.hpp"
 #include "cli/console.hpp"
 #include "cli/measuring.hpp"

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "catalogue/catalogue.hpp"
+#include "site/chart_axis.hpp"
 #include "site/handle_link.hpp"
 #include "site/html_escape.hpp"
 #include "site/page_paths.hpp"
@@ -21,39 +22,6 @@
 namespace zelvor::site {
 
 namespace {
-
-// A value axis from `low` to `high` with a tick every `step`, all round
-// numbers of milliseconds.
-struct Axis {
-  double low = 0;
-  double high = 1;
-  double step = 1;
-
-  double fraction(double value) const { return (value - low) / (high - low); }
-  std::int64_t tickCount() const { return std::llround((high - low) / step) + 1; }
-  double tick(std::int64_t index) const { return low + static_cast<double>(index) * step; }
-};
-
-// 1, 2 or 5 times a power of ten, and never below 1: a tick between whole
-// milliseconds would mark a value no sample can have.
-double roundStep(double rough) {
-  double magnitude = 1;
-  while (magnitude * 10 <= rough) magnitude *= 10;
-  for (const double factor : {1.0, 2.0, 5.0})
-    if (factor * magnitude >= rough) return factor * magnitude;
-  return 10 * magnitude;
-}
-
-// Spans [smallest, largest] and 0 in about `intervals` steps; latency reads
-// against zero, so the axis always starts there or below.
-Axis roundAxis(double smallest, double largest, int intervals) {
-  smallest = std::min(smallest, 0.0);
-  largest = std::max(largest, 0.0);
-  const double step = roundStep((largest - smallest) / intervals);
-  Axis axis{std::floor(smallest / step) * step, std::ceil(largest / step) * step, step};
-  if (axis.high <= axis.low) axis.high = axis.low + step;
-  return axis;
-}
 
 std::string num(double value) { return stats::formatOneDecimal(value); }
 

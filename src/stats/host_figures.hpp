@@ -49,6 +49,12 @@ struct HostFigures {
 
 HostFigures hostFigures(std::span<const EchoSample> samples);
 
+// The median and nearest-rank percentile as hostFigures defines them, over
+// round trips already in ascending order (not empty): for figures pooled
+// from the samples of many runs.
+double medianOfSorted(std::span<const std::int32_t> sorted);
+std::int32_t nearestRank(std::span<const std::int32_t> sorted, unsigned percent);
+
 // The median of every successful round trip of a run, all hosts together:
 // the one number a run's trend is drawn from. None without any.
 std::optional<double> runMedian(const ServerClass& measured);

@@ -61,6 +61,14 @@ std::string PgResult::bytes(std::size_t row, int column) const {
   return std::string(field(row, column, 0));
 }
 
+std::string_view PgResult::bytesView(std::size_t row, int column) const {
+  return field(row, column, 0);
+}
+
+bool PgResult::isNull(std::size_t row, int column) const {
+  return PQgetisnull(result_, static_cast<int>(row), column) != 0;
+}
+
 std::int64_t PgResult::integer(std::size_t row, int column) const {
   return static_cast<std::int64_t>(fromBigEndian(field(row, column, 8)));
 }
@@ -101,6 +109,8 @@ PgParams& PgParams::bytesOrNull(std::string_view value) {
   return bytes(value);
 }
 
+PgParams& PgParams::textOrNull(const std::optional<std::string>& value) { return add(value); }
+
 PgConnection::PgConnection(const std::string& url, const std::vector<PgStatement>& statements) {
   // A database that does not answer must not hold a request for long: the
   // connect, a statement (and the locks it waits for) and data the server
@@ -116,13 +126,7 @@ PgConnection::PgConnection(const std::string& url, const std::vector<PgStatement
     throw kelvo::Failure(text);
   }
   try {
-    for (const PgStatement& statement : statements) {
-      std::vector<unsigned> types;
-      for (const PgType type : statement.params) types.push_back(static_cast<unsigned>(type));
-      check(PQprepare(connection_, statement.name, statement.sql, static_cast<int>(types.size()),
-                      types.data()),
-            prepareText);
-    }
+    for (const PgStatement& statement : statements) prepare(statement);
   } catch (...) {
     PQfinish(connection_);
     throw;
@@ -130,6 +134,14 @@ PgConnection::PgConnection(const std::string& url, const std::vector<PgStatement
 }
 
 PgConnection::~PgConnection() { PQfinish(connection_); }
+
+void PgConnection::prepare(const PgStatement& statement) {
+  std::vector<unsigned> types;
+  for (const PgType type : statement.params) types.push_back(static_cast<unsigned>(type));
+  check(PQprepare(connection_, statement.name, statement.sql, static_cast<int>(types.size()),
+                  types.data()),
+        prepareText);
+}
 
 PgResult PgConnection::check(pg_result* result, std::string_view what) {
   PgResult owned(result);

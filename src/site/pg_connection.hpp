@@ -27,6 +27,9 @@ class PgResult {
 
   std::size_t rows() const;
   std::string bytes(std::size_t row, int column) const;
+  // Valid as long as the result: for bytes decoded at once.
+  std::string_view bytesView(std::size_t row, int column) const;
+  bool isNull(std::size_t row, int column) const;
   // A bigint column.
   std::int64_t integer(std::size_t row, int column) const;
   std::size_t size(std::size_t row, int column) const;
@@ -51,6 +54,8 @@ class PgParams {
   PgParams& real(std::optional<double> value);
   // NULL for empty.
   PgParams& bytesOrNull(std::string_view value);
+  // NULL for none.
+  PgParams& textOrNull(const std::optional<std::string>& value);
 
  private:
   friend class PgConnection;
@@ -76,6 +81,8 @@ class PgConnection {
   PgConnection(const PgConnection&) = delete;
   PgConnection& operator=(const PgConnection&) = delete;
 
+  // Prepares one more statement, for a job of its own (a schema step).
+  void prepare(const PgStatement& statement);
   // Runs the prepared statement `name`; throws "`what`: the database's
   // message" on failure.
   PgResult run(const char* name, const PgParams& params, std::string_view what);

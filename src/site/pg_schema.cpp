@@ -4,8 +4,13 @@
 #include "site/pg_schema.hpp"
 
 #include <array>
+#include <cstdint>
+#include <optional>
 #include <string>
 
+#include "catalogue/report.hpp"
+#include "site/host_summary.hpp"
+#include "site/pg_host_writer.hpp"
 #include "site/store_rules.hpp"
 #include "support/failure.hpp"
 
@@ -32,7 +37,65 @@ ALTER TABLE runs ADD COLUMN digest bytea;
 CREATE INDEX runs_by_digest ON runs (digest) WHERE digest IS NOT NULL;
 CREATE INDEX runs_by_age ON runs (received_at_ms))";
 
-constexpr std::array steps{runsTable, classHistoryIndex, digestAndAge};
+// Each run's hosts, summarised for the history: read by class and host (the
+// key), by class alone, and by run, which retention's cascade deletes
+// through.
+constexpr char hostSummaryTable[] = R"(
+CREATE TABLE run_hosts (
+  run_id bigint NOT NULL REFERENCES runs (id) ON DELETE CASCADE,
+  class_name bytea NOT NULL,
+  label text,
+  host bytea NOT NULL,
+  measured_at_ms bigint NOT NULL,
+  echo_count bigint NOT NULL,
+  lost_count bigint NOT NULL,
+  round_trips bytea NOT NULL,
+  PRIMARY KEY (class_name, host, measured_at_ms, run_id)
+);
+CREATE INDEX run_hosts_by_class ON run_hosts (class_name, measured_at_ms);
+CREATE INDEX run_hosts_by_run ON run_hosts (run_id))";
+
+// The runs stored before run_hosts was there get their summaries from
+// their reports, a batch at a time so that no more than a batch of reports
+// is held at once. A report that no longer reads (none should) leaves its
+// run without them rather than the site without its database.
+constexpr std::size_t summariseBatch = 500;
+
+void summariseStoredRuns(PgConnection& connection, std::string_view what) {
+  connection.prepare({"summarise_runs",
+                      "SELECT id, class_name, NULL::text, received_at_ms, report FROM runs"
+                      " WHERE id > $1 ORDER BY id LIMIT $2",
+                      {PgType::bigint, PgType::bigint}});
+  connection.prepare({"summarise_hosts", pgInsertHostSql, pgInsertHostTypes});
+  std::int64_t after = 0;
+  for (;;) {
+    const PgResult runs =
+        connection.run("summarise_runs", PgParams().integer(after).size(summariseBatch), what);
+    for (std::size_t row = 0; row < runs.rows(); ++row) {
+      after = runs.integer(row, 0);
+      ServerClass measured;
+      try {
+        measured = parseReport(runs.bytesView(row, 4));
+      } catch (const kelvo::Failure&) {
+        continue;
+      }
+      const std::optional<std::string> label =
+          runs.isNull(row, 2) ? std::nullopt : std::optional(runs.bytes(row, 2));
+      insertPgHosts(connection, "summarise_hosts", after, runs.bytesView(row, 1), label,
+                    runs.integer(row, 3), hostSummaries(measured), what);
+    }
+    if (runs.rows() < summariseBatch) return;
+  }
+}
+
+struct Step {
+  const char* sql;
+  // What the step does beyond its SQL, in its transaction; may be none.
+  void (*fill)(PgConnection&, std::string_view) = nullptr;
+};
+
+constexpr std::array steps{Step{runsTable}, Step{classHistoryIndex}, Step{digestAndAge},
+                           Step{hostSummaryTable, summariseStoredRuns}};
 static_assert(steps.size() == latestSchemaVersion, "both backends take the same steps");
 
 // Any constant of our own: sites of one database take the same lock.
@@ -74,7 +137,9 @@ void migratePostgresSchema(PgConnection& connection) {
       connection.execute("INSERT INTO zelvor_schema_version VALUES (0)", migrateText);
     }
     for (; version < latestSchemaVersion; ++version) {
-      connection.execute(steps[static_cast<std::size_t>(version)], migrateText);
+      const Step& step = steps[static_cast<std::size_t>(version)];
+      connection.execute(step.sql, migrateText);
+      if (step.fill != nullptr) step.fill(connection, migrateText);
       connection.execute(
           ("UPDATE zelvor_schema_version SET version = " + std::to_string(version + 1)).c_str(),
           migrateText);

@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "site/connection_pool.hpp"
+#include "site/host_summary.hpp"
 #include "site/pg_connection.hpp"
+#include "site/pg_host_writer.hpp"
 #include "site/pg_schema.hpp"
 #include "site/store.hpp"
 #include "site/store_rules.hpp"
@@ -36,8 +38,9 @@ const std::vector<PgStatement>& statements() {
       {"insert_run",
        "INSERT INTO runs (handle, class_name, received_at_ms, median_ms, host_count,"
        " sample_count, report, digest) VALUES ($1, $2, $3, $4, $5, $6, $7, $8)"
-       " ON CONFLICT (handle) DO NOTHING RETURNING handle",
+       " ON CONFLICT (handle) DO NOTHING RETURNING id",
        {text, bytea, bigint, doublePrecision, bigint, bigint, bytea, bytea}},
+      {"insert_host", pgInsertHostSql, pgInsertHostTypes},
       // Posts of the same report wait for each other here, whichever site
       // took them, so that a re-post finds the first once it is committed.
       {"lock_digest", "SELECT pg_advisory_xact_lock($1)", {bigint}},
@@ -67,6 +70,19 @@ const std::vector<PgStatement>& statements() {
        " ORDER BY class_name DESC, id DESC LIMIT $2"
        ") AS history ORDER BY id",
        {text, bigint}},
+      // By the run_hosts key (class, host, measured time, run); the class's
+      // runs by their own index. The label, when one is asked for, is
+      // checked row by row: a host seldom has more than a few.
+      {"host_points",
+       "SELECT host, echo_count, lost_count, round_trips, label, measured_at_ms FROM run_hosts"
+       " WHERE class_name = $1 AND host = $2 AND measured_at_ms >= $3 AND measured_at_ms < $4"
+       " AND ($5::text IS NULL OR label = $5) ORDER BY measured_at_ms, run_id",
+       {bytea, bytea, bigint, bigint, text}},
+      {"class_points",
+       "SELECT host, echo_count, lost_count, round_trips, label, measured_at_ms FROM run_hosts"
+       " WHERE class_name = $1 AND measured_at_ms >= $2 AND measured_at_ms < $3"
+       " AND ($4::text IS NULL OR label = $4) ORDER BY measured_at_ms, run_id",
+       {bytea, bigint, bigint, text}},
       {"check", "SELECT 1", {}},
       // Oldest first by the runs_by_age index. Several sites sweep at once:
       // each skips the rows another is deleting instead of waiting for them.
@@ -86,6 +102,7 @@ constexpr char runCountText[] = "Could not count the runs";
 constexpr char classHistoryText[] = "Could not list the class's runs";
 constexpr char checkText[] = "Could not reach the database";
 constexpr char deleteText[] = "Could not delete old runs";
+constexpr char hostPointsText[] = "Could not read the hosts' history";
 
 RunSummary summaryOf(const PgResult& result, std::size_t row) {
   return {result.bytes(row, 0), result.bytes(row, 1), result.integer(row, 2),
@@ -96,6 +113,20 @@ std::vector<RunSummary> summaries(const PgResult& result) {
   std::vector<RunSummary> runs;
   for (std::size_t row = 0; row < result.rows(); ++row) runs.push_back(summaryOf(result, row));
   return runs;
+}
+
+std::vector<HostPoint> points(const PgResult& result) {
+  std::vector<HostPoint> found(result.rows());
+  for (std::size_t row = 0; row < found.size(); ++row) {
+    HostPoint& point = found[row];
+    point.summary.host = result.bytes(row, 0);
+    point.summary.echoes = result.size(row, 1);
+    point.summary.lost = result.size(row, 2);
+    appendRoundTrips(point.summary.roundTrips, result.bytesView(row, 3));
+    if (!result.isNull(row, 4)) point.label = result.bytes(row, 4);
+    point.measuredAtMs = result.integer(row, 5);
+  }
+  return found;
 }
 
 // Handles are printable ASCII; anything else (a NUL, bytes that are not
@@ -135,13 +166,17 @@ class PgStore final : public Store {
     // Without a digest a second try could store the run twice, if the
     // first was committed just before its connection broke.
     return withConnection(!run.digest.empty(), [&](PgConnection& connection) {
-      if (run.digest.empty()) return insert(connection, run);
+      // The run and its hosts' rows go together.
       connection.execute("BEGIN", insertText);
-      connection.run("lock_digest", PgParams().integer(lockKey(run.digest)), insertText);
-      const PgResult earlier = connection.run(
-          "find_repost", PgParams().bytes(run.digest).integer(run.receivedAtMs - retryWindowMs),
-          insertText);
-      std::string handle = earlier.rows() == 1 ? earlier.bytes(0, 0) : insert(connection, run);
+      std::string handle;
+      if (!run.digest.empty()) {
+        connection.run("lock_digest", PgParams().integer(lockKey(run.digest)), insertText);
+        const PgResult earlier = connection.run(
+            "find_repost", PgParams().bytes(run.digest).integer(run.receivedAtMs - retryWindowMs),
+            insertText);
+        if (earlier.rows() == 1) handle = earlier.bytes(0, 0);
+      }
+      if (handle.empty()) handle = insert(connection, run);
       connection.execute("COMMIT", insertText);
       return handle;
     });
@@ -184,6 +219,27 @@ class PgStore final : public Store {
     });
   }
 
+  std::vector<HostPoint> hostPoints(const PointQuery& query) override {
+    return withConnection(true, [&](PgConnection& connection) {
+      if (query.host)
+        return points(connection.run("host_points",
+                                     PgParams()
+                                         .bytes(query.className)
+                                         .bytes(*query.host)
+                                         .integer(query.fromMs)
+                                         .integer(query.toMs)
+                                         .textOrNull(query.label),
+                                     hostPointsText));
+      return points(connection.run("class_points",
+                                   PgParams()
+                                       .bytes(query.className)
+                                       .integer(query.fromMs)
+                                       .integer(query.toMs)
+                                       .textOrNull(query.label),
+                                   hostPointsText));
+    });
+  }
+
   void check() override {
     withConnection(
         true, [&](PgConnection& connection) { connection.run("check", PgParams(), checkText); });
@@ -219,7 +275,11 @@ class PgStore final : public Store {
                                                    .bytesOrNull(run.digest),
                                                insertText);
       // No row: the handle was taken already.
-      if (inserted.rows() == 1) return handle;
+      if (inserted.rows() == 1) {
+        insertPgHosts(connection, "insert_host", inserted.integer(0, 0), run.className,
+                      std::nullopt, run.receivedAtMs, run.hosts, insertText);
+        return handle;
+      }
     }
     throw kelvo::Failure(handlesExhaustedText);
   }

@@ -10,6 +10,10 @@
 #include "catalogue/report.hpp"
 #include "site/embedded_files.hpp"
 #include "site/handle.hpp"
+#include "site/history.hpp"
+#include "site/history_downloads.hpp"
+#include "site/history_page.hpp"
+#include "site/host_summary.hpp"
 #include "site/index_page.hpp"
 #include "site/not_found_page.hpp"
 #include "site/page_frame.hpp"
@@ -73,6 +77,22 @@ std::optional<std::size_t> pageNumber(const std::string& text, std::size_t pageC
   const auto [stop, error] = std::from_chars(text.data(), end, page);
   if (error != std::errc() || stop != end || page < 1 || page > pageCount) return std::nullopt;
   return page;
+}
+
+// A label as runs carry it: 1 to 64 of letters, digits, '.', '_' and '-'.
+bool isLabelShape(std::string_view label) {
+  if (label.empty() || label.size() > 64) return false;
+  return std::all_of(label.begin(), label.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '_' || c == '-';
+  });
+}
+
+// The history's range, from "range": none when it names none.
+std::optional<HistoryWindow> windowOf(const Request& request) {
+  const std::optional<HistoryRange> range = parseRange(queryValue(request.query, "range"));
+  if (!range) return std::nullopt;
+  return historyWindow(*range, unixNowMs());
 }
 
 // Whatever answering threw: the store's failures mean the site cannot
@@ -156,6 +176,10 @@ Reply Site::route(const Request& request) {
   if (path == resultsPath) return showResults(request, resultsPage, htmlType);
   if (path == resultsJsonPath) return showResults(request, resultsJson, jsonType);
   if (path == resultsCsvPath) return showResults(request, resultsCsv, csvType);
+  if (path == historyPath) return showHistory(request, historyPage, htmlType);
+  if (path == historyJsonPath) return showHistory(request, historyJson, jsonType);
+  if (path == classPath) return showClass(request, classPage, htmlType);
+  if (path == classJsonPath) return showClass(request, classJson, jsonType);
   if (path == "/") return showIndex(request);
   if (path == "/health") {
     // A load balancer's check: 200 only while the store answers, 503 (from
@@ -206,7 +230,8 @@ Reply Site::postReport(const Request& request) {
                    stats::runMedian(measured),
                    measured.servers.size(),
                    sampleCount(measured),
-                   reportDigest(request.body)};
+                   reportDigest(request.body),
+                   hostSummaries(measured)};
   // The reply is the handle alone: the program appends it to the results
   // address as it stands.
   return replyOf(200, store_.addRun(run), textType);
@@ -234,6 +259,50 @@ Reply Site::showResults(const Request& request, Render render, const char* conte
   if (!run) return notFound();
   return replyOf(200, render(buildResults(*run, store_.classHistory(handle, trendRuns))),
                  contentType);
+}
+
+}  // namespace zelvor::site
+
+namespace zelvor::site {
+
+template <class Render>
+Reply Site::showHistory(const Request& request, Render render, const char* contentType) {
+  PointQuery query;
+  query.className = queryValue(request.query, "class");
+  query.host = queryValue(request.query, "host");
+  // Names no report can carry are not looked up at all.
+  if (!isReportField(query.className) || !isReportField(*query.host)) return notFound();
+  if (const std::string label = queryValue(request.query, "label"); !label.empty()) {
+    if (!isLabelShape(label)) return notFound();
+    query.label = label;
+  }
+  const std::optional<HistoryWindow> window = windowOf(request);
+  if (!window) return notFound();
+  query.fromMs = window->startMs;
+  query.toMs = window->endMs;
+  const std::vector<HostPoint> points = store_.hostPoints(query);
+  Reply reply = replyOf(200,
+                        render(historyView(std::move(query.className), std::move(*query.host),
+                                           std::move(query.label), points, *window)),
+                        contentType);
+  reply.headers.emplace_back("Cache-Control", "no-cache");
+  return reply;
+}
+
+template <class Render>
+Reply Site::showClass(const Request& request, Render render, const char* contentType) {
+  PointQuery query;
+  query.className = queryValue(request.query, "name");
+  if (!isReportField(query.className)) return notFound();
+  const std::optional<HistoryWindow> window = windowOf(request);
+  if (!window) return notFound();
+  query.fromMs = window->startMs;
+  query.toMs = window->endMs;
+  const std::vector<HostPoint> points = store_.hostPoints(query);
+  Reply reply =
+      replyOf(200, render(classView(std::move(query.className), points, *window)), contentType);
+  reply.headers.emplace_back("Cache-Control", "no-cache");
+  return reply;
 }
 
 }  // namespace zelvor::site

@@ -66,6 +66,12 @@ class Site {
   // `render` as `contentType`; the not-found page when there is none.
   template <class Render>
   Reply showResults(const Request& request, Render render, const char* contentType);
+  // A host's history and a class's overview over the "range" parameter's
+  // time, ending now; the not-found page for a query that names none.
+  template <class Render>
+  Reply showHistory(const Request& request, Render render, const char* contentType);
+  template <class Render>
+  Reply showClass(const Request& request, Render render, const char* contentType);
 
   Store& store_;
   std::optional<PostLimit> postLimit_;

@@ -18,6 +18,7 @@ namespace {
 constexpr char folderText[] = "Could not create the folder ";
 constexpr char journalText[] = "Could not switch to write-ahead logging in";
 constexpr char noWalText[] = " cannot use write-ahead logging; its journal mode stays ";
+constexpr char foreignKeysText[] = "Could not turn on foreign keys in";
 constexpr char durabilityText[] = "Could not ask for full durability in";
 
 void makeFolderOf(const std::string& path) {
@@ -56,6 +57,8 @@ SqliteConnection openSiteDatabase(const std::string& path) {
   sqlite3_busy_timeout(connection.get(), 5000);
   // FULL syncs the log at every commit, not only at checkpoints.
   connection.execute("PRAGMA synchronous = FULL", durabilityText);
+  // A run's host summaries go with it, whichever connection deletes it.
+  connection.execute("PRAGMA foreign_keys = ON", foreignKeysText);
   migrateSchema(connection);
   return connection;
 }

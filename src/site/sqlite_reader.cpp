@@ -2,6 +2,7 @@
 // so one function turns a row into a RunSummary.
 #include "site/sqlite_reader.hpp"
 
+#include "site/host_summary.hpp"
 #include "site/sqlite_database.hpp"
 
 namespace zelvor::site {
@@ -26,6 +27,19 @@ constexpr char classHistorySql[] =
     " WHERE given.handle = ?1 ORDER BY runs.id DESC LIMIT ?2"
     ") ORDER BY id";
 
+// By the run_hosts key (class, host, measured time, run), in key order; the
+// class's runs by their own index. Either way the label, when one is asked
+// for, is checked row by row: a host seldom has more than a few.
+constexpr char hostPointsSql[] =
+    "SELECT host, echo_count, lost_count, round_trips, label, measured_at_ms FROM run_hosts"
+    " WHERE class_name = ?1 AND host = ?2 AND measured_at_ms >= ?3 AND measured_at_ms < ?4"
+    " AND (?5 IS NULL OR label = ?5) ORDER BY measured_at_ms, run_id";
+constexpr char classPointsSql[] =
+    "SELECT host, echo_count, lost_count, round_trips, label, measured_at_ms FROM run_hosts"
+    " INDEXED BY run_hosts_by_class"
+    " WHERE class_name = ?1 AND measured_at_ms >= ?3 AND measured_at_ms < ?4"
+    " AND (?5 IS NULL OR label = ?5) ORDER BY measured_at_ms, run_id";
+
 constexpr char checkSql[] = "SELECT id FROM runs LIMIT 1";
 
 constexpr int reportColumn = 6;
@@ -34,6 +48,7 @@ constexpr char findRunText[] = "Could not look up the run in";
 constexpr char recentRunsText[] = "Could not list the runs in";
 constexpr char runCountText[] = "Could not count the runs in";
 constexpr char classHistoryText[] = "Could not list the class's runs in";
+constexpr char hostPointsText[] = "Could not read the hosts' history in";
 constexpr char checkText[] = "Could not read the runs in";
 
 RunSummary summaryOf(const SqliteStatement& row) {
@@ -47,6 +62,20 @@ std::vector<RunSummary> summaries(SqliteStatement& query) {
   return runs;
 }
 
+std::vector<HostPoint> points(SqliteStatement& query) {
+  std::vector<HostPoint> found;
+  while (query.step()) {
+    HostPoint& point = found.emplace_back();
+    point.summary.host = query.columnText(0);
+    point.summary.echoes = query.columnSize(1);
+    point.summary.lost = query.columnSize(2);
+    appendRoundTrips(point.summary.roundTrips, query.columnBytesView(3));
+    if (!query.columnIsNull(4)) point.label = query.columnText(4);
+    point.measuredAtMs = query.columnInteger(5);
+  }
+  return found;
+}
+
 }  // namespace
 
 SqliteReader::SqliteReader(const std::string& path)
@@ -55,6 +84,8 @@ SqliteReader::SqliteReader(const std::string& path)
       recentRuns_(connection_, recentRunsSql, recentRunsText),
       runCount_(connection_, runCountSql, runCountText),
       classHistory_(connection_, classHistorySql, classHistoryText),
+      hostPoints_(connection_, hostPointsSql, hostPointsText),
+      classPoints_(connection_, classPointsSql, hostPointsText),
       check_(connection_, checkSql, checkText) {}
 
 std::optional<StoredRun> SqliteReader::findRun(std::string_view handle) {
@@ -82,6 +113,17 @@ std::vector<RunSummary> SqliteReader::classHistory(std::string_view handle, std:
   use->bindText(1, handle);
   use->bindSize(2, limit);
   return summaries(classHistory_);
+}
+
+std::vector<HostPoint> SqliteReader::hostPoints(const PointQuery& query) {
+  SqliteStatement& statement = query.host ? hostPoints_ : classPoints_;
+  StatementUse use(statement);
+  use->bindText(1, query.className);
+  if (query.host) use->bindText(2, *query.host);
+  use->bindInteger(3, query.fromMs);
+  use->bindInteger(4, query.toMs);
+  if (query.label) use->bindText(5, *query.label);
+  return points(statement);
 }
 
 void SqliteReader::check() {

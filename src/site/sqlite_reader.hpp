@@ -23,6 +23,7 @@ class SqliteReader {
   std::vector<RunSummary> recentRuns(std::size_t offset, std::size_t limit);
   std::size_t runCount();
   std::vector<RunSummary> classHistory(std::string_view handle, std::size_t limit);
+  std::vector<HostPoint> hostPoints(const PointQuery& query);
   void check();
 
  private:
@@ -32,6 +33,8 @@ class SqliteReader {
   SqliteStatement recentRuns_;
   SqliteStatement runCount_;
   SqliteStatement classHistory_;
+  SqliteStatement hostPoints_;
+  SqliteStatement classPoints_;
   SqliteStatement check_;
 };
 

@@ -1,6 +1,6 @@
-// Group commit. Within a batch each run is one INSERT, which SQLite applies
-// whole or not at all; a run that fails alone (its handles ran out, say)
-// fails alone, and the others commit. When SQLite drops the transaction, or
+// Group commit. Within a batch each run (its row and its hosts' rows) is
+// one savepoint, applied whole or not at all; a run that fails alone (its
+// handles ran out, say) fails alone, and the others commit. When SQLite drops the transaction, or
 // the commit fails, every run of the batch gets that failure.
 #include "site/sqlite_run_writer.hpp"
 
@@ -28,6 +28,7 @@ constexpr char findRepostSql[] =
     "SELECT handle FROM runs WHERE digest = ?1 AND received_at_ms >= ?2"
     " ORDER BY id DESC LIMIT 1";
 
+constexpr char savepointText[] = "Could not start storing the run in";
 constexpr char beginText[] = "Could not start storing runs in";
 constexpr char commitText[] = "Could not commit the runs to";
 constexpr char insertText[] = "Could not store the run in";
@@ -44,6 +45,10 @@ SqliteRunWriter::SqliteRunWriter(SqliteConnection connection, HandleSource newHa
       commit_(connection_, "COMMIT", commitText),
       insert_(connection_, insertSql, insertText),
       findRepost_(connection_, findRepostSql, findRepostText),
+      savepoint_(connection_, "SAVEPOINT run", savepointText),
+      release_(connection_, "RELEASE run", commitText),
+      undo_(connection_, "ROLLBACK TO run", commitText),
+      hostWriter_(connection_),
       newHandle_(std::move(newHandle)),
       thread_(&SqliteRunWriter::serve, this) {}
 
@@ -93,12 +98,15 @@ void SqliteRunWriter::storeBatch(std::vector<Queued>& batch) {
   try {
     StatementUse(begin_)->step();
     for (std::size_t i = 0; i < batch.size(); ++i) {
+      StatementUse(savepoint_)->step();
       try {
         outcomes[i].handle = insert(*batch[i].run);
       } catch (const kelvo::Failure& text) {
         if (!connection_.inTransaction()) throw;
+        StatementUse(undo_)->step();
         outcomes[i].failure = text;
       }
+      StatementUse(release_)->step();
     }
     StatementUse(commit_)->step();
   } catch (const kelvo::Failure& text) {
@@ -134,7 +142,11 @@ std::string SqliteRunWriter::insert(const NewRun& run) {
     use->bindBytes(7, run.report);
     if (!run.digest.empty()) use->bindBytes(8, run.digest);
     const int code = use->tryStep();
-    if (code == SQLITE_DONE) return handle;
+    if (code == SQLITE_DONE) {
+      hostWriter_.write(sqlite3_last_insert_rowid(connection_.get()), run.className, std::nullopt,
+                        run.receivedAtMs, run.hosts);
+      return handle;
+    }
     // The handle is the only unique column besides the id SQLite picks.
     if (code != SQLITE_CONSTRAINT_UNIQUE) throw use->failure();
   }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "site/sqlite_connection.hpp"
+#include "site/sqlite_host_writer.hpp"
 #include "site/sqlite_statement.hpp"
 #include "site/store.hpp"
 #include "support/failure.hpp"
@@ -64,6 +65,10 @@ class SqliteRunWriter {
   SqliteStatement commit_;
   SqliteStatement insert_;
   SqliteStatement findRepost_;
+  SqliteStatement savepoint_;
+  SqliteStatement release_;
+  SqliteStatement undo_;
+  SqliteHostWriter hostWriter_;
   HandleSource newHandle_;
 
   std::mutex mutex_;

@@ -6,8 +6,12 @@
 #include "site/sqlite_schema.hpp"
 
 #include <array>
+#include <optional>
 #include <string>
 
+#include "catalogue/report.hpp"
+#include "site/host_summary.hpp"
+#include "site/sqlite_host_writer.hpp"
 #include "site/sqlite_statement.hpp"
 #include "site/store_rules.hpp"
 #include "support/failure.hpp"
@@ -41,7 +45,57 @@ ALTER TABLE runs ADD COLUMN digest BLOB;
 CREATE INDEX runs_by_digest ON runs (digest) WHERE digest IS NOT NULL;
 CREATE INDEX runs_by_age ON runs (received_at_ms);)";
 
-constexpr std::array steps{runsTable, classHistoryIndex, digestAndAge};
+// Each run's hosts, summarised for the history: read by class and host (the
+// key, so that a host's year of runs is one stretch of the table), by class
+// alone, and by run, which retention's cascade deletes through.
+constexpr char hostSummaryTable[] = R"(
+CREATE TABLE run_hosts (
+  run_id INTEGER NOT NULL REFERENCES runs (id) ON DELETE CASCADE,
+  class_name TEXT NOT NULL,
+  label TEXT,
+  host TEXT NOT NULL,
+  measured_at_ms INTEGER NOT NULL,
+  echo_count INTEGER NOT NULL,
+  lost_count INTEGER NOT NULL,
+  round_trips BLOB NOT NULL,
+  PRIMARY KEY (class_name, host, measured_at_ms, run_id)
+) WITHOUT ROWID;
+CREATE INDEX run_hosts_by_class ON run_hosts (class_name, measured_at_ms);
+CREATE INDEX run_hosts_by_run ON run_hosts (run_id);)";
+
+// The runs stored before run_hosts was there get their summaries from
+// their reports. A report that no longer reads (none should) leaves its run
+// without them rather than the site without its database.
+constexpr char storedRunsSql[] =
+    "SELECT id, class_name, NULL, received_at_ms, report FROM runs ORDER BY id";
+constexpr char readRunsText[] = "Could not read the stored runs of";
+
+void summariseStoredRuns(SqliteConnection& connection) {
+  SqliteStatement runs(connection, storedRunsSql, readRunsText);
+  SqliteHostWriter hosts(connection);
+  StatementUse use(runs);
+  while (use->step()) {
+    ServerClass measured;
+    try {
+      measured = parseReport(use->columnBytesView(4));
+    } catch (const kelvo::Failure&) {
+      continue;
+    }
+    const std::optional<std::string> label =
+        use->columnIsNull(2) ? std::nullopt : std::optional(use->columnText(2));
+    hosts.write(use->columnInteger(0), use->columnText(1), label, use->columnInteger(3),
+                hostSummaries(measured));
+  }
+}
+
+struct Step {
+  const char* sql;
+  // What the step does beyond its SQL, in its transaction; may be none.
+  void (*fill)(SqliteConnection&) = nullptr;
+};
+
+constexpr std::array steps{Step{runsTable}, Step{classHistoryIndex}, Step{digestAndAge},
+                           Step{hostSummaryTable, summariseStoredRuns}};
 static_assert(steps.size() == latestSchemaVersion);
 
 constexpr char readVersionText[] = "Could not read the schema version of";
@@ -77,7 +131,9 @@ void migrateSchema(SqliteConnection& connection) {
       // Read again under the write lock: another process may have taken
       // this step since.
       if (schemaVersion(connection) == version) {
-        connection.execute(steps[static_cast<std::size_t>(version)], migrateText);
+        const Step& step = steps[static_cast<std::size_t>(version)];
+        connection.execute(step.sql, migrateText);
+        if (step.fill != nullptr) step.fill(connection);
         const std::string setVersion = "PRAGMA user_version = " + std::to_string(version + 1);
         connection.execute(setVersion.c_str(), migrateText);
       }

@@ -76,6 +76,17 @@ std::string SqliteStatement::columnBytes(int column) const {
   return bytes != nullptr ? std::string(bytes, static_cast<std::size_t>(length)) : std::string();
 }
 
+std::string_view SqliteStatement::columnBytesView(int column) const {
+  const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement_, column));
+  const int length = sqlite3_column_bytes(statement_, column);
+  return bytes != nullptr ? std::string_view(bytes, static_cast<std::size_t>(length))
+                          : std::string_view();
+}
+
+bool SqliteStatement::columnIsNull(int column) const {
+  return sqlite3_column_type(statement_, column) == SQLITE_NULL;
+}
+
 std::int64_t SqliteStatement::columnInteger(int column) const {
   return sqlite3_column_int64(statement_, column);
 }

@@ -45,6 +45,10 @@ class SqliteStore final : public Store {
     return readers_.lease()->classHistory(handle, limit);
   }
 
+  std::vector<HostPoint> hostPoints(const PointQuery& query) override {
+    return readers_.lease()->hostPoints(query);
+  }
+
   void check() override { readers_.lease()->check(); }
 
   // On a connection of its own, opened when first needed: a batch takes

@@ -15,6 +15,40 @@
 
 namespace zelvor::site {
 
+// One host's share of one run, kept beside the report so that a host's
+// history over months reads a few numbers per run instead of every report.
+struct HostSummary {
+  std::string host;
+  // Samples sent, and how many of them failed.
+  std::size_t echoes = 0;
+  std::size_t lost = 0;
+  // The answered round trips (ms), ascending: whole, so that figures pooled
+  // over many runs are exact.
+  std::vector<std::int32_t> roundTrips;
+
+  bool operator==(const HostSummary&) const = default;
+};
+
+// A host's summary of one stored run, as the history reads it back.
+struct HostPoint {
+  HostSummary summary;
+  std::optional<std::string> label;
+  std::int64_t measuredAtMs = 0;
+
+  bool operator==(const HostPoint&) const = default;
+};
+
+// Which summaries to read: one class's, measured in [fromMs, toMs).
+struct PointQuery {
+  std::string className;
+  // None: every host of the class.
+  std::optional<std::string> host;
+  // None: every label, unlabelled runs too.
+  std::optional<std::string> label;
+  std::int64_t fromMs = 0;
+  std::int64_t toMs = 0;
+};
+
 // A run as the site hands it to the store: parsed and checked already.
 struct NewRun {
   std::string className;
@@ -32,6 +66,8 @@ struct NewRun {
   // received within retryWindowMs before it is that same post, and is
   // answered with the earlier handle instead of being stored twice.
   std::string digest;
+  // hostSummaries of the report, stored in the same transaction as the run.
+  std::vector<HostSummary> hosts;
 };
 
 // A stored run as lists of runs show it.
@@ -73,9 +109,13 @@ class Store {
   // that run itself, oldest first; empty for an unknown handle.
   virtual std::vector<RunSummary> classHistory(std::string_view handle, std::size_t limit) = 0;
 
+  // The host summaries that `query` selects, by measured time, oldest
+  // first (runs measured at the same moment in the order they were stored).
+  virtual std::vector<HostPoint> hostPoints(const PointQuery& query) = 0;
+
   // Deletes up to `limit` of the runs received before `cutoffMs`, oldest
-  // first, in one transaction; how many it deleted. For retention, which
-  // calls it again until fewer come back.
+  // first, with their host summaries, in one transaction; how many runs it
+  // deleted. For retention, which calls it again until fewer come back.
   virtual std::size_t deleteRunsBefore(std::int64_t cutoffMs, std::size_t limit) = 0;
 
   // Throws the failure text unless the store answers a query now: what a

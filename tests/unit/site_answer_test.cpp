@@ -250,6 +250,9 @@ class FailingStore final : public zelvor::site::Store {
   std::vector<zelvor::site::RunSummary> classHistory(std::string_view, std::size_t) override {
     fail();
   }
+  std::vector<zelvor::site::HostPoint> hostPoints(const zelvor::site::PointQuery&) override {
+    fail();
+  }
   std::size_t deleteRunsBefore(std::int64_t, std::size_t) override { fail(); }
   void check() override { fail(); }
 
@@ -262,7 +265,9 @@ TEST(SiteAnswerFailing, AStoreThatFailsIsAnswered503WithRetryAfterOnEveryRoute) 
   Site site(store, zelvor::site::parseServerListFile(listText, "list"));
   for (const Request& request :
        {requestOf("POST", "/zelvor", "", report), requestOf("GET", "/"),
-        requestOf("GET", "/health"), requestOf("GET", "/zelvor", "handle="s + storedHandle)}) {
+        requestOf("GET", "/health"), requestOf("GET", "/zelvor", "handle="s + storedHandle),
+        requestOf("GET", "/history", "class=Near&host=h"),
+        requestOf("GET", "/class", "name=Near")}) {
     SCOPED_TRACE(request.method + " " + request.path);
     const Reply reply = site.answer(request);
     EXPECT_EQ(reply.status, 503);

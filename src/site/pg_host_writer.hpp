@@ -1,0 +1,32 @@
+// Writes a run's host summaries (the run_hosts table) on a PostgreSQL
+// connection, inside the transaction that writes or reads the run: the
+// store's post, and the schema step that summarises the runs stored before
+// the table was there. Both prepare the one statement below.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "site/pg_connection.hpp"
+#include "site/store.hpp"
+
+namespace zelvor::site {
+
+inline constexpr char pgInsertHostSql[] =
+    "INSERT INTO run_hosts (run_id, class_name, label, host, measured_at_ms, echo_count,"
+    " lost_count, round_trips) VALUES ($1, $2, $3, $4, $5, $6, $7, $8)";
+inline const std::vector<PgType> pgInsertHostTypes{PgType::bigint, PgType::bytea,  PgType::text,
+                                                   PgType::bytea,  PgType::bigint, PgType::bigint,
+                                                   PgType::bigint, PgType::bytea};
+
+// Runs the statement prepared as `statement` once per host.
+void insertPgHosts(PgConnection& connection, const char* statement, std::int64_t runId,
+                   std::string_view className, const std::optional<std::string>& label,
+                   std::int64_t measuredAtMs, std::span<const HostSummary> hosts,
+                   std::string_view what);
+
+}  // namespace zelvor::site

@@ -76,12 +76,12 @@ const std::vector<PgStatement>& statements() {
       {"host_points",
        "SELECT host, echo_count, lost_count, round_trips, label, measured_at_ms FROM run_hosts"
        " WHERE class_name = $1 AND host = $2 AND measured_at_ms >= $3 AND measured_at_ms < $4"
-       " AND ($5::text IS NULL OR label = $5) ORDER BY measured_at_ms, run_id",
+       " AND ($5::text IS NULL OR label = $5) ORDER BY measured_at_ms, run_id, host",
        {bytea, bytea, bigint, bigint, text}},
       {"class_points",
        "SELECT host, echo_count, lost_count, round_trips, label, measured_at_ms FROM run_hosts"
        " WHERE class_name = $1 AND measured_at_ms >= $2 AND measured_at_ms < $3"
-       " AND ($4::text IS NULL OR label = $4) ORDER BY measured_at_ms, run_id",
+       " AND ($4::text IS NULL OR label = $4) ORDER BY measured_at_ms, run_id, host",
        {bytea, bigint, bigint, text}},
       {"check", "SELECT 1", {}},
       // Oldest first by the runs_by_age index. Several sites sweep at once:

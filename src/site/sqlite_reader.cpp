@@ -33,12 +33,12 @@ constexpr char classHistorySql[] =
 constexpr char hostPointsSql[] =
     "SELECT host, echo_count, lost_count, round_trips, label, measured_at_ms FROM run_hosts"
     " WHERE class_name = ?1 AND host = ?2 AND measured_at_ms >= ?3 AND measured_at_ms < ?4"
-    " AND (?5 IS NULL OR label = ?5) ORDER BY measured_at_ms, run_id";
+    " AND (?5 IS NULL OR label = ?5) ORDER BY measured_at_ms, run_id, host";
 constexpr char classPointsSql[] =
     "SELECT host, echo_count, lost_count, round_trips, label, measured_at_ms FROM run_hosts"
     " INDEXED BY run_hosts_by_class"
     " WHERE class_name = ?1 AND measured_at_ms >= ?3 AND measured_at_ms < ?4"
-    " AND (?5 IS NULL OR label = ?5) ORDER BY measured_at_ms, run_id";
+    " AND (?5 IS NULL OR label = ?5) ORDER BY measured_at_ms, run_id, host";
 
 constexpr char checkSql[] = "SELECT id FROM runs LIMIT 1";
 

@@ -110,7 +110,8 @@ class Store {
   virtual std::vector<RunSummary> classHistory(std::string_view handle, std::size_t limit) = 0;
 
   // The host summaries that `query` selects, by measured time, oldest
-  // first (runs measured at the same moment in the order they were stored).
+  // first; runs measured at the same moment in the order they were stored,
+  // and a run's hosts by name.
   virtual std::vector<HostPoint> hostPoints(const PointQuery& query) = 0;
 
   // Deletes up to `limit` of the runs received before `cutoffMs`, oldest

@@ -17,6 +17,12 @@ namespace zelvor::site {
 void PrintTo(const RunSummary& run, std::ostream* out) {
   *out << run.handle << " " << run.className << " @" << run.receivedAtMs;
 }
+void PrintTo(const HostPoint& point, std::ostream* out) {
+  *out << point.summary.host << " " << point.label.value_or("(none)") << " @" << point.measuredAtMs
+       << " " << point.summary.echoes << "/" << point.summary.lost << " [";
+  for (const std::int32_t rtt : point.summary.roundTrips) *out << rtt << ' ';
+  *out << "]";
+}
 }  // namespace zelvor::site
 
 namespace zelvor::test {
@@ -29,6 +35,14 @@ NewRun runOf(std::string className, std::string report, std::int64_t receivedAtM
 
 RunSummary summaryOf(const std::string& handle, const NewRun& run) {
   return {handle, run.className, run.receivedAtMs, run.medianMs, run.hostCount, run.sampleCount};
+}
+
+NewRun summarisedRun(std::string className, std::optional<std::string> label,
+                     std::int64_t measuredAtMs, std::vector<HostSummary> hosts) {
+  NewRun run = runOf(std::move(className), "r", measuredAtMs);
+  (void)label;
+  run.hosts = std::move(hosts);
+  return run;
 }
 
 Handles handlesOf(const std::vector<RunSummary>& runs) {
@@ -290,6 +304,67 @@ TEST_P(StoreContract, DeletesRunsBeforeTheCutoffOldestFirstInBatches) {
   EXPECT_EQ(store->addRun(runOf("A", "r", 0)), "h7");
   EXPECT_EQ(store->runCount(), 2u);
   store->check();
+}
+
+TEST_P(StoreContract, HostSummariesAreReadByClassHostLabelAndMeasuredTime) {
+  std::unique_ptr<Store> store = open();
+  const HostSummary a1{"a", 3, 1, {5, 7}};
+  const HostSummary b1{"b", 1, 0, {-9}};
+  const HostSummary a2{"a", 2, 0, {4, 6}};
+  const HostSummary a3{"a", 1, 1, {}};
+  const HostSummary a4{"a", 1, 0, {1}};
+  const HostSummary a5{"a", 4, 0, {1, 2, 3, 2147483647}};
+  const std::optional<std::string> none;
+  const std::optional<std::string> x = "x";
+  store->addRun(summarisedRun("A", none, 100, {b1, a1}));
+  store->addRun(summarisedRun("A", x, 200, {a2}));
+  // At the same moment as the first: after it, in the order stored.
+  store->addRun(summarisedRun("A", x, 100, {a3}));
+  store->addRun(summarisedRun("B", none, 150, {a4}));
+  store->addRun(summarisedRun("A", none, 300, {a5}));
+  store->addRun(summarisedRun("A", none, 50, {}));
+  const HostPoint p1a{a1, none, 100}, p1b{b1, none, 100}, p2{a2, x, 200}, p3{a3, x, 100},
+      p4{a4, none, 150}, p5{a5, none, 300};
+
+  const struct {
+    PointQuery query;
+    std::vector<HostPoint> points;
+  } cases[] = {
+      {{"A", "a", none, 0, 1000}, {p1a, p3, p2, p5}},
+      {{"A", "a", x, 0, 1000}, {p3, p2}},
+      {{"A", "a", none, 100, 300}, {p1a, p3, p2}},
+      {{"A", "a", none, 101, 300}, {p2}},
+      {{"A", "b", none, 0, 1000}, {p1b}},
+      {{"A", "b", x, 0, 1000}, {}},
+      {{"A", none, none, 0, 200}, {p1a, p1b, p3}},
+      {{"A", none, x, 0, 1000}, {p3, p2}},
+      {{"B", none, none, 0, 1000}, {p4}},
+      {{"B", "a", none, 150, 151}, {p4}},
+      {{"C", none, none, 0, 1000}, {}},
+      {{"a", "A", none, 0, 1000}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.query.className << " " << c.query.host.value_or("*") << " "
+                                    << c.query.label.value_or("*") << " [" << c.query.fromMs << ", "
+                                    << c.query.toMs << ")");
+    EXPECT_EQ(store->hostPoints(c.query), c.points);
+  }
+}
+
+TEST_P(StoreContract, ARunsHostSummariesGoWithItAndARepostAddsNone) {
+  std::unique_ptr<Store> store = open(scripted({"h1", "h2", "h3"}));
+  const HostSummary host{"a", 1, 0, {5}};
+  NewRun first = summarisedRun("A", std::nullopt, 100, {host});
+  first.digest = "d1";
+  store->addRun(first);
+  EXPECT_EQ(store->addRun(first), "h1");
+  store->addRun(summarisedRun("A", std::nullopt, 200, {host}));
+  const PointQuery all{"A", std::nullopt, std::nullopt, 0, 1000};
+  EXPECT_EQ(store->hostPoints(all).size(), 2u);
+  EXPECT_EQ(store->deleteRunsBefore(150, 10), 1u);
+  EXPECT_EQ(store->hostPoints(all), (std::vector<HostPoint>{{host, std::nullopt, 200}}));
+  EXPECT_EQ(store->deleteRunsBefore(1000, 10), 1u);
+  EXPECT_EQ(store->hostPoints(all), std::vector<HostPoint>{});
 }
 
 }  // namespace

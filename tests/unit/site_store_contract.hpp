@@ -19,19 +19,26 @@
 
 namespace zelvor::site {
 void PrintTo(const RunSummary& run, std::ostream* out);
+void PrintTo(const HostPoint& point, std::ostream* out);
 }  // namespace zelvor::site
 
 namespace zelvor::test {
 
 namespace fs = std::filesystem;
 using site::HandleSource;
+using site::HostPoint;
+using site::HostSummary;
 using site::NewRun;
+using site::PointQuery;
 using site::RunSummary;
 using site::Store;
 using Handles = std::vector<std::string>;
 
 NewRun runOf(std::string className, std::string report, std::int64_t receivedAtMs = 1000);
 RunSummary summaryOf(const std::string& handle, const NewRun& run);
+// A run of `className` measured at `measuredAtMs` with these host summaries.
+NewRun summarisedRun(std::string className, std::optional<std::string> label,
+                     std::int64_t measuredAtMs, std::vector<site::HostSummary> hosts);
 Handles handlesOf(const std::vector<RunSummary>& runs);
 // Hands out the script in order; an entry starting with '!' is thrown, as a
 // failing random source would, without the '!'.

@@ -95,6 +95,39 @@ TEST_F(SqliteFile, BringsAnOlderSchemaUpToDateKeepingItsRuns) {
   EXPECT_EQ(handlesOf(store->classHistory("new", 10)), (Handles{"old1", "new"}));
 }
 
+TEST_F(SqliteFile, SummarisesTheHostsOfTheRunsStoredBeforeSummariesWere) {
+  const fs::path path = dir_ / "site.db";
+  {
+    SqliteConnection old(path.string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    old.execute(
+        "CREATE TABLE runs (id INTEGER PRIMARY KEY, handle TEXT NOT NULL UNIQUE,"
+        " class_name TEXT NOT NULL, received_at_ms INTEGER NOT NULL, median_ms REAL,"
+        " host_count INTEGER NOT NULL, sample_count INTEGER NOT NULL, report BLOB NOT NULL);"
+        "CREATE INDEX runs_by_class ON runs (class_name, id);"
+        "ALTER TABLE runs ADD COLUMN digest BLOB;"
+        "CREATE INDEX runs_by_digest ON runs (digest) WHERE digest IS NOT NULL;"
+        "CREATE INDEX runs_by_age ON runs (received_at_ms);"
+        "INSERT INTO runs VALUES (1, 'old1', 'A', 1000, 4.0, 2, 4,"
+        " CAST('A' || char(10) || 'a:5:' || char(10) || 'b::TIMEOUT' || char(10) || 'a:3:'"
+        " || char(10) || 'END' || char(10) AS BLOB), NULL);"
+        // A report that does not read leaves its run without summaries.
+        "INSERT INTO runs VALUES (2, 'old2', 'A', 1500, NULL, 0, 0, CAST('junk' AS BLOB), NULL);"
+        "INSERT INTO runs VALUES (3, 'old3', 'A', 2000, 7.0, 1, 1,"
+        " CAST('A' || char(10) || 'b:7:' || char(10) || 'END' || char(10) AS BLOB), NULL);"
+        "PRAGMA user_version = 3;",
+        "test");
+  }
+  std::unique_ptr<Store> store = openSqliteStore(path.string(), scripted({"new"}));
+  EXPECT_EQ(store->hostPoints({"A", std::nullopt, std::nullopt, 0, 10'000}),
+            (std::vector<HostPoint>{{{"a", 2, 0, {3, 5}}, std::nullopt, 1000},
+                                    {{"b", 1, 1, {}}, std::nullopt, 1000},
+                                    {{"b", 1, 0, {7}}, std::nullopt, 2000}}));
+  // The summaries go with their runs, as those stored since.
+  EXPECT_EQ(store->deleteRunsBefore(1800, 10), 2u);
+  EXPECT_EQ(store->hostPoints({"A", "b", std::nullopt, 0, 10'000}),
+            (std::vector<HostPoint>{{{"b", 1, 0, {7}}, std::nullopt, 2000}}));
+}
+
 TEST_F(SqliteFile, RefusesWhatIsNotItsDatabaseAndLeavesItAlone) {
   std::string garbage;
   for (int i = 0; i < 4096; ++i) garbage += static_cast<char>(i * 37 + 11);

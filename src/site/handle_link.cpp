@@ -9,13 +9,9 @@ bool isUrlSafe(char c) {
          c == '_' || c == '.' || c == '~';
 }
 
-}  // namespace
-
-std::string handleLink(std::string_view path, std::string_view handle) {
+void appendEncoded(std::string& link, std::string_view value) {
   static constexpr char hex[] = "0123456789ABCDEF";
-  std::string link(path);
-  link += "?handle=";
-  for (const char c : handle) {
+  for (const char c : value) {
     if (isUrlSafe(c)) {
       link += c;
       continue;
@@ -25,7 +21,29 @@ std::string handleLink(std::string_view path, std::string_view handle) {
     link += hex[byte >> 4];
     link += hex[byte & 0xF];
   }
+}
+
+}  // namespace
+
+std::string queryLink(std::string_view path, std::initializer_list<QueryParameter> parameters) {
+  return queryLink(path, std::span(parameters.begin(), parameters.size()));
+}
+
+std::string queryLink(std::string_view path, std::span<const QueryParameter> parameters) {
+  std::string link(path);
+  char separator = '?';
+  for (const auto& [name, value] : parameters) {
+    link += separator;
+    link += name;
+    link += '=';
+    appendEncoded(link, value);
+    separator = '&';
+  }
   return link;
+}
+
+std::string handleLink(std::string_view path, std::string_view handle) {
+  return queryLink(path, {{"handle", handle}});
 }
 
 }  // namespace zelvor::site

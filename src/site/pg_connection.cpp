@@ -74,6 +74,11 @@ std::optional<double> PgResult::real(std::size_t row, int column) const {
   return std::bit_cast<double>(fromBigEndian(field(row, column, 8)));
 }
 
+std::optional<std::string> PgResult::optionalBytes(std::size_t row, int column) const {
+  if (PQgetisnull(result_, static_cast<int>(row), column)) return std::nullopt;
+  return bytes(row, column);
+}
+
 PgParams& PgParams::add(std::optional<std::string> value) {
   values_.push_back(std::move(value));
   return *this;
@@ -95,6 +100,8 @@ PgParams& PgParams::real(std::optional<double> value) {
   if (!value) return add(std::nullopt);
   return add(bigEndian(std::bit_cast<std::uint64_t>(*value)));
 }
+
+PgParams& PgParams::optionalBytes(const std::optional<std::string>& value) { return add(value); }
 
 PgParams& PgParams::bytesOrNull(std::string_view value) {
   if (value.empty()) return add(std::nullopt);

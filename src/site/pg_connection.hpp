@@ -32,6 +32,8 @@ class PgResult {
   std::size_t size(std::size_t row, int column) const;
   // A double precision column; none for NULL.
   std::optional<double> real(std::size_t row, int column) const;
+  // A text or bytea column; none for NULL.
+  std::optional<std::string> optionalBytes(std::size_t row, int column) const;
 
  private:
   std::string_view field(std::size_t row, int column, std::size_t width) const;
@@ -51,6 +53,8 @@ class PgParams {
   PgParams& real(std::optional<double> value);
   // NULL for empty.
   PgParams& bytesOrNull(std::string_view value);
+  // A text or bytea value; NULL for none.
+  PgParams& optionalBytes(const std::optional<std::string>& value);
 
  private:
   friend class PgConnection;

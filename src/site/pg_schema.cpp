@@ -32,7 +32,14 @@ ALTER TABLE runs ADD COLUMN digest bytea;
 CREATE INDEX runs_by_digest ON runs (digest) WHERE digest IS NOT NULL;
 CREATE INDEX runs_by_age ON runs (received_at_ms))";
 
-constexpr std::array steps{runsTable, classHistoryIndex, digestAndAge};
+constexpr char labelAndMeasuredTime[] = R"(
+ALTER TABLE runs ADD COLUMN label text;
+ALTER TABLE runs ADD COLUMN measured_at_ms bigint;
+UPDATE runs SET measured_at_ms = received_at_ms;
+ALTER TABLE runs ALTER COLUMN measured_at_ms SET NOT NULL;
+CREATE INDEX runs_by_label ON runs (label, id) WHERE label IS NOT NULL)";
+
+constexpr std::array steps{runsTable, classHistoryIndex, digestAndAge, labelAndMeasuredTime};
 static_assert(steps.size() == latestSchemaVersion, "both backends take the same steps");
 
 // Any constant of our own: sites of one database take the same lock.

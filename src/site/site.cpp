@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 #include <utility>
+#include <variant>
 
 #include "catalogue/report.hpp"
 #include "site/embedded_files.hpp"
@@ -14,6 +15,7 @@
 #include "site/not_found_page.hpp"
 #include "site/page_frame.hpp"
 #include "site/page_paths.hpp"
+#include "site/post_query.hpp"
 #include "site/query.hpp"
 #include "site/report_digest.hpp"
 #include "site/request_log.hpp"
@@ -194,6 +196,11 @@ std::shared_ptr<const ServerList> Site::currentList() const {
 }
 
 Reply Site::postReport(const Request& request) {
+  const std::int64_t nowMs = unixNowMs();
+  auto query = readPostQuery(request.query, nowMs);
+  if (const auto* refusal = std::get_if<std::string>(&query))
+    return replyOf(400, std::move(*refusal), textType);
+  PostQuery& post = std::get<PostQuery>(query);
   ServerClass measured;
   try {
     measured = parseReport(request.body);
@@ -202,11 +209,13 @@ Reply Site::postReport(const Request& request) {
   }
   const NewRun run{measured.name,
                    request.body,
-                   unixNowMs(),
+                   nowMs,
                    stats::runMedian(measured),
                    measured.servers.size(),
                    sampleCount(measured),
-                   reportDigest(request.body)};
+                   reportDigest(request.body),
+                   std::move(post.label),
+                   post.measuredAtMs.value_or(nowMs)};
   // The reply is the handle alone: the program appends it to the results
   // address as it stands.
   return replyOf(200, store_.addRun(run), textType);
@@ -214,12 +223,17 @@ Reply Site::postReport(const Request& request) {
 
 Reply Site::showIndex(const Request& request) {
   IndexView index;
-  index.runCount = store_.runCount();
+  // An empty parameter filters nothing.
+  for (auto [name, part] :
+       {std::pair{"class", &RunFilter::className}, {"label", &RunFilter::label}})
+    if (std::string value = queryValue(request.query, name); !value.empty())
+      index.filter.*part = std::move(value);
+  index.runCount = store_.runCount(index.filter);
   index.pageCount = std::max<std::size_t>(1, (index.runCount + runsPerPage - 1) / runsPerPage);
   const auto page = pageNumber(queryValue(request.query, "page"), index.pageCount);
   if (!page) return notFound();
   index.page = *page;
-  index.runs = store_.recentRuns((index.page - 1) * runsPerPage, runsPerPage);
+  index.runs = store_.recentRuns(index.filter, (index.page - 1) * runsPerPage, runsPerPage);
   Reply reply = replyOf(200, indexPage(index), htmlType);
   reply.headers.emplace_back("Cache-Control", "no-cache");
   return reply;

@@ -41,7 +41,15 @@ ALTER TABLE runs ADD COLUMN digest BLOB;
 CREATE INDEX runs_by_digest ON runs (digest) WHERE digest IS NOT NULL;
 CREATE INDEX runs_by_age ON runs (received_at_ms);)";
 
-constexpr std::array steps{runsTable, classHistoryIndex, digestAndAge};
+// Runs stored before labels were known have none, and were measured when
+// they were received. The index lists one label's runs newest first.
+constexpr char labelAndMeasuredTime[] = R"(
+ALTER TABLE runs ADD COLUMN label TEXT;
+ALTER TABLE runs ADD COLUMN measured_at_ms INTEGER;
+UPDATE runs SET measured_at_ms = received_at_ms;
+CREATE INDEX runs_by_label ON runs (label, id) WHERE label IS NOT NULL;)";
+
+constexpr std::array steps{runsTable, classHistoryIndex, digestAndAge, labelAndMeasuredTime};
 static_assert(steps.size() == latestSchemaVersion);
 
 constexpr char readVersionText[] = "Could not read the schema version of";

@@ -87,7 +87,7 @@ class SiteTest : public testing::Test {
   std::size_t storedRuns() {
     site->signal(SIGTERM);
     EXPECT_EQ(site->waitForExit(30s), 0) << site->log();
-    return zelvor::site::openSqliteStore(dataFile, zelvor::site::randomHandle)->runCount();
+    return zelvor::site::openSqliteStore(dataFile, zelvor::site::randomHandle)->runCount({});
   }
 
   TemporaryFolder folder{"site"};

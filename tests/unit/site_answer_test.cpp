@@ -13,8 +13,10 @@
 #include "site/site.hpp"
 #include "site/store.hpp"
 #include "site/style_sheet.hpp"
+#include "site/wall_clock.hpp"
 #include "site_store_contract.hpp"
 #include "support/failure.hpp"
+#include "support/utc_time.hpp"
 
 namespace {
 
@@ -24,6 +26,7 @@ using zelvor::site::Request;
 using zelvor::site::Site;
 
 constexpr char storedHandle[] = "AAECAwQFBgcICQoLDA0ODw";
+constexpr char secondHandle[] = "BBECAwQFBgcICQoLDA0ODw";
 constexpr char unknownHandle[] = "_____________________w";
 const std::string report = "Near\n198.18.1.1:5:\n198.18.1.1::TIMEOUT\nEND\n";
 const std::string listText = "Near:198.18.1.1:80\nFar:198.18.3.1:80\n";
@@ -47,7 +50,7 @@ class SiteAnswer : public zelvor::test::InTempDir {
   void SetUp() override {
     InTempDir::SetUp();
     store_ = zelvor::site::openSqliteStore((dir_ / "runs.db").string(),
-                                           zelvor::test::scripted({storedHandle, "Second"}));
+                                           zelvor::test::scripted({storedHandle, secondHandle}));
     site_ = std::make_unique<Site>(*store_, zelvor::site::parseServerListFile(listText, "list"),
                                    rules());
     ASSERT_EQ(site_->answer(requestOf("POST", "/zelvor", "", report)).body, storedHandle);
@@ -145,7 +148,51 @@ TEST_F(SiteAnswer, AReportThatDoesNotReadIsRefusedWithItsLineAndNotStored) {
   const Reply reply = site_->answer(requestOf("POST", "/zelvor", "", "Near\nh:1\nEND\n"));
   EXPECT_EQ(reply.status, 400);
   EXPECT_EQ(reply.body, "line 2: a sample line is host:rtt: or host::WORD\n");
-  EXPECT_EQ(store_->runCount(), 1u);
+  EXPECT_EQ(store_->runCount({}), 1u);
+}
+
+TEST_F(SiteAnswer, APostsLabelAndMeasuredTimeAreKeptAndShown) {
+  const std::int64_t measured = (zelvor::site::unixNowMs() / 1000 - 3600) * 1000;
+  const std::string query = "label=lab-1&measured_at=" + kelvo::isoUtcTime(measured);
+  // Not the stored report again: that would be a re-post of it.
+  const std::string later = "Near\n198.18.1.1:6:\nEND\n";
+  ASSERT_EQ(site_->answer(requestOf("POST", "/zelvor", query, later)).body, secondHandle);
+  const std::optional<zelvor::site::StoredRun> run = store_->findRun(secondHandle);
+  ASSERT_TRUE(run.has_value());
+  EXPECT_EQ(run->summary.label, "lab-1");
+  EXPECT_EQ(run->summary.measuredAtMs, measured);
+  EXPECT_GE(run->summary.receivedAtMs, measured + 3'600'000);
+  const std::string json =
+      site_->answer(requestOf("GET", "/zelvor.json", "handle="s + secondHandle)).body;
+  EXPECT_NE(
+      json.find(",\"measured_at\":\"" + kelvo::isoUtcTime(measured) +
+                "\",\"measured_at_ms\":" + std::to_string(measured) + ",\"label\":\"lab-1\","),
+      std::string::npos)
+      << json;
+  const std::string csv =
+      site_->answer(requestOf("GET", "/zelvor.csv", "handle="s + secondHandle)).body;
+  EXPECT_EQ(csv.substr(csv.find("\r\n") - 6, 8), ",label\r\n");
+  EXPECT_EQ(csv.substr(csv.size() - 8), ",lab-1\r\n");
+  const std::string page =
+      site_->answer(requestOf("GET", "/zelvor", "handle="s + secondHandle)).body;
+  EXPECT_NE(page.find("</time> (received "), std::string::npos);
+  EXPECT_NE(page.find(" \u00b7 from lab-1 \u00b7 "), std::string::npos);
+  // Unlabelled, the index lists both; by label, only this one.
+  EXPECT_NE(site_->answer(requestOf("GET", "/", "label=lab-1")).body.find("1 run stored"),
+            std::string::npos);
+  EXPECT_NE(site_->answer(requestOf("GET", "/", "class=Near")).body.find("2 runs stored"),
+            std::string::npos);
+}
+
+TEST_F(SiteAnswer, ABadLabelOrMeasuredTimeIsRefusedAndNothingStored) {
+  for (const char* query : {"label=a/b", "measured_at=2000-01-01T00:00:00Z", "measured_at=now"}) {
+    SCOPED_TRACE(query);
+    const Reply reply = site_->answer(requestOf("POST", "/zelvor", query, report));
+    EXPECT_EQ(reply.status, 400);
+    EXPECT_EQ(reply.header("Content-Type"), text);
+    EXPECT_EQ(reply.body.substr(0, 4), "The ");
+  }
+  EXPECT_EQ(store_->runCount({}), 1u);
 }
 
 TEST_F(SiteAnswer, TheListServedIsTheLatestGiven) {
@@ -245,8 +292,11 @@ class FailingStore final : public zelvor::site::Store {
  public:
   std::string addRun(const zelvor::site::NewRun&) override { fail(); }
   std::optional<zelvor::site::StoredRun> findRun(std::string_view) override { fail(); }
-  std::vector<zelvor::site::RunSummary> recentRuns(std::size_t, std::size_t) override { fail(); }
-  std::size_t runCount() override { fail(); }
+  std::vector<zelvor::site::RunSummary> recentRuns(const zelvor::site::RunFilter&, std::size_t,
+                                                   std::size_t) override {
+    fail();
+  }
+  std::size_t runCount(const zelvor::site::RunFilter&) override { fail(); }
   std::vector<zelvor::site::RunSummary> classHistory(std::string_view, std::size_t) override {
     fail();
   }

@@ -57,7 +57,7 @@ TEST_F(SqliteFile, MakesItsFolderAndKeepsEveryRunWhenReopened) {
       stored.push_back(store->addRun(runOf("A", report)));
   }
   std::unique_ptr<Store> store = openSqliteStore(path.string(), randomHandle);
-  EXPECT_EQ(handlesOf(store->recentRuns(0, 10)), (Handles{stored[2], stored[1], stored[0]}));
+  EXPECT_EQ(handlesOf(store->recentRuns({}, 0, 10)), (Handles{stored[2], stored[1], stored[0]}));
   EXPECT_EQ(store->findRun(stored[1])->report, "two");
 }
 
@@ -91,7 +91,7 @@ TEST_F(SqliteFile, BringsAnOlderSchemaUpToDateKeepingItsRuns) {
   EXPECT_EQ(store->findRun("old1")->summary, summaryOf("old1", runOf("A", "")));
   EXPECT_EQ(store->findRun("old2")->report, "second");
   store->addRun(runOf("A", "third"));
-  EXPECT_EQ(handlesOf(store->recentRuns(0, 10)), (Handles{"new", "old2", "old1"}));
+  EXPECT_EQ(handlesOf(store->recentRuns({}, 0, 10)), (Handles{"new", "old2", "old1"}));
   EXPECT_EQ(handlesOf(store->classHistory("new", 10)), (Handles{"old1", "new"}));
 }
 

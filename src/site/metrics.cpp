@@ -81,6 +81,7 @@ std::string decimalText(std::uint64_t units, unsigned digits) {
   std::uint64_t scale = 1;
   for (unsigned i = 0; i < digits; ++i) scale *= 10;
   std::string text = std::to_string(units / scale);
+  if (digits == 0) return text;
   std::string fraction = std::to_string(units % scale);
   fraction.insert(0, digits - fraction.size(), '0');
   while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();

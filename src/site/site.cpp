@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <exception>
 #include <new>
 #include <string>
@@ -37,6 +38,7 @@ constexpr char jsonType[] = "application/json";
 constexpr char csvType[] = "text/csv; charset=utf-8";
 constexpr char cssType[] = "text/css; charset=utf-8";
 constexpr char iconType[] = "image/x-icon";
+constexpr char metricsType[] = "text/plain; version=0.0.4; charset=utf-8";
 
 // Every reply, refusals included, goes out with these: nothing is sniffed
 // into another type, no address leaks to another site, nothing runs.
@@ -101,15 +103,22 @@ Reply failureReply(const Request& request, std::exception_ptr failure) {
 
 }  // namespace
 
-Site::Site(Store& store, ServerList list, const PostRules& rules)
+Site::Site(Store& store, ServerList list, const PostRules& rules, MetricsRules metricsRules)
     : store_(store),
       trustedProxy_(rules.trustedProxy),
       maxReportBytes_(rules.maxReportBytes),
+      metricsFrom_(std::move(metricsRules.from)),
       list_(std::make_shared<const ServerList>(std::move(list))) {
   if (rules.perMinute) postLimit_.emplace(*rules.perMinute);
 }
 
 std::optional<Reply> Site::screen(const Request& head) {
+  std::optional<Reply> refusal = refusalOf(head);
+  if (refusal) countRefusal(*refusal);
+  return refusal;
+}
+
+std::optional<Reply> Site::refusalOf(const Request& head) {
   if (postLimit_ && head.method == "POST" && head.path == resultsPath) {
     const std::string address = clientAddress(head.peer, head.forwardedFor, trustedProxy_);
     if (const std::optional<long> wait = postLimit_->take(address, PostLimit::Clock::now())) {
@@ -130,12 +139,19 @@ std::optional<Reply> Site::screen(const Request& head) {
 }
 
 Reply Site::answer(const Request& request) {
+  const auto arrived = std::chrono::steady_clock::now();
+  Reply reply;
   try {
-    return route(request);
+    reply = route(request);
   } catch (...) {
-    return failureReply(request, std::current_exception());
+    reply = failureReply(request, std::current_exception());
   }
+  metrics_.countRequest(reply.status, std::chrono::duration_cast<Metrics::Duration>(
+                                          std::chrono::steady_clock::now() - arrived));
+  return reply;
 }
+
+void Site::countRefusal(const Reply& reply) { metrics_.countRefusal(reply.status); }
 
 Reply Site::busy() {
   Reply reply = replyOf(503, "The site cannot answer just now; try again in a while\n", textType);
@@ -159,6 +175,7 @@ Reply Site::route(const Request& request) {
   if (path == resultsJsonPath) return showResults(request, resultsJson, jsonType);
   if (path == resultsCsvPath) return showResults(request, resultsCsv, csvType);
   if (path == "/") return showIndex(request);
+  if (path == "/metrics") return showMetrics(request);
   if (path == "/health") {
     // A load balancer's check: 200 only while the store answers, 503 (from
     // the store's failure) otherwise.
@@ -216,9 +233,21 @@ Reply Site::postReport(const Request& request) {
                    reportDigest(request.body),
                    std::move(post.label),
                    post.measuredAtMs.value_or(nowMs)};
+  std::string handle = store_.addRun(run);
+  metrics_.countReport(measured, run.label, *currentList());
   // The reply is the handle alone: the program appends it to the results
   // address as it stands.
-  return replyOf(200, store_.addRun(run), textType);
+  return replyOf(200, std::move(handle), textType);
+}
+
+Reply Site::showMetrics(const Request& request) const {
+  const std::string address = clientAddress(request.peer, request.forwardedFor, trustedProxy_);
+  const auto allowed = [&](const AddressRange& range) { return range.contains(address); };
+  if (std::none_of(metricsFrom_.begin(), metricsFrom_.end(), allowed))
+    return replyOf(403, "The metrics are not served to this address\n", textType);
+  Reply reply = replyOf(200, metrics_.render(), metricsType);
+  reply.headers.emplace_back("Cache-Control", "no-store");
+  return reply;
 }
 
 Reply Site::showIndex(const Request& request) {

@@ -52,10 +52,11 @@ class SiteAnswer : public zelvor::test::InTempDir {
     store_ = zelvor::site::openSqliteStore((dir_ / "runs.db").string(),
                                            zelvor::test::scripted({storedHandle, secondHandle}));
     site_ = std::make_unique<Site>(*store_, zelvor::site::parseServerListFile(listText, "list"),
-                                   rules());
+                                   rules(), metricsRules());
     ASSERT_EQ(site_->answer(requestOf("POST", "/zelvor", "", report)).body, storedHandle);
   }
   virtual zelvor::site::PostRules rules() const { return {}; }
+  virtual zelvor::site::MetricsRules metricsRules() const { return {}; }
 
   std::unique_ptr<zelvor::site::Store> store_;
   std::unique_ptr<Site> site_;
@@ -285,6 +286,89 @@ TEST_F(SiteScreens, PostsBeyondTheLimitPerAddressAreRefusedWithTheWait) {
   EXPECT_EQ(site_->screen(forwarded)->body,
             "Too many reports from 192.0.2.1; try again in 30 seconds\n");
   EXPECT_EQ(status(headOf("POST", "/zelvor", 10, false, "127.0.0.3", "192.0.2.1")), 200);
+}
+
+// The lines of the metrics page that start with `prefix`.
+std::vector<std::string> metricLines(const Reply& reply, const std::string& prefix) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = reply.body.find('\n', start)) != std::string::npos; start = end + 1)
+    if (reply.body.compare(start, prefix.size(), prefix) == 0)
+      lines.push_back(reply.body.substr(start, end - start));
+  return lines;
+}
+
+Request metricsFrom(const char* peer, const char* forwardedFor = "") {
+  Request request = requestOf("GET", "/metrics");
+  request.peer = peer;
+  request.forwardedFor = forwardedFor;
+  return request;
+}
+
+TEST_F(SiteAnswer, MetricsCountStoredReportsAndEveryRequestWithItsStatus) {
+  EXPECT_EQ(site_->answer(requestOf("GET", "/nothing")).status, 404);
+  EXPECT_EQ(site_->answer(requestOf("POST", "/zelvor", "", "Near\nh:1\nEND\n")).status, 400);
+  EXPECT_EQ(site_->screen(headOf("POST", "/zelvor", std::nullopt, true))->status, 411);
+  site_->countRefusal(Site::busy());
+  const Reply reply = site_->answer(requestOf("GET", "/metrics"));
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_EQ(reply.header("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
+  EXPECT_EQ(reply.header("Cache-Control"), "no-store");
+  EXPECT_EQ(metricLines(reply, "zelvor_reports_received_total{"),
+            std::vector<std::string>{"zelvor_reports_received_total{class=\"Near\",label=\"\"} 1"});
+  EXPECT_EQ(metricLines(reply, "zelvor_echoes_total{"),
+            (std::vector<std::string>{"zelvor_echoes_total{class=\"Near\",host=\"198.18.1.1\","
+                                      "label=\"\",outcome=\"TIMEOUT\"} 1",
+                                      "zelvor_echoes_total{class=\"Near\",host=\"198.18.1.1\","
+                                      "label=\"\",outcome=\"ok\"} 1"}));
+  EXPECT_EQ(metricLines(reply, "zelvor_http_requests_total{"),
+            (std::vector<std::string>{"zelvor_http_requests_total{code=\"200\"} 1",
+                                      "zelvor_http_requests_total{code=\"400\"} 1",
+                                      "zelvor_http_requests_total{code=\"404\"} 1",
+                                      "zelvor_http_requests_total{code=\"411\"} 1",
+                                      "zelvor_http_requests_total{code=\"503\"} 1"}));
+  // Only the answers are timed; refusals before an answer take no time.
+  EXPECT_EQ(metricLines(reply, "zelvor_http_request_duration_seconds_count"),
+            std::vector<std::string>{"zelvor_http_request_duration_seconds_count 3"});
+  // The page counts the requests before it, the next one it too.
+  EXPECT_EQ(metricLines(site_->answer(requestOf("GET", "/metrics")),
+                        "zelvor_http_requests_total{code=\"200\"}"),
+            std::vector<std::string>{"zelvor_http_requests_total{code=\"200\"} 2"});
+}
+
+const std::string metricsRefused = "The metrics are not served to this address\n";
+
+TEST_F(SiteAnswer, MetricsAreServedToLoopbackAlonePerDefault) {
+  for (const char* peer : {"127.0.0.1", "127.3.2.1", "::1", "::ffff:127.0.0.1"})
+    EXPECT_EQ(site_->answer(metricsFrom(peer)).status, 200) << peer;
+  for (const char* peer : {"192.0.2.1", "::2", "2001:db8::1", "::ffff:192.0.2.1", ""}) {
+    const Reply reply = site_->answer(metricsFrom(peer));
+    EXPECT_EQ(reply.status, 403) << peer;
+    EXPECT_EQ(reply.body, metricsRefused);
+    EXPECT_EQ(reply.header("Content-Type"), text);
+  }
+}
+
+TEST_F(SiteScreens, BehindTheBalancerMetricsGoByTheAddressItForwardsFor) {
+  EXPECT_EQ(site_->answer(metricsFrom("127.0.0.9", "192.0.2.1")).body, metricsRefused);
+  EXPECT_EQ(site_->answer(metricsFrom("127.0.0.9", "192.0.2.1, 127.0.0.1")).status, 200);
+  // From anyone but the balancer the header is not believed.
+  EXPECT_EQ(site_->answer(metricsFrom("192.0.2.1", "127.0.0.1")).body, metricsRefused);
+}
+
+class SiteMetricsElsewhere : public SiteAnswer {
+ protected:
+  zelvor::site::MetricsRules metricsRules() const override {
+    return {{*zelvor::site::parseAddressRange("192.0.2.0/24")}};
+  }
+};
+
+TEST_F(SiteMetricsElsewhere, AreServedToTheRangesGivenAndNotToLoopback) {
+  EXPECT_EQ(site_->answer(metricsFrom("192.0.2.200")).status, 200);
+  EXPECT_EQ(site_->answer(metricsFrom("127.0.0.1")).body, metricsRefused);
+  EXPECT_EQ(site_->answer(metricsFrom("192.0.3.1")).body, metricsRefused);
+  // Asked for with another method, the path is no page.
+  EXPECT_EQ(site_->answer(requestOf("POST", "/metrics")).status, 404);
 }
 
 // A store that fails every call, as one whose database has gone away.

@@ -128,7 +128,7 @@ void Session::readHead() {
 
 void Session::onHead(beast::error_code error) {
   if (error) {
-    if (isMalformed(error)) send(Site::malformed());
+    if (isMalformed(error)) refuse(Site::malformed());
     return;
   }
   const auto& head = parser_->get();
@@ -136,7 +136,7 @@ void Session::onHead(beast::error_code error) {
   const std::string target = textOf(head.target());
   const std::size_t question = target.find('?');
   const std::optional<std::string> path = percentDecoded(target.substr(0, question), false);
-  if (!path) return send(Site::malformed());
+  if (!path) return refuse(Site::malformed());
   request_.path = *path;
   if (question != std::string::npos) request_.query = target.substr(question + 1);
   if (const auto length = parser_->content_length()) request_.contentLength = *length;
@@ -152,7 +152,7 @@ void Session::onHead(beast::error_code error) {
   if (!holdBody(*request_.contentLength)) {
     Reply busy = Site::busy();
     busy.close = true;
-    return send(std::move(busy));
+    return refuse(std::move(busy));
   }
   // A client that asks leave to send its body waits for it; one speaking
   // HTTP/1.0 cannot be given it, and one that sent it already needs none.
@@ -199,7 +199,7 @@ void Session::dispatch() {
   serving_.table.busy(*id_);
   if (++serving_.queued > serving_.maxQueued) {
     --serving_.queued;
-    return send(Site::busy());
+    return refuse(Site::busy());
   }
   // An executor that counts as work keeps the I/O threads running until the
   // answer is back.
@@ -210,6 +210,11 @@ void Session::dispatch() {
     --self->serving_.queued;
     net::post(back, [self, reply = std::move(reply)]() mutable { self->send(std::move(reply)); });
   });
+}
+
+void Session::refuse(Reply reply) {
+  serving_.site.countRefusal(reply);
+  send(std::move(reply));
 }
 
 void Session::send(Reply reply) {

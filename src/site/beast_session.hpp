@@ -75,6 +75,9 @@ class Session final : public HeldConnection, public std::enable_shared_from_this
   void releaseBody();
   void dispatch();
   void send(Reply reply);
+  // Sends a refusal of the server's own (busy, malformed), counted as the
+  // site's answers are.
+  void refuse(Reply reply);
   void onSent(boost::beast::error_code error, bool keepAlive, bool unread);
   // Closes after the last reply, the sending side first. When the client
   // may still be sending (`unread`: its body was refused), what comes is

@@ -25,10 +25,14 @@ void appendEncoded(std::string& link, std::string_view value) {
 
 }  // namespace
 
-std::string pageLink(std::string_view path, std::initializer_list<QueryPair> query) {
+std::string queryLink(std::string_view path, std::initializer_list<QueryParameter> parameters) {
+  return queryLink(path, std::span(parameters.begin(), parameters.size()));
+}
+
+std::string queryLink(std::string_view path, std::span<const QueryParameter> parameters) {
   std::string link(path);
   char separator = '?';
-  for (const auto& [name, value] : query) {
+  for (const auto& [name, value] : parameters) {
     link += separator;
     link += name;
     link += '=';
@@ -39,7 +43,7 @@ std::string pageLink(std::string_view path, std::initializer_list<QueryPair> que
 }
 
 std::string handleLink(std::string_view path, std::string_view handle) {
-  return pageLink(path, {{"handle", handle}});
+  return queryLink(path, {{"handle", handle}});
 }
 
 }  // namespace zelvor::site

@@ -35,14 +35,14 @@ std::string_view labelText(const std::optional<std::string>& label) {
 std::string historyLink(std::string_view path, std::string_view className, std::string_view host,
                         const std::optional<std::string>& label, HistoryRange range) {
   if (label)
-    return pageLink(
+    return queryLink(
         path,
         {{"class", className}, {"host", host}, {"label", *label}, {"range", rangeName(range)}});
-  return pageLink(path, {{"class", className}, {"host", host}, {"range", rangeName(range)}});
+  return queryLink(path, {{"class", className}, {"host", host}, {"range", rangeName(range)}});
 }
 
 std::string classLink(std::string_view path, std::string_view className, HistoryRange range) {
-  return pageLink(path, {{"name", className}, {"range", rangeName(range)}});
+  return queryLink(path, {{"name", className}, {"range", rangeName(range)}});
 }
 
 // The range's own words and the window it covers.

@@ -102,7 +102,7 @@ int run(int argc, char** argv) {
     logLine(postgres ? "storing runs in PostgreSQL" : "storing runs in " + options.dataFile);
     std::optional<Retention> retention;
     if (options.keepDays) retention.emplace(*store, *options.keepDays);
-    Site site(*store, std::move(list), options.postRules);
+    Site site(*store, std::move(list), options.postRules, options.metricsRules);
     fitConnectionsToFiles(options.limits);
     BeastServer server(site, options.limits);
     const int port = server.bindTo(options.listen.host, options.listen.port);

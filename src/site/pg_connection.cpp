@@ -65,10 +65,6 @@ std::string_view PgResult::bytesView(std::size_t row, int column) const {
   return field(row, column, 0);
 }
 
-bool PgResult::isNull(std::size_t row, int column) const {
-  return PQgetisnull(result_, static_cast<int>(row), column) != 0;
-}
-
 std::int64_t PgResult::integer(std::size_t row, int column) const {
   return static_cast<std::int64_t>(fromBigEndian(field(row, column, 8)));
 }
@@ -80,6 +76,11 @@ std::size_t PgResult::size(std::size_t row, int column) const {
 std::optional<double> PgResult::real(std::size_t row, int column) const {
   if (PQgetisnull(result_, static_cast<int>(row), column)) return std::nullopt;
   return std::bit_cast<double>(fromBigEndian(field(row, column, 8)));
+}
+
+std::optional<std::string> PgResult::optionalBytes(std::size_t row, int column) const {
+  if (PQgetisnull(result_, static_cast<int>(row), column)) return std::nullopt;
+  return bytes(row, column);
 }
 
 PgParams& PgParams::add(std::optional<std::string> value) {
@@ -104,12 +105,12 @@ PgParams& PgParams::real(std::optional<double> value) {
   return add(bigEndian(std::bit_cast<std::uint64_t>(*value)));
 }
 
+PgParams& PgParams::optionalBytes(const std::optional<std::string>& value) { return add(value); }
+
 PgParams& PgParams::bytesOrNull(std::string_view value) {
   if (value.empty()) return add(std::nullopt);
   return bytes(value);
 }
-
-PgParams& PgParams::textOrNull(const std::optional<std::string>& value) { return add(value); }
 
 PgConnection::PgConnection(const std::string& url, const std::vector<PgStatement>& statements) {
   // A database that does not answer must not hold a request for long: the

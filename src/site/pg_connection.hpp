@@ -29,12 +29,13 @@ class PgResult {
   std::string bytes(std::size_t row, int column) const;
   // Valid as long as the result: for bytes decoded at once.
   std::string_view bytesView(std::size_t row, int column) const;
-  bool isNull(std::size_t row, int column) const;
   // A bigint column.
   std::int64_t integer(std::size_t row, int column) const;
   std::size_t size(std::size_t row, int column) const;
   // A double precision column; none for NULL.
   std::optional<double> real(std::size_t row, int column) const;
+  // A text or bytea column; none for NULL.
+  std::optional<std::string> optionalBytes(std::size_t row, int column) const;
 
  private:
   std::string_view field(std::size_t row, int column, std::size_t width) const;
@@ -54,8 +55,8 @@ class PgParams {
   PgParams& real(std::optional<double> value);
   // NULL for empty.
   PgParams& bytesOrNull(std::string_view value);
-  // NULL for none.
-  PgParams& textOrNull(const std::optional<std::string>& value);
+  // A text or bytea value; NULL for none.
+  PgParams& optionalBytes(const std::optional<std::string>& value);
 
  private:
   friend class PgConnection;

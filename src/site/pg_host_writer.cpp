@@ -13,7 +13,7 @@ void insertPgHosts(PgConnection& connection, const char* statement, std::int64_t
                    PgParams()
                        .integer(runId)
                        .bytes(className)
-                       .textOrNull(label)
+                       .optionalBytes(label)
                        .bytes(host.host)
                        .integer(measuredAtMs)
                        .size(host.echoes)

@@ -37,6 +37,13 @@ ALTER TABLE runs ADD COLUMN digest bytea;
 CREATE INDEX runs_by_digest ON runs (digest) WHERE digest IS NOT NULL;
 CREATE INDEX runs_by_age ON runs (received_at_ms))";
 
+constexpr char labelAndMeasuredTime[] = R"(
+ALTER TABLE runs ADD COLUMN label text;
+ALTER TABLE runs ADD COLUMN measured_at_ms bigint;
+UPDATE runs SET measured_at_ms = received_at_ms;
+ALTER TABLE runs ALTER COLUMN measured_at_ms SET NOT NULL;
+CREATE INDEX runs_by_label ON runs (label, id) WHERE label IS NOT NULL)";
+
 // Each run's hosts, summarised for the history: read by class and host (the
 // key), by class alone, and by run, which retention's cascade deletes
 // through.
@@ -63,7 +70,7 @@ constexpr std::size_t summariseBatch = 500;
 
 void summariseStoredRuns(PgConnection& connection, std::string_view what) {
   connection.prepare({"summarise_runs",
-                      "SELECT id, class_name, NULL::text, received_at_ms, report FROM runs"
+                      "SELECT id, class_name, label, measured_at_ms, report FROM runs"
                       " WHERE id > $1 ORDER BY id LIMIT $2",
                       {PgType::bigint, PgType::bigint}});
   connection.prepare({"summarise_hosts", pgInsertHostSql, pgInsertHostTypes});
@@ -79,8 +86,7 @@ void summariseStoredRuns(PgConnection& connection, std::string_view what) {
       } catch (const kelvo::Failure&) {
         continue;
       }
-      const std::optional<std::string> label =
-          runs.isNull(row, 2) ? std::nullopt : std::optional(runs.bytes(row, 2));
+      const std::optional<std::string> label = runs.optionalBytes(row, 2);
       insertPgHosts(connection, "summarise_hosts", after, runs.bytesView(row, 1), label,
                     runs.integer(row, 3), hostSummaries(measured), what);
     }
@@ -95,7 +101,7 @@ struct Step {
 };
 
 constexpr std::array steps{Step{runsTable}, Step{classHistoryIndex}, Step{digestAndAge},
-                           Step{hostSummaryTable, summariseStoredRuns}};
+                           Step{labelAndMeasuredTime}, Step{hostSummaryTable, summariseStoredRuns}};
 static_assert(steps.size() == latestSchemaVersion, "both backends take the same steps");
 
 // Any constant of our own: sites of one database take the same lock.

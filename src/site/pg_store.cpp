@@ -37,9 +37,10 @@ const std::vector<PgStatement>& statements() {
   static const std::vector<PgStatement> all{
       {"insert_run",
        "INSERT INTO runs (handle, class_name, received_at_ms, median_ms, host_count,"
-       " sample_count, report, digest) VALUES ($1, $2, $3, $4, $5, $6, $7, $8)"
+       " sample_count, report, digest, label, measured_at_ms)"
+       " VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10)"
        " ON CONFLICT (handle) DO NOTHING RETURNING id",
-       {text, bytea, bigint, doublePrecision, bigint, bigint, bytea, bytea}},
+       {text, bytea, bigint, doublePrecision, bigint, bigint, bytea, bytea, text, bigint}},
       {"insert_host", pgInsertHostSql, pgInsertHostTypes},
       // Posts of the same report wait for each other here, whichever site
       // took them, so that a re-post finds the first once it is committed.
@@ -49,23 +50,30 @@ const std::vector<PgStatement>& statements() {
        " ORDER BY id DESC LIMIT 1",
        {bytea, bigint}},
       {"find_run",
-       "SELECT handle, class_name, received_at_ms, median_ms, host_count, sample_count, report"
-       " FROM runs WHERE handle = $1",
+       "SELECT handle, class_name, received_at_ms, median_ms, host_count, sample_count, label,"
+       " measured_at_ms, report FROM runs WHERE handle = $1",
        {text}},
+      // A filter's part left NULL lets every run through.
       {"recent_runs",
-       "SELECT handle, class_name, received_at_ms, median_ms, host_count, sample_count"
-       " FROM runs ORDER BY id DESC LIMIT $1 OFFSET $2",
-       {bigint, bigint}},
-      {"run_count", "SELECT count(*) FROM runs", {}},
+       "SELECT handle, class_name, received_at_ms, median_ms, host_count, sample_count, label,"
+       " measured_at_ms FROM runs WHERE ($1::bytea IS NULL OR class_name = $1)"
+       " AND ($2::text IS NULL OR label = $2) ORDER BY id DESC LIMIT $3 OFFSET $4",
+       {bytea, text, bigint, bigint}},
+      {"run_count",
+       "SELECT count(*) FROM runs WHERE ($1::bytea IS NULL OR class_name = $1)"
+       " AND ($2::text IS NULL OR label = $2)",
+       {bytea, text}},
       // The newest `limit` of the class up to the run, then turned oldest
       // first. The run's class and id are looked up first, on their own, so
       // that every plan walks the (class_name, id) index back from that id:
       // a join let a generic plan (the one a prepared statement settles on)
       // read the whole class.
       {"class_history",
-       "SELECT handle, class_name, received_at_ms, median_ms, host_count, sample_count FROM ("
-       " SELECT id, handle, class_name, received_at_ms, median_ms, host_count, sample_count"
-       " FROM runs WHERE class_name = (SELECT class_name FROM runs WHERE handle = $1)"
+       "SELECT handle, class_name, received_at_ms, median_ms, host_count, sample_count, label,"
+       " measured_at_ms FROM ("
+       " SELECT id, handle, class_name, received_at_ms, median_ms, host_count, sample_count,"
+       " label, measured_at_ms FROM runs WHERE class_name = (SELECT class_name FROM runs WHERE "
+       "handle = $1)"
        "  AND id <= (SELECT id FROM runs WHERE handle = $1)"
        " ORDER BY class_name DESC, id DESC LIMIT $2"
        ") AS history ORDER BY id",
@@ -105,8 +113,9 @@ constexpr char deleteText[] = "Could not delete old runs";
 constexpr char hostPointsText[] = "Could not read the hosts' history";
 
 RunSummary summaryOf(const PgResult& result, std::size_t row) {
-  return {result.bytes(row, 0), result.bytes(row, 1), result.integer(row, 2),
-          result.real(row, 3),  result.size(row, 4),  result.size(row, 5)};
+  return {result.bytes(row, 0),         result.bytes(row, 1),  result.integer(row, 2),
+          result.real(row, 3),          result.size(row, 4),   result.size(row, 5),
+          result.optionalBytes(row, 6), result.integer(row, 7)};
 }
 
 std::vector<RunSummary> summaries(const PgResult& result) {
@@ -123,10 +132,16 @@ std::vector<HostPoint> points(const PgResult& result) {
     point.summary.echoes = result.size(row, 1);
     point.summary.lost = result.size(row, 2);
     appendRoundTrips(point.summary.roundTrips, result.bytesView(row, 3));
-    if (!result.isNull(row, 4)) point.label = result.bytes(row, 4);
+    point.label = result.optionalBytes(row, 4);
     point.measuredAtMs = result.integer(row, 5);
   }
   return found;
+}
+
+PgParams filterParams(const RunFilter& filter) {
+  PgParams params;
+  params.optionalBytes(filter.className).optionalBytes(filter.label);
+  return params;
 }
 
 // Handles are printable ASCII; anything else (a NUL, bytes that are not
@@ -187,20 +202,21 @@ class PgStore final : public Store {
     return withConnection(true, [&](PgConnection& connection) -> std::optional<StoredRun> {
       const PgResult found = connection.run("find_run", PgParams().text(handle), findRunText);
       if (found.rows() == 0) return std::nullopt;
-      return StoredRun{summaryOf(found, 0), found.bytes(0, 6)};
+      return StoredRun{summaryOf(found, 0), found.bytes(0, 8)};
     });
   }
 
-  std::vector<RunSummary> recentRuns(std::size_t offset, std::size_t limit) override {
+  std::vector<RunSummary> recentRuns(const RunFilter& filter, std::size_t offset,
+                                     std::size_t limit) override {
     return withConnection(true, [&](PgConnection& connection) {
-      return summaries(
-          connection.run("recent_runs", PgParams().size(limit).size(offset), recentRunsText));
+      return summaries(connection.run("recent_runs", filterParams(filter).size(limit).size(offset),
+                                      recentRunsText));
     });
   }
 
-  std::size_t runCount() override {
+  std::size_t runCount(const RunFilter& filter) override {
     return withConnection(true, [&](PgConnection& connection) {
-      return connection.run("run_count", PgParams(), runCountText).size(0, 0);
+      return connection.run("run_count", filterParams(filter), runCountText).size(0, 0);
     });
   }
 
@@ -228,14 +244,14 @@ class PgStore final : public Store {
                                          .bytes(*query.host)
                                          .integer(query.fromMs)
                                          .integer(query.toMs)
-                                         .textOrNull(query.label),
+                                         .optionalBytes(query.label),
                                      hostPointsText));
       return points(connection.run("class_points",
                                    PgParams()
                                        .bytes(query.className)
                                        .integer(query.fromMs)
                                        .integer(query.toMs)
-                                       .textOrNull(query.label),
+                                       .optionalBytes(query.label),
                                    hostPointsText));
     });
   }
@@ -272,12 +288,14 @@ class PgStore final : public Store {
                                                    .size(run.hostCount)
                                                    .size(run.sampleCount)
                                                    .bytes(run.report)
-                                                   .bytesOrNull(run.digest),
+                                                   .bytesOrNull(run.digest)
+                                                   .optionalBytes(run.label)
+                                                   .integer(run.measuredAtMs),
                                                insertText);
       // No row: the handle was taken already.
       if (inserted.rows() == 1) {
-        insertPgHosts(connection, "insert_host", inserted.integer(0, 0), run.className,
-                      std::nullopt, run.receivedAtMs, run.hosts, insertText);
+        insertPgHosts(connection, "insert_host", inserted.integer(0, 0), run.className, run.label,
+                      run.measuredAtMs, run.hosts, insertText);
         return handle;
       }
     }

@@ -36,17 +36,33 @@ std::optional<std::string> percentDecoded(std::string_view text, bool plusIsSpac
   return out;
 }
 
-std::string queryValue(std::string_view query, std::string_view name) {
+namespace {
+
+// The undecoded value of the first pair named `name`.
+std::optional<std::string_view> rawQueryValue(std::string_view query, std::string_view name) {
   while (!query.empty()) {
     const std::size_t end = std::min(query.find('&'), query.size());
     const std::string_view pair = query.substr(0, end);
     query.remove_prefix(std::min(query.size(), end + 1));
     const std::size_t equals = std::min(pair.find('='), pair.size());
     if (percentDecoded(pair.substr(0, equals), true) != std::string(name)) continue;
-    const std::string_view value = pair.substr(std::min(pair.size(), equals + 1));
-    return percentDecoded(value, true).value_or(std::string());
+    return pair.substr(std::min(pair.size(), equals + 1));
   }
-  return {};
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string queryValue(std::string_view query, std::string_view name) {
+  const std::optional<std::string_view> raw = rawQueryValue(query, name);
+  if (!raw) return {};
+  return percentDecoded(*raw, true).value_or(std::string());
+}
+
+std::optional<std::string> givenQueryValue(std::string_view query, std::string_view name) {
+  const std::optional<std::string_view> raw = rawQueryValue(query, name);
+  if (!raw) return std::nullopt;
+  return percentDecoded(*raw, true).value_or(std::string(*raw));
 }
 
 }  // namespace zelvor::site

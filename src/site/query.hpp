@@ -16,4 +16,9 @@ std::optional<std::string> percentDecoded(std::string_view text, bool plusIsSpac
 // named `name`; empty when there is none or it does not decode.
 std::string queryValue(std::string_view query, std::string_view name);
 
+// The same for a parameter whose absence means something: none when there is
+// no pair named `name`; the value as it stands when it does not decode, so
+// that a refusal can name it.
+std::optional<std::string> givenQueryValue(std::string_view query, std::string_view name);
+
 }  // namespace zelvor::site

@@ -37,6 +37,9 @@ std::string resultsJson(const ResultsView& results) {
                       {"class", run.className},
                       {"received_at", kelvo::isoUtcTime(run.receivedAtMs)},
                       {"received_at_ms", run.receivedAtMs},
+                      {"measured_at", kelvo::isoUtcTime(run.measuredAtMs)},
+                      {"measured_at_ms", run.measuredAtMs},
+                      {"label", run.label ? Json(*run.label) : Json(nullptr)},
                       {"hosts", std::move(hosts)},
                       {"history", std::move(history)}};
   // Names are bytes from a report; invalid UTF-8 becomes U+FFFD, not a throw.
@@ -45,8 +48,11 @@ std::string resultsJson(const ResultsView& results) {
 
 std::string resultsCsv(const ResultsView& results) {
   // Rows end in CR LF, as spreadsheets and RFC 4180 expect.
-  std::string csv = stats::csvHeader() + "\r\n";
-  for (const HostRow& row : results.hosts) csv += stats::csvRow(row.host, row.figures) + "\r\n";
+  // The label is a shape that needs no quoting.
+  const std::string label = results.run.label.value_or("");
+  std::string csv = stats::csvHeader() + ",label\r\n";
+  for (const HostRow& row : results.hosts)
+    csv += stats::csvRow(row.host, row.figures) + ',' + label + "\r\n";
   return csv;
 }
 

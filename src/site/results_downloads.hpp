@@ -12,6 +12,8 @@ namespace zelvor::site {
 // keys in this order:
 //   {"handle": "H", "class": "name",
 //    "received_at": "2026-12-07T18:05:01Z", "received_at_ms": 1796666701000,
+//    "measured_at": "2026-12-07T18:04:58Z", "measured_at_ms": 1796666698000,
+//    "label": "berlin-office" or null,
 //    "hosts": [ in the page's order
 //      {"host": "name", "sent": 4, "received": 3, "loss_percent": 25.0,
 //       "failures": {"BADADDRESS": 0, "SOCKERROR": 0, "TIMEOUT": 1, "EXPIRED": 0,
@@ -32,8 +34,9 @@ std::string resultsJson(const ResultsView& results);
 // page's order:
 //   host,sent,received,loss_percent,BADADDRESS,SOCKERROR,TIMEOUT,EXPIRED,
 //   FOREIGN,UNREACHABLE,BADHEADER,FAILURE,min_ms,median_ms,mean_ms,max_ms,
-//   stddev_ms,jitter_ms,p90_ms,p95_ms
-// Figures as on the page; a figure that does not exist is an empty cell. A
+//   stddev_ms,jitter_ms,p90_ms,p95_ms,label
+// Figures as on the page; a figure that does not exist, or a run without a
+// label, is an empty cell. A
 // host beginning with = + - @ (or tab or CR) gets a leading single quote.
 std::string resultsCsv(const ResultsView& results);
 

@@ -130,9 +130,13 @@ std::string resultsPage(const ResultsView& results) {
                results.history.size() * 400);
 
   page += "<h1>Results for <span class=\"class-name\">" + className + "</span></h1>\n";
-  page += "<p class=\"run-facts\"><time datetime=\"" + kelvo::isoUtcTime(run.receivedAtMs) + "\">" +
-          kelvo::readableUtcTime(run.receivedAtMs) + "</time> \u00b7 " +
-          countText(run.hostCount, "host", "hosts") + " \u00b7 " +
+  page += "<p class=\"run-facts\"><time datetime=\"" + kelvo::isoUtcTime(run.measuredAtMs) + "\">" +
+          kelvo::readableUtcTime(run.measuredAtMs) + "</time>";
+  // A report kept while the site could not be reached arrives later.
+  if (run.receivedAtMs / 1000 != run.measuredAtMs / 1000)
+    page += " (received " + kelvo::readableUtcTime(run.receivedAtMs) + ")";
+  if (run.label) page += " \u00b7 from " + escapeHtml(*run.label);
+  page += " \u00b7 " + countText(run.hostCount, "host", "hosts") + " \u00b7 " +
           countText(run.sampleCount, "sample", "samples") + " \u00b7 " +
           (run.medianMs ? "median " + stats::formatOneDecimal(*run.medianMs) + " ms" : "no reply") +
           "</p>\n";

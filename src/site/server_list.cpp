@@ -56,6 +56,7 @@ ServerList parseServerListFile(std::string_view text, std::string_view fileName)
 
     list.body += serverClass.name + ':' + host + ":80\n";
     classes.insert(serverClass.name);
+    list.servers.emplace(serverClass.name, host);
     ++list.serverCount;
   }
   if (list.serverCount == 0) refuse(fileName, 0, "the list names no servers");

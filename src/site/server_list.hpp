@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstddef>
+#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace zelvor::site {
 
@@ -14,6 +16,16 @@ struct ServerList {
   std::string body;
   std::size_t classCount = 0;
   std::size_t serverCount = 0;
+  // Every class and host the list names, as (class, host).
+  std::set<std::pair<std::string, std::string>> servers;
+
+  bool hasClass(const std::string& name) const {
+    const auto next = servers.lower_bound({name, std::string()});
+    return next != servers.end() && next->first == name;
+  }
+  bool hasServer(const std::string& className, const std::string& host) const {
+    return servers.contains({className, host});
+  }
 };
 
 // Reads a list file: "class:host:80" lines; lines starting with '#' are

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <exception>
 #include <new>
 #include <string>
 #include <utility>
+#include <variant>
 
 #include "catalogue/report.hpp"
+#include "catalogue/vantage_label.hpp"
 #include "site/embedded_files.hpp"
 #include "site/handle.hpp"
 #include "site/history.hpp"
@@ -18,6 +21,7 @@
 #include "site/not_found_page.hpp"
 #include "site/page_frame.hpp"
 #include "site/page_paths.hpp"
+#include "site/post_query.hpp"
 #include "site/query.hpp"
 #include "site/report_digest.hpp"
 #include "site/request_log.hpp"
@@ -39,6 +43,7 @@ constexpr char jsonType[] = "application/json";
 constexpr char csvType[] = "text/csv; charset=utf-8";
 constexpr char cssType[] = "text/css; charset=utf-8";
 constexpr char iconType[] = "image/x-icon";
+constexpr char metricsType[] = "text/plain; version=0.0.4; charset=utf-8";
 
 // Every reply, refusals included, goes out with these: nothing is sniffed
 // into another type, no address leaks to another site, nothing runs.
@@ -79,15 +84,6 @@ std::optional<std::size_t> pageNumber(const std::string& text, std::size_t pageC
   return page;
 }
 
-// A label as runs carry it: 1 to 64 of letters, digits, '.', '_' and '-'.
-bool isLabelShape(std::string_view label) {
-  if (label.empty() || label.size() > 64) return false;
-  return std::all_of(label.begin(), label.end(), [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
-           c == '_' || c == '-';
-  });
-}
-
 // The history's range, from "range": none when it names none.
 std::optional<HistoryWindow> windowOf(const Request& request) {
   const std::optional<HistoryRange> range = parseRange(queryValue(request.query, "range"));
@@ -119,15 +115,22 @@ Reply failureReply(const Request& request, std::exception_ptr failure) {
 
 }  // namespace
 
-Site::Site(Store& store, ServerList list, const PostRules& rules)
+Site::Site(Store& store, ServerList list, const PostRules& rules, MetricsRules metricsRules)
     : store_(store),
       trustedProxy_(rules.trustedProxy),
       maxReportBytes_(rules.maxReportBytes),
+      metricsFrom_(std::move(metricsRules.from)),
       list_(std::make_shared<const ServerList>(std::move(list))) {
   if (rules.perMinute) postLimit_.emplace(*rules.perMinute);
 }
 
 std::optional<Reply> Site::screen(const Request& head) {
+  std::optional<Reply> refusal = refusalOf(head);
+  if (refusal) countRefusal(*refusal);
+  return refusal;
+}
+
+std::optional<Reply> Site::refusalOf(const Request& head) {
   if (postLimit_ && head.method == "POST" && head.path == resultsPath) {
     const std::string address = clientAddress(head.peer, head.forwardedFor, trustedProxy_);
     if (const std::optional<long> wait = postLimit_->take(address, PostLimit::Clock::now())) {
@@ -148,12 +151,19 @@ std::optional<Reply> Site::screen(const Request& head) {
 }
 
 Reply Site::answer(const Request& request) {
+  const auto arrived = std::chrono::steady_clock::now();
+  Reply reply;
   try {
-    return route(request);
+    reply = route(request);
   } catch (...) {
-    return failureReply(request, std::current_exception());
+    reply = failureReply(request, std::current_exception());
   }
+  metrics_.countRequest(reply.status, std::chrono::duration_cast<Metrics::Duration>(
+                                          std::chrono::steady_clock::now() - arrived));
+  return reply;
 }
+
+void Site::countRefusal(const Reply& reply) { metrics_.countRefusal(reply.status); }
 
 Reply Site::busy() {
   Reply reply = replyOf(503, "The site cannot answer just now; try again in a while\n", textType);
@@ -181,6 +191,7 @@ Reply Site::route(const Request& request) {
   if (path == classPath) return showClass(request, classPage, htmlType);
   if (path == classJsonPath) return showClass(request, classJson, jsonType);
   if (path == "/") return showIndex(request);
+  if (path == "/metrics") return showMetrics(request);
   if (path == "/health") {
     // A load balancer's check: 200 only while the store answers, 503 (from
     // the store's failure) otherwise.
@@ -218,6 +229,11 @@ std::shared_ptr<const ServerList> Site::currentList() const {
 }
 
 Reply Site::postReport(const Request& request) {
+  const std::int64_t nowMs = unixNowMs();
+  auto query = readPostQuery(request.query, nowMs);
+  if (const auto* refusal = std::get_if<std::string>(&query))
+    return replyOf(400, std::move(*refusal), textType);
+  PostQuery& post = std::get<PostQuery>(query);
   ServerClass measured;
   try {
     measured = parseReport(request.body);
@@ -226,25 +242,44 @@ Reply Site::postReport(const Request& request) {
   }
   const NewRun run{measured.name,
                    request.body,
-                   unixNowMs(),
+                   nowMs,
                    stats::runMedian(measured),
                    measured.servers.size(),
                    sampleCount(measured),
                    reportDigest(request.body),
+                   std::move(post.label),
+                   post.measuredAtMs.value_or(nowMs),
                    hostSummaries(measured)};
+  std::string handle = store_.addRun(run);
+  metrics_.countReport(measured, run.label, *currentList());
   // The reply is the handle alone: the program appends it to the results
   // address as it stands.
-  return replyOf(200, store_.addRun(run), textType);
+  return replyOf(200, std::move(handle), textType);
+}
+
+Reply Site::showMetrics(const Request& request) const {
+  const std::string address = clientAddress(request.peer, request.forwardedFor, trustedProxy_);
+  const auto allowed = [&](const AddressRange& range) { return range.contains(address); };
+  if (std::none_of(metricsFrom_.begin(), metricsFrom_.end(), allowed))
+    return replyOf(403, "The metrics are not served to this address\n", textType);
+  Reply reply = replyOf(200, metrics_.render(), metricsType);
+  reply.headers.emplace_back("Cache-Control", "no-store");
+  return reply;
 }
 
 Reply Site::showIndex(const Request& request) {
   IndexView index;
-  index.runCount = store_.runCount();
+  // An empty parameter filters nothing.
+  for (auto [name, part] :
+       {std::pair{"class", &RunFilter::className}, {"label", &RunFilter::label}})
+    if (std::string value = queryValue(request.query, name); !value.empty())
+      index.filter.*part = std::move(value);
+  index.runCount = store_.runCount(index.filter);
   index.pageCount = std::max<std::size_t>(1, (index.runCount + runsPerPage - 1) / runsPerPage);
   const auto page = pageNumber(queryValue(request.query, "page"), index.pageCount);
   if (!page) return notFound();
   index.page = *page;
-  index.runs = store_.recentRuns((index.page - 1) * runsPerPage, runsPerPage);
+  index.runs = store_.recentRuns(index.filter, (index.page - 1) * runsPerPage, runsPerPage);
   Reply reply = replyOf(200, indexPage(index), htmlType);
   reply.headers.emplace_back("Cache-Control", "no-cache");
   return reply;
@@ -273,7 +308,7 @@ Reply Site::showHistory(const Request& request, Render render, const char* conte
   // Names no report can carry are not looked up at all.
   if (!isReportField(query.className) || !isReportField(*query.host)) return notFound();
   if (const std::string label = queryValue(request.query, "label"); !label.empty()) {
-    if (!isLabelShape(label)) return notFound();
+    if (!isVantageLabel(label)) return notFound();
     query.label = label;
   }
   const std::optional<HistoryWindow> window = windowOf(request);

@@ -10,7 +10,10 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "site/address_range.hpp"
+#include "site/metrics.hpp"
 #include "site/post_limit.hpp"
 #include "site/reply.hpp"
 #include "site/request.hpp"
@@ -30,13 +33,20 @@ struct PostRules {
   std::size_t maxReportBytes = 8 * 1024 * 1024;
 };
 
+// Who may read /metrics: the client's address as the post limit decides it
+// (behind the trusted proxy, the one it forwards for) must lie in one of
+// these ranges. What the site has seen is the operator's to know.
+struct MetricsRules {
+  std::vector<AddressRange> from = loopbackRanges();
+};
+
 class Site {
  public:
   // Runs listed on one page of the index, and runs in a results page's trend.
   static constexpr std::size_t runsPerPage = 50;
   static constexpr std::size_t trendRuns = 20;
 
-  Site(Store& store, ServerList list, const PostRules& rules = {});
+  Site(Store& store, ServerList list, const PostRules& rules = {}, MetricsRules metricsRules = {});
   Site(const Site&) = delete;
   Site& operator=(const Site&) = delete;
 
@@ -53,13 +63,18 @@ class Site {
   // The answer to bytes that do not read as a request; it closes the
   // connection, since where the next request would start is unknown.
   static Reply malformed();
+  // Counts a refusal that the server made without asking (busy, malformed)
+  // among the requests.
+  void countRefusal(const Reply& reply);
 
   // The list served from now on; requests being answered keep the old one.
   void replaceList(ServerList list);
 
  private:
   std::shared_ptr<const ServerList> currentList() const;
+  std::optional<Reply> refusalOf(const Request& head);
   Reply route(const Request& request);
+  Reply showMetrics(const Request& request) const;
   Reply postReport(const Request& request);
   Reply showIndex(const Request& request);
   // The results of the run named by the "handle" parameter, rendered by
@@ -77,6 +92,8 @@ class Site {
   std::optional<PostLimit> postLimit_;
   const std::string trustedProxy_;
   const std::size_t maxReportBytes_;
+  const std::vector<AddressRange> metricsFrom_;
+  Metrics metrics_;
   mutable std::mutex listMutex_;
   std::shared_ptr<const ServerList> list_;
 };

@@ -4,7 +4,9 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <vector>
 
+#include "site/address_range.hpp"
 #include "site/post_limit.hpp"
 
 namespace zelvor::site {
@@ -117,6 +119,22 @@ void addSiteOptions(CLI::App& app, SiteOptions& options) {
          },
          "The load balancer's address: only from it is X-Forwarded-For believed")
       ->type_name("ADDRESS");
+  app.add_option_function<std::vector<std::string>>(
+         "--metrics-from",
+         [&options](const std::vector<std::string>& texts) {
+           options.metricsRules.from.clear();
+           for (const std::string& text : texts) {
+             const auto range = parseAddressRange(text);
+             if (!range)
+               throw CLI::ValidationError("--metrics-from", "expected ADDRESS/PREFIX, not " + text);
+             options.metricsRules.from.push_back(*range);
+           }
+         },
+         "Client addresses served /metrics (repeat or separate with commas; others get 403)")
+      ->type_name("CIDR")
+      ->delimiter(',')
+      ->allow_extra_args(false)
+      ->default_str("127.0.0.0/8,::1");
   app.add_option_function<unsigned>(
          "--keep-days", [&options](unsigned days) { options.keepDays = days; },
          "Delete runs received more than N days ago (default: keep every run)")

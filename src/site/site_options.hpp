@@ -26,6 +26,7 @@ struct SiteOptions {
   std::string storeUrl;
   ServerLimits limits;
   PostRules postRules;
+  MetricsRules metricsRules;
   // Runs older than this many days are deleted; none keeps every run.
   std::optional<unsigned> keepDays;
 };

@@ -10,19 +10,24 @@ namespace zelvor::site {
 namespace {
 
 constexpr char findRunSql[] =
-    "SELECT handle, class_name, received_at_ms, median_ms, host_count, sample_count, report"
-    " FROM runs WHERE handle = ?1";
+    "SELECT handle, class_name, received_at_ms, median_ms, host_count, sample_count, label,"
+    " measured_at_ms, report FROM runs WHERE handle = ?1";
+// A filter's part left NULL lets every run through.
 constexpr char recentRunsSql[] =
-    "SELECT handle, class_name, received_at_ms, median_ms, host_count, sample_count"
-    " FROM runs ORDER BY id DESC LIMIT ?1 OFFSET ?2";
-constexpr char runCountSql[] = "SELECT count(*) FROM runs";
+    "SELECT handle, class_name, received_at_ms, median_ms, host_count, sample_count, label,"
+    " measured_at_ms FROM runs WHERE (?1 IS NULL OR class_name = ?1) AND (?2 IS NULL OR label = ?2)"
+    " ORDER BY id DESC LIMIT ?3 OFFSET ?4";
+constexpr char runCountSql[] =
+    "SELECT count(*) FROM runs WHERE (?1 IS NULL OR class_name = ?1) AND (?2 IS NULL OR label = "
+    "?2)";
 // The newest `limit` of the class up to the given run, walking the
 // (class_name, id) index backwards, then turned oldest first. The inner query
 // leaves the reports out: it may be gathered into a temporary table.
 constexpr char classHistorySql[] =
-    "SELECT handle, class_name, received_at_ms, median_ms, host_count, sample_count FROM ("
+    "SELECT handle, class_name, received_at_ms, median_ms, host_count, sample_count, label,"
+    " measured_at_ms FROM ("
     " SELECT runs.id, runs.handle, runs.class_name, runs.received_at_ms, runs.median_ms,"
-    "  runs.host_count, runs.sample_count"
+    "  runs.host_count, runs.sample_count, runs.label, runs.measured_at_ms"
     " FROM runs JOIN runs AS given ON runs.class_name = given.class_name AND runs.id <= given.id"
     " WHERE given.handle = ?1 ORDER BY runs.id DESC LIMIT ?2"
     ") ORDER BY id";
@@ -42,7 +47,7 @@ constexpr char classPointsSql[] =
 
 constexpr char checkSql[] = "SELECT id FROM runs LIMIT 1";
 
-constexpr int reportColumn = 6;
+constexpr int reportColumn = 8;
 
 constexpr char findRunText[] = "Could not look up the run in";
 constexpr char recentRunsText[] = "Could not list the runs in";
@@ -52,8 +57,8 @@ constexpr char hostPointsText[] = "Could not read the hosts' history in";
 constexpr char checkText[] = "Could not read the runs in";
 
 RunSummary summaryOf(const SqliteStatement& row) {
-  return {row.columnText(0), row.columnText(1), row.columnInteger(2),
-          row.columnReal(3), row.columnSize(4), row.columnSize(5)};
+  return {row.columnText(0), row.columnText(1), row.columnInteger(2),      row.columnReal(3),
+          row.columnSize(4), row.columnSize(5), row.columnOptionalText(6), row.columnInteger(7)};
 }
 
 std::vector<RunSummary> summaries(SqliteStatement& query) {
@@ -76,6 +81,12 @@ std::vector<HostPoint> points(SqliteStatement& query) {
   return found;
 }
 
+// Parameters 1 and 2; unbound ones are NULL.
+void bindFilter(SqliteStatement& query, const RunFilter& filter) {
+  if (filter.className) query.bindText(1, *filter.className);
+  if (filter.label) query.bindText(2, *filter.label);
+}
+
 }  // namespace
 
 SqliteReader::SqliteReader(const std::string& path)
@@ -95,15 +106,18 @@ std::optional<StoredRun> SqliteReader::findRun(std::string_view handle) {
   return StoredRun{summaryOf(findRun_), use->columnBytes(reportColumn)};
 }
 
-std::vector<RunSummary> SqliteReader::recentRuns(std::size_t offset, std::size_t limit) {
+std::vector<RunSummary> SqliteReader::recentRuns(const RunFilter& filter, std::size_t offset,
+                                                 std::size_t limit) {
   StatementUse use(recentRuns_);
-  use->bindSize(1, limit);
-  use->bindSize(2, offset);
+  bindFilter(recentRuns_, filter);
+  use->bindSize(3, limit);
+  use->bindSize(4, offset);
   return summaries(recentRuns_);
 }
 
-std::size_t SqliteReader::runCount() {
+std::size_t SqliteReader::runCount(const RunFilter& filter) {
   StatementUse use(runCount_);
+  bindFilter(runCount_, filter);
   use->step();
   return use->columnSize(0);
 }

@@ -20,8 +20,9 @@ class SqliteReader {
 
   // As Store's operations of the same names.
   std::optional<StoredRun> findRun(std::string_view handle);
-  std::vector<RunSummary> recentRuns(std::size_t offset, std::size_t limit);
-  std::size_t runCount();
+  std::vector<RunSummary> recentRuns(const RunFilter& filter, std::size_t offset,
+                                     std::size_t limit);
+  std::size_t runCount(const RunFilter& filter);
   std::vector<RunSummary> classHistory(std::string_view handle, std::size_t limit);
   std::vector<HostPoint> hostPoints(const PointQuery& query);
   void check();

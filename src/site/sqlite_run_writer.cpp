@@ -21,7 +21,7 @@ namespace {
 
 constexpr char insertSql[] =
     "INSERT INTO runs (handle, class_name, received_at_ms, median_ms, host_count, sample_count,"
-    " report, digest) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)";
+    " report, digest, label, measured_at_ms) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)";
 // The writer is the only one to insert, so nothing can come between this
 // look-up and the insert that follows it.
 constexpr char findRepostSql[] =
@@ -141,10 +141,12 @@ std::string SqliteRunWriter::insert(const NewRun& run) {
     use->bindSize(6, run.sampleCount);
     use->bindBytes(7, run.report);
     if (!run.digest.empty()) use->bindBytes(8, run.digest);
+    if (run.label) use->bindText(9, *run.label);
+    use->bindInteger(10, run.measuredAtMs);
     const int code = use->tryStep();
     if (code == SQLITE_DONE) {
-      hostWriter_.write(sqlite3_last_insert_rowid(connection_.get()), run.className, std::nullopt,
-                        run.receivedAtMs, run.hosts);
+      hostWriter_.write(sqlite3_last_insert_rowid(connection_.get()), run.className, run.label,
+                        run.measuredAtMs, run.hosts);
       return handle;
     }
     // The handle is the only unique column besides the id SQLite picks.

@@ -45,6 +45,14 @@ ALTER TABLE runs ADD COLUMN digest BLOB;
 CREATE INDEX runs_by_digest ON runs (digest) WHERE digest IS NOT NULL;
 CREATE INDEX runs_by_age ON runs (received_at_ms);)";
 
+// Runs stored before labels were known have none, and were measured when
+// they were received. The index lists one label's runs newest first.
+constexpr char labelAndMeasuredTime[] = R"(
+ALTER TABLE runs ADD COLUMN label TEXT;
+ALTER TABLE runs ADD COLUMN measured_at_ms INTEGER;
+UPDATE runs SET measured_at_ms = received_at_ms;
+CREATE INDEX runs_by_label ON runs (label, id) WHERE label IS NOT NULL;)";
+
 // Each run's hosts, summarised for the history: read by class and host (the
 // key, so that a host's year of runs is one stretch of the table), by class
 // alone, and by run, which retention's cascade deletes through.
@@ -67,7 +75,7 @@ CREATE INDEX run_hosts_by_run ON run_hosts (run_id);)";
 // their reports. A report that no longer reads (none should) leaves its run
 // without them rather than the site without its database.
 constexpr char storedRunsSql[] =
-    "SELECT id, class_name, NULL, received_at_ms, report FROM runs ORDER BY id";
+    "SELECT id, class_name, label, measured_at_ms, report FROM runs ORDER BY id";
 constexpr char readRunsText[] = "Could not read the stored runs of";
 
 void summariseStoredRuns(SqliteConnection& connection) {
@@ -95,7 +103,7 @@ struct Step {
 };
 
 constexpr std::array steps{Step{runsTable}, Step{classHistoryIndex}, Step{digestAndAge},
-                           Step{hostSummaryTable, summariseStoredRuns}};
+                           Step{labelAndMeasuredTime}, Step{hostSummaryTable, summariseStoredRuns}};
 static_assert(steps.size() == latestSchemaVersion);
 
 constexpr char readVersionText[] = "Could not read the schema version of";

@@ -101,6 +101,11 @@ std::optional<double> SqliteStatement::columnReal(int column) const {
   return sqlite3_column_double(statement_, column);
 }
 
+std::optional<std::string> SqliteStatement::columnOptionalText(int column) const {
+  if (sqlite3_column_type(statement_, column) == SQLITE_NULL) return std::nullopt;
+  return columnText(column);
+}
+
 kelvo::Failure SqliteStatement::failure() const { return connection_.failure(what_); }
 
 void SqliteStatement::reset() {

@@ -49,6 +49,8 @@ class SqliteStatement {
   std::int64_t columnInteger(int column) const;
   std::size_t columnSize(int column) const;
   std::optional<double> columnReal(int column) const;
+  // None for NULL.
+  std::optional<std::string> columnOptionalText(int column) const;
 
   kelvo::Failure failure() const;
 

@@ -35,11 +35,14 @@ class SqliteStore final : public Store {
     return readers_.lease()->findRun(handle);
   }
 
-  std::vector<RunSummary> recentRuns(std::size_t offset, std::size_t limit) override {
-    return readers_.lease()->recentRuns(offset, limit);
+  std::vector<RunSummary> recentRuns(const RunFilter& filter, std::size_t offset,
+                                     std::size_t limit) override {
+    return readers_.lease()->recentRuns(filter, offset, limit);
   }
 
-  std::size_t runCount() override { return readers_.lease()->runCount(); }
+  std::size_t runCount(const RunFilter& filter) override {
+    return readers_.lease()->runCount(filter);
+  }
 
   std::vector<RunSummary> classHistory(std::string_view handle, std::size_t limit) override {
     return readers_.lease()->classHistory(handle, limit);

@@ -66,6 +66,12 @@ struct NewRun {
   // received within retryWindowMs before it is that same post, and is
   // answered with the earlier handle instead of being stored twice.
   std::string digest;
+  // Where it was measured from, when the client or the site's networks
+  // file said.
+  std::optional<std::string> label;
+  // When it was measured: the client's word for a report it kept and sent
+  // later, receivedAtMs otherwise. History is ordered by it.
+  std::int64_t measuredAtMs = 0;
   // hostSummaries of the report, stored in the same transaction as the run.
   std::vector<HostSummary> hosts;
 };
@@ -78,8 +84,16 @@ struct RunSummary {
   std::optional<double> medianMs;
   std::size_t hostCount = 0;
   std::size_t sampleCount = 0;
+  std::optional<std::string> label;
+  std::int64_t measuredAtMs = 0;
 
   bool operator==(const RunSummary&) const = default;
+};
+
+// Which runs a list shows: those of one class, of one label, or both.
+struct RunFilter {
+  std::optional<std::string> className;
+  std::optional<std::string> label;
 };
 
 struct StoredRun {
@@ -101,9 +115,11 @@ class Store {
   // The run with exactly this handle.
   virtual std::optional<StoredRun> findRun(std::string_view handle) = 0;
 
-  // Newest first: up to `limit` runs after the `offset` newest.
-  virtual std::vector<RunSummary> recentRuns(std::size_t offset, std::size_t limit) = 0;
-  virtual std::size_t runCount() = 0;
+  // Newest first: up to `limit` runs after the `offset` newest of those
+  // the filter lets through.
+  virtual std::vector<RunSummary> recentRuns(const RunFilter& filter, std::size_t offset,
+                                             std::size_t limit) = 0;
+  virtual std::size_t runCount(const RunFilter& filter) = 0;
 
   // Up to `limit` runs of the class of the run `handle`, the newest of them
   // that run itself, oldest first; empty for an unknown handle.

@@ -13,7 +13,7 @@ namespace zelvor::site {
 
 // The steps of the schema, the same in both backends; a database records how
 // many it has taken.
-inline constexpr int latestSchemaVersion = 4;
+inline constexpr int latestSchemaVersion = 5;
 
 // Candidates asked for one run before it fails. With 128 random bits even a
 // second candidate is never needed; a source that keeps repeating is broken.

@@ -1,4 +1,4 @@
-// The four forms share one way down to the calendar: the date from
+// The four forms, and the two read back, share one way down to the calendar: the date from
 // std::chrono's year_month_day, the time of day from hh_mm_ss, the digits
 // written here (the compilers the program is built with have no
 // std::format).
@@ -76,11 +76,55 @@ std::string write(std::int64_t unixMs, const Form& form) {
   return text;
 }
 
+// Reads `form` back: each field a fixed number of digits, each separator
+// exactly as written.
+std::optional<std::int64_t> read(std::string_view text, const Form& form) {
+  std::size_t at = 0;
+  const auto digits = [&](std::size_t width) -> std::optional<unsigned> {
+    if (text.size() - at < width) return std::nullopt;
+    unsigned value = 0;
+    for (std::size_t end = at + width; at < end; ++at) {
+      if (text[at] < '0' || text[at] > '9') return std::nullopt;
+      value = value * 10 + static_cast<unsigned>(text[at] - '0');
+    }
+    return value;
+  };
+  const auto literal = [&](std::string_view expected) {
+    if (text.substr(at, expected.size()) != expected) return false;
+    at += expected.size();
+    return true;
+  };
+  const auto year = digits(4);
+  if (!year || !literal(form.dateSeparator)) return std::nullopt;
+  const auto month = digits(2);
+  if (!month || !literal(form.dateSeparator)) return std::nullopt;
+  const auto day = digits(2);
+  if (!day || !literal(std::string_view(&form.dateTimeSeparator, 1))) return std::nullopt;
+  const auto hours = digits(2);
+  if (!hours || !literal(form.timeSeparator)) return std::nullopt;
+  const auto minutes = digits(2);
+  if (!minutes || !literal(form.timeSeparator)) return std::nullopt;
+  const auto seconds = digits(2);
+  if (!seconds || !literal(form.zone) || at != text.size()) return std::nullopt;
+
+  const std::chrono::year_month_day date{std::chrono::year(static_cast<int>(*year)),
+                                         std::chrono::month(*month), std::chrono::day(*day)};
+  if (!date.ok() || *hours > 23 || *minutes > 59 || *seconds > 59) return std::nullopt;
+  const auto time = std::chrono::sys_days(date) + std::chrono::hours(*hours) +
+                    std::chrono::minutes(*minutes) + std::chrono::seconds(*seconds);
+  return std::chrono::duration_cast<milliseconds>(time.time_since_epoch()).count();
+}
+
 }  // namespace
 
 std::string readableUtcTime(std::int64_t unixMs) { return write(unixMs, readable); }
 std::string isoUtcTime(std::int64_t unixMs) { return write(unixMs, iso); }
 std::string isoUtcTimeMs(std::int64_t unixMs) { return write(unixMs, isoMs); }
 std::string compactUtcTime(std::int64_t unixMs) { return write(unixMs, compact); }
+
+std::optional<std::int64_t> parseIsoUtcTime(std::string_view text) { return read(text, iso); }
+std::optional<std::int64_t> parseCompactUtcTime(std::string_view text) {
+  return read(text, compact);
+}
 
 }  // namespace kelvo

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace kelvo {
 
@@ -25,5 +27,12 @@ std::string isoUtcTimeMs(std::int64_t unixMs);
 // "20261207T180501Z": ISO 8601's basic form, which file names on every
 // system can hold and which sorts as time does.
 std::string compactUtcTime(std::int64_t unixMs);
+
+// The moment `text` names in the ISO form ("2026-12-07T18:05:01Z") or the
+// compact one ("20261207T180501Z"), exactly as the functions above write
+// them for the years 0000 to 9999; none for anything else, a date the
+// calendar lacks (February 30) or a time of day past 23:59:59 included.
+std::optional<std::int64_t> parseIsoUtcTime(std::string_view text);
+std::optional<std::int64_t> parseCompactUtcTime(std::string_view text);
 
 }  // namespace kelvo

@@ -215,11 +215,11 @@ TEST_F(PgSiteTest, RetentionBySeveralSitesDeletesOnlyOldRuns) {
   Posters posters({a, b}, 2);
   ASSERT_TRUE(posters.waitFor(200, 50, 30s));
   const auto deadline = std::chrono::steady_clock::now() + 30s;
-  while (store->runCount() > recent.size() + posters.answered().size() &&
+  while (store->runCount({}) > recent.size() + posters.answered().size() &&
          std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(50ms);
   posters.finish();
-  EXPECT_EQ(store->runCount(), recent.size() + posters.answered().size());
+  EXPECT_EQ(store->runCount({}), recent.size() + posters.answered().size());
   for (std::size_t i = 0; i < old.size(); i += 97) EXPECT_EQ(store->findRun(old[i]), std::nullopt);
   for (const std::string& handle : recent) EXPECT_TRUE(store->findRun(handle)) << handle;
   EXPECT_EQ(posters.count(503), 0);

@@ -60,7 +60,7 @@ TEST_F(PostgresStore, SitesStartingTogetherTakeEachSchemaStepOnce) {
     const std::string handle = stores[static_cast<std::size_t>(i)]->addRun(runOf("A", "r"));
     for (const auto& other : stores) EXPECT_EQ(other->findRun(handle)->report, "r");
   }
-  EXPECT_EQ(stores[0]->runCount(), std::size_t{sites});
+  EXPECT_EQ(stores[0]->runCount({}), std::size_t{sites});
 }
 
 TEST_F(PostgresStore, RefusesAnotherProgramsOrANewerDatabaseAndLeavesItAlone) {
@@ -117,7 +117,7 @@ TEST_F(PostgresStore, ConnectionsTheServerDroppedAreReplacedUnnoticed) {
     EXPECT_EQ(store->findRun(handle)->report, "r");
     administer(sharedCluster(), dropAll);
     EXPECT_EQ(store->addRun(run), handle);
-    EXPECT_EQ(store->runCount(), 1u);
+    EXPECT_EQ(store->runCount({}), 1u);
   }
 }
 

@@ -9,9 +9,11 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -19,6 +21,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/site_services.hpp"
@@ -87,7 +90,7 @@ class SiteTest : public testing::Test {
   std::size_t storedRuns() {
     site->signal(SIGTERM);
     EXPECT_EQ(site->waitForExit(30s), 0) << site->log();
-    return zelvor::site::openSqliteStore(dataFile, zelvor::site::randomHandle)->runCount();
+    return zelvor::site::openSqliteStore(dataFile, zelvor::site::randomHandle)->runCount({});
   }
 
   TemporaryFolder folder{"site"};
@@ -625,6 +628,110 @@ TEST_F(SiteTest, RetentionDeletesOnlyRunsOlderThanTheDaysKept) {
   EXPECT_EQ(storedRuns(), recent.size() + posted.size());
 }
 
+// The lines of `page` that start with `prefix`, in order.
+std::vector<std::string> linesStarting(const std::string& page, const std::string& prefix) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = page.find('\n', start)) != std::string::npos; start = end + 1)
+    if (page.compare(start, prefix.size(), prefix) == 0)
+      lines.push_back(page.substr(start, end - start));
+  return lines;
+}
+
+// promtool's exit status and everything it said on reading `page`.
+std::pair<int, std::string> promtoolCheckMetrics(const TemporaryFolder& folder,
+                                                 const std::string& page) {
+  const std::string file = folder.write("metrics.txt", page);
+  FILE* const pipe = ::popen(("promtool check metrics < '" + file + "' 2>&1").c_str(), "r");
+  if (pipe == nullptr) return {-1, "cannot start promtool"};
+  std::string output;
+  char buffer[4096];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    output.append(buffer, got);
+  const int status = ::pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+TEST_F(SiteTest, MetricsCountWhatWasStoredAndReadAsPrometheusText) {
+  start();
+  // 198.18.3.1 is listed, but under Far; Europe is no class of the list.
+  post(
+      "Near\n198.18.1.1:5:\n198.18.1.1:12:\n198.18.1.1::TIMEOUT\n198.18.3.1:40:\n"
+      "unlisted.test:7:\nEND\n");
+  post(europeReport);
+  EXPECT_EQ(exchange(port(), "GET /nothing HTTP/1.0\r\n\r\n").status, 404);
+  EXPECT_EQ(exchange(port(), "NOT HTTP\r\n\r\n").status, 400);
+  const Reply reply = exchange(port(), "GET /metrics HTTP/1.0\r\n\r\n");
+  ASSERT_EQ(reply.status, 200) << reply.head;
+  EXPECT_NE(reply.head.find("Content-Type: text/plain; version=0.0.4; charset=utf-8\r\n"),
+            std::string::npos)
+      << reply.head;
+  const std::string& page = reply.body;
+  EXPECT_EQ(
+      linesStarting(page, "zelvor_reports_received_total{"),
+      (std::vector<std::string>{R"(zelvor_reports_received_total{class="Near",label=""} 1)",
+                                R"(zelvor_reports_received_total{class="other",label=""} 1)"}));
+  EXPECT_EQ(
+      linesStarting(page, "zelvor_echoes_total{"),
+      (std::vector<std::string>{
+          R"(zelvor_echoes_total{class="Near",host="198.18.1.1",label="",outcome="TIMEOUT"} 1)",
+          R"(zelvor_echoes_total{class="Near",host="198.18.1.1",label="",outcome="ok"} 2)",
+          R"(zelvor_echoes_total{class="Near",host="other",label="",outcome="ok"} 2)",
+          R"(zelvor_echoes_total{class="other",host="other",label="",outcome="TIMEOUT"} 1)",
+          R"(zelvor_echoes_total{class="other",host="other",label="",outcome="UNREACHABLE"} 2)",
+          R"(zelvor_echoes_total{class="other",host="other",label="",outcome="ok"} 5)"}));
+  // 5 and 12 ms; 40 and 7; 10, 30, 20, 5 and 7.
+  const auto buckets = [&](const std::string& series) {
+    std::string counts;
+    for (const std::string& line :
+         linesStarting(page, "zelvor_round_trip_seconds_bucket{" + series + ",le="))
+      counts += line.substr(line.rfind(' ') + 1) + " ";
+    return counts;
+  };
+  EXPECT_EQ(buckets(R"(class="Near",host="198.18.1.1",label="")"), "0 0 1 1 2 2 2 2 2 2 2 2 2 ");
+  EXPECT_EQ(buckets(R"(class="Near",host="other",label="")"), "0 0 0 1 1 2 2 2 2 2 2 2 2 ");
+  EXPECT_EQ(buckets(R"(class="other",host="other",label="")"), "0 0 1 3 4 5 5 5 5 5 5 5 5 ");
+  EXPECT_EQ(linesStarting(page, "zelvor_round_trip_seconds_sum{"),
+            (std::vector<std::string>{
+                R"(zelvor_round_trip_seconds_sum{class="Near",host="198.18.1.1",label=""} 0.017)",
+                R"(zelvor_round_trip_seconds_sum{class="Near",host="other",label=""} 0.047)",
+                R"(zelvor_round_trip_seconds_sum{class="other",host="other",label=""} 0.072)"}));
+  // The malformed request is the server's own refusal, counted all the same.
+  EXPECT_EQ(linesStarting(page, "zelvor_http_requests_total{"),
+            (std::vector<std::string>{R"(zelvor_http_requests_total{code="200"} 2)",
+                                      R"(zelvor_http_requests_total{code="400"} 1)",
+                                      R"(zelvor_http_requests_total{code="404"} 1)"}));
+  EXPECT_EQ(linesStarting(page, "zelvor_http_request_duration_seconds_count"),
+            std::vector<std::string>{"zelvor_http_request_duration_seconds_count 3"});
+  EXPECT_EQ(promtoolCheckMetrics(folder, page), (std::pair<int, std::string>{0, ""}));
+}
+
+TEST_F(SiteTest, MetricsGoOnlyToTheAddressesOfMetricsFrom) {
+  start({"--trusted-proxy", "127.0.0.1", "--metrics-from", "192.0.2.0/24,::1"});
+  const std::string refused = "The metrics are not served to this address\n";
+  const struct {
+    const char* from;
+    const char* forwardedFor;
+    int status;
+  } cases[] = {
+      {"127.0.0.1", "192.0.2.7", 200},
+      {"127.0.0.1", "203.0.113.5, 192.0.2.7", 200},
+      {"127.0.0.1", "192.0.2.7, 203.0.113.5", 403},
+      // Loopback was given up for the ranges named.
+      {"127.0.0.1", "", 403},
+      // Only the proxy's forwarding is believed.
+      {"127.0.0.2", "192.0.2.7", 403},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.from) + " for " + c.forwardedFor);
+    std::string request = "GET /metrics HTTP/1.0\r\n";
+    if (*c.forwardedFor != '\0') request += "X-Forwarded-For: "s + c.forwardedFor + "\r\n";
+    const Reply reply = exchange(port(), request + "\r\n", c.from);
+    EXPECT_EQ(reply.status, c.status);
+    if (c.status == 403) EXPECT_EQ(reply.body, refused);
+  }
+}
+
 TEST_F(SiteTest, RefusesToStartWithAStoreOrLimitItCannotUse) {
   const struct {
     std::vector<std::string> arguments;
@@ -634,6 +741,9 @@ TEST_F(SiteTest, RefusesToStartWithAStoreOrLimitItCannotUse) {
       {{"--store", "mysql://x"}, 105, "--store: expected a postgresql:// URL, not mysql://x\n"},
       {{"--post-limit", "5/hour"}, 105, "--post-limit: expected N/min, not 5/hour\n"},
       {{"--keep-days", "0"}, 105, "--keep-days: Value 0 not in range 1 to 100000\n"},
+      {{"--metrics-from", "10.0.0.1/8"},
+       105,
+       "--metrics-from: expected ADDRESS/PREFIX, not 10.0.0.1/8\n"},
       {{"--store", "postgresql://zelvor@/runs?host=" + folder.path().string()},
        1,
        "zelvor-site: Could not connect to the database: connection to server on socket \"" +

@@ -1,8 +1,10 @@
 // openInBrowser against a stand-in xdg-open first on PATH: the address
 // arrives as one argument, unchanged, and only an exit status of 0 counts.
+#include "app/browser_posix.hpp"
+
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +13,6 @@
 #include <string>
 
 #include "app/browser.hpp"
-#include "app/browser_posix.hpp"
 
 namespace {
 
@@ -69,7 +70,8 @@ TEST_F(Browser, OnlyExitStatusZeroIsSuccess) {
 // closes; the job goes on once the wait is over and counts the page open.
 TEST_F(Browser, LauncherStillRunningAfterTheWaitCountsAsLaunched) {
   const std::string launcher = dir_ + "/xdg-open";
-  std::ofstream(launcher) << "#!/bin/sh\necho $$ > '" << dir_ << "/arguments'\nexec /bin/sleep 30\n";
+  std::ofstream(launcher) << "#!/bin/sh\necho $$ > '" << dir_
+                          << "/arguments'\nexec /bin/sleep 30\n";
   chmod(launcher.c_str(), 0755);
   EXPECT_TRUE(zelvor::openInBrowserWaiting("http://localhost/zelvor?handle=h", 300));
   const std::string pid = recorded();

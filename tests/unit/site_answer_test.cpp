@@ -13,8 +13,10 @@
 #include "site/site.hpp"
 #include "site/store.hpp"
 #include "site/style_sheet.hpp"
+#include "site/wall_clock.hpp"
 #include "site_store_contract.hpp"
 #include "support/failure.hpp"
+#include "support/utc_time.hpp"
 
 namespace {
 
@@ -24,6 +26,7 @@ using zelvor::site::Request;
 using zelvor::site::Site;
 
 constexpr char storedHandle[] = "AAECAwQFBgcICQoLDA0ODw";
+constexpr char secondHandle[] = "BBECAwQFBgcICQoLDA0ODw";
 constexpr char unknownHandle[] = "_____________________w";
 const std::string report = "Near\n198.18.1.1:5:\n198.18.1.1::TIMEOUT\nEND\n";
 const std::string listText = "Near:198.18.1.1:80\nFar:198.18.3.1:80\n";
@@ -47,12 +50,13 @@ class SiteAnswer : public zelvor::test::InTempDir {
   void SetUp() override {
     InTempDir::SetUp();
     store_ = zelvor::site::openSqliteStore((dir_ / "runs.db").string(),
-                                           zelvor::test::scripted({storedHandle, "Second"}));
+                                           zelvor::test::scripted({storedHandle, secondHandle}));
     site_ = std::make_unique<Site>(*store_, zelvor::site::parseServerListFile(listText, "list"),
-                                   rules());
+                                   rules(), metricsRules());
     ASSERT_EQ(site_->answer(requestOf("POST", "/zelvor", "", report)).body, storedHandle);
   }
   virtual zelvor::site::PostRules rules() const { return {}; }
+  virtual zelvor::site::MetricsRules metricsRules() const { return {}; }
 
   std::unique_ptr<zelvor::site::Store> store_;
   std::unique_ptr<Site> site_;
@@ -145,7 +149,51 @@ TEST_F(SiteAnswer, AReportThatDoesNotReadIsRefusedWithItsLineAndNotStored) {
   const Reply reply = site_->answer(requestOf("POST", "/zelvor", "", "Near\nh:1\nEND\n"));
   EXPECT_EQ(reply.status, 400);
   EXPECT_EQ(reply.body, "line 2: a sample line is host:rtt: or host::WORD\n");
-  EXPECT_EQ(store_->runCount(), 1u);
+  EXPECT_EQ(store_->runCount({}), 1u);
+}
+
+TEST_F(SiteAnswer, APostsLabelAndMeasuredTimeAreKeptAndShown) {
+  const std::int64_t measured = (zelvor::site::unixNowMs() / 1000 - 3600) * 1000;
+  const std::string query = "label=lab-1&measured_at=" + kelvo::isoUtcTime(measured);
+  // Not the stored report again: that would be a re-post of it.
+  const std::string later = "Near\n198.18.1.1:6:\nEND\n";
+  ASSERT_EQ(site_->answer(requestOf("POST", "/zelvor", query, later)).body, secondHandle);
+  const std::optional<zelvor::site::StoredRun> run = store_->findRun(secondHandle);
+  ASSERT_TRUE(run.has_value());
+  EXPECT_EQ(run->summary.label, "lab-1");
+  EXPECT_EQ(run->summary.measuredAtMs, measured);
+  EXPECT_GE(run->summary.receivedAtMs, measured + 3'600'000);
+  const std::string json =
+      site_->answer(requestOf("GET", "/zelvor.json", "handle="s + secondHandle)).body;
+  EXPECT_NE(
+      json.find(",\"measured_at\":\"" + kelvo::isoUtcTime(measured) +
+                "\",\"measured_at_ms\":" + std::to_string(measured) + ",\"label\":\"lab-1\","),
+      std::string::npos)
+      << json;
+  const std::string csv =
+      site_->answer(requestOf("GET", "/zelvor.csv", "handle="s + secondHandle)).body;
+  EXPECT_EQ(csv.substr(csv.find("\r\n") - 6, 8), ",label\r\n");
+  EXPECT_EQ(csv.substr(csv.size() - 8), ",lab-1\r\n");
+  const std::string page =
+      site_->answer(requestOf("GET", "/zelvor", "handle="s + secondHandle)).body;
+  EXPECT_NE(page.find("</time> (received "), std::string::npos);
+  EXPECT_NE(page.find(" \u00b7 from lab-1 \u00b7 "), std::string::npos);
+  // Unlabelled, the index lists both; by label, only this one.
+  EXPECT_NE(site_->answer(requestOf("GET", "/", "label=lab-1")).body.find("1 run stored"),
+            std::string::npos);
+  EXPECT_NE(site_->answer(requestOf("GET", "/", "class=Near")).body.find("2 runs stored"),
+            std::string::npos);
+}
+
+TEST_F(SiteAnswer, ABadLabelOrMeasuredTimeIsRefusedAndNothingStored) {
+  for (const char* query : {"label=a/b", "measured_at=2000-01-01T00:00:00Z", "measured_at=now"}) {
+    SCOPED_TRACE(query);
+    const Reply reply = site_->answer(requestOf("POST", "/zelvor", query, report));
+    EXPECT_EQ(reply.status, 400);
+    EXPECT_EQ(reply.header("Content-Type"), text);
+    EXPECT_EQ(reply.body.substr(0, 4), "The ");
+  }
+  EXPECT_EQ(store_->runCount({}), 1u);
 }
 
 TEST_F(SiteAnswer, TheListServedIsTheLatestGiven) {
@@ -240,13 +288,99 @@ TEST_F(SiteScreens, PostsBeyondTheLimitPerAddressAreRefusedWithTheWait) {
   EXPECT_EQ(status(headOf("POST", "/zelvor", 10, false, "127.0.0.3", "192.0.2.1")), 200);
 }
 
+// The lines of the metrics page that start with `prefix`.
+std::vector<std::string> metricLines(const Reply& reply, const std::string& prefix) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = reply.body.find('\n', start)) != std::string::npos; start = end + 1)
+    if (reply.body.compare(start, prefix.size(), prefix) == 0)
+      lines.push_back(reply.body.substr(start, end - start));
+  return lines;
+}
+
+Request metricsFrom(const char* peer, const char* forwardedFor = "") {
+  Request request = requestOf("GET", "/metrics");
+  request.peer = peer;
+  request.forwardedFor = forwardedFor;
+  return request;
+}
+
+TEST_F(SiteAnswer, MetricsCountStoredReportsAndEveryRequestWithItsStatus) {
+  EXPECT_EQ(site_->answer(requestOf("GET", "/nothing")).status, 404);
+  EXPECT_EQ(site_->answer(requestOf("POST", "/zelvor", "", "Near\nh:1\nEND\n")).status, 400);
+  EXPECT_EQ(site_->screen(headOf("POST", "/zelvor", std::nullopt, true))->status, 411);
+  site_->countRefusal(Site::busy());
+  const Reply reply = site_->answer(requestOf("GET", "/metrics"));
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_EQ(reply.header("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
+  EXPECT_EQ(reply.header("Cache-Control"), "no-store");
+  EXPECT_EQ(metricLines(reply, "zelvor_reports_received_total{"),
+            std::vector<std::string>{"zelvor_reports_received_total{class=\"Near\",label=\"\"} 1"});
+  EXPECT_EQ(metricLines(reply, "zelvor_echoes_total{"),
+            (std::vector<std::string>{"zelvor_echoes_total{class=\"Near\",host=\"198.18.1.1\","
+                                      "label=\"\",outcome=\"TIMEOUT\"} 1",
+                                      "zelvor_echoes_total{class=\"Near\",host=\"198.18.1.1\","
+                                      "label=\"\",outcome=\"ok\"} 1"}));
+  EXPECT_EQ(metricLines(reply, "zelvor_http_requests_total{"),
+            (std::vector<std::string>{"zelvor_http_requests_total{code=\"200\"} 1",
+                                      "zelvor_http_requests_total{code=\"400\"} 1",
+                                      "zelvor_http_requests_total{code=\"404\"} 1",
+                                      "zelvor_http_requests_total{code=\"411\"} 1",
+                                      "zelvor_http_requests_total{code=\"503\"} 1"}));
+  // Only the answers are timed; refusals before an answer take no time.
+  EXPECT_EQ(metricLines(reply, "zelvor_http_request_duration_seconds_count"),
+            std::vector<std::string>{"zelvor_http_request_duration_seconds_count 3"});
+  // The page counts the requests before it, the next one it too.
+  EXPECT_EQ(metricLines(site_->answer(requestOf("GET", "/metrics")),
+                        "zelvor_http_requests_total{code=\"200\"}"),
+            std::vector<std::string>{"zelvor_http_requests_total{code=\"200\"} 2"});
+}
+
+const std::string metricsRefused = "The metrics are not served to this address\n";
+
+TEST_F(SiteAnswer, MetricsAreServedToLoopbackAlonePerDefault) {
+  for (const char* peer : {"127.0.0.1", "127.3.2.1", "::1", "::ffff:127.0.0.1"})
+    EXPECT_EQ(site_->answer(metricsFrom(peer)).status, 200) << peer;
+  for (const char* peer : {"192.0.2.1", "::2", "2001:db8::1", "::ffff:192.0.2.1", ""}) {
+    const Reply reply = site_->answer(metricsFrom(peer));
+    EXPECT_EQ(reply.status, 403) << peer;
+    EXPECT_EQ(reply.body, metricsRefused);
+    EXPECT_EQ(reply.header("Content-Type"), text);
+  }
+}
+
+TEST_F(SiteScreens, BehindTheBalancerMetricsGoByTheAddressItForwardsFor) {
+  EXPECT_EQ(site_->answer(metricsFrom("127.0.0.9", "192.0.2.1")).body, metricsRefused);
+  EXPECT_EQ(site_->answer(metricsFrom("127.0.0.9", "192.0.2.1, 127.0.0.1")).status, 200);
+  // From anyone but the balancer the header is not believed.
+  EXPECT_EQ(site_->answer(metricsFrom("192.0.2.1", "127.0.0.1")).body, metricsRefused);
+}
+
+class SiteMetricsElsewhere : public SiteAnswer {
+ protected:
+  zelvor::site::MetricsRules metricsRules() const override {
+    return {{*zelvor::site::parseAddressRange("192.0.2.0/24")}};
+  }
+};
+
+TEST_F(SiteMetricsElsewhere, AreServedToTheRangesGivenAndNotToLoopback) {
+  EXPECT_EQ(site_->answer(metricsFrom("192.0.2.200")).status, 200);
+  EXPECT_EQ(site_->answer(metricsFrom("127.0.0.1")).body, metricsRefused);
+  EXPECT_EQ(site_->answer(metricsFrom("192.0.3.1")).body, metricsRefused);
+  // Asked for with another method, the path is no page.
+  EXPECT_EQ(site_->answer(requestOf("POST", "/metrics")).status, 404);
+}
+
 // A store that fails every call, as one whose database has gone away.
 class FailingStore final : public zelvor::site::Store {
  public:
   std::string addRun(const zelvor::site::NewRun&) override { fail(); }
   std::optional<zelvor::site::StoredRun> findRun(std::string_view) override { fail(); }
-  std::vector<zelvor::site::RunSummary> recentRuns(std::size_t, std::size_t) override { fail(); }
-  std::size_t runCount() override { fail(); }
+  std::vector<zelvor::site::RunSummary> recentRuns(const zelvor::site::RunFilter&, std::size_t,
+                                                   std::size_t) override {
+    fail();
+  }
+  std::size_t runCount(const zelvor::site::RunFilter&) override { fail(); }
   std::vector<zelvor::site::RunSummary> classHistory(std::string_view, std::size_t) override {
     fail();
   }

@@ -34,6 +34,7 @@ using zelvor::EchoSample;
 using zelvor::site::HostRow;
 using zelvor::site::IndexView;
 using zelvor::site::ResultsView;
+using zelvor::site::RunFilter;
 using zelvor::site::RunSummary;
 namespace failure = zelvor::failure;
 
@@ -60,15 +61,17 @@ constexpr std::int64_t runTime = 1'796'666'701'000;
 // characters, and one that never answered.
 ResultsView smallView() {
   ResultsView view;
-  view.run = {"H3", "Europe, west", runTime, 11.0, 4, 28};
+  view.run = {"H3", "Europe, west", runTime, 11.0, 4, 28, std::nullopt, runTime};
   view.hosts.push_back(hostRow("h1", {ok(10), ok(12), lost(failure::timeout), ok(11)}));
   view.hosts.push_back(hostRow("p", oneToTwenty()));
   view.hosts.push_back(hostRow("=cmd,\"x\"", {ok(7)}));
   view.hosts.push_back(
       hostRow("-dead", {lost(failure::unreachable), lost(failure::serviceFailure)}));
-  view.history = {{"H1", "Europe, west", runTime - 7'200'000, 12.5, 4, 28},
-                  {"H2", "Europe, west", runTime - 3'600'000, std::nullopt, 4, 28},
-                  view.run};
+  view.history = {
+      {"H1", "Europe, west", runTime - 7'200'000, 12.5, 4, 28, std::nullopt, runTime - 7'200'000},
+      {"H2", "Europe, west", runTime - 3'600'000, std::nullopt, 4, 28, std::nullopt,
+       runTime - 3'600'000},
+      view.run};
   return view;
 }
 
@@ -113,14 +116,16 @@ TEST(HandleLink, EncodesAllButUrlSafeCharacters) {
 }
 
 TEST(ResultsCsv, OneExactRowPerHostWithQuotingGuardAndEmptyCells) {
-  EXPECT_EQ(zelvor::site::resultsCsv(smallView()),
+  ResultsView view = smallView();
+  view.run.label = "lab.1";
+  EXPECT_EQ(zelvor::site::resultsCsv(view),
             "host,sent,received,loss_percent,BADADDRESS,SOCKERROR,TIMEOUT,EXPIRED,FOREIGN,"
             "UNREACHABLE,BADHEADER,FAILURE,min_ms,median_ms,mean_ms,max_ms,stddev_ms,jitter_ms,"
-            "p90_ms,p95_ms\r\n"
-            "h1,4,3,25.0,0,0,1,0,0,0,0,0,10,11.0,11.0,12,0.8,1.5,,\r\n"
-            "p,20,20,0.0,0,0,0,0,0,0,0,0,1,10.5,10.5,20,5.8,1.0,18,19\r\n"
-            "\"'=cmd,\"\"x\"\"\",1,1,0.0,0,0,0,0,0,0,0,0,7,7.0,7.0,7,0.0,,,\r\n"
-            "'-dead,2,0,100.0,0,0,0,0,0,1,0,1,,,,,,,,\r\n");
+            "p90_ms,p95_ms,label\r\n"
+            "h1,4,3,25.0,0,0,1,0,0,0,0,0,10,11.0,11.0,12,0.8,1.5,,,lab.1\r\n"
+            "p,20,20,0.0,0,0,0,0,0,0,0,0,1,10.5,10.5,20,5.8,1.0,18,19,lab.1\r\n"
+            "\"'=cmd,\"\"x\"\"\",1,1,0.0,0,0,0,0,0,0,0,0,7,7.0,7.0,7,0.0,,,,lab.1\r\n"
+            "'-dead,2,0,100.0,0,0,0,0,0,1,0,1,,,,,,,,,lab.1\r\n");
 }
 
 TEST(ResultsCsv, OnlyTextCellsStartingLikeAFormulaAreGuarded) {
@@ -128,7 +133,8 @@ TEST(ResultsCsv, OnlyTextCellsStartingLikeAFormulaAreGuarded) {
   for (const char* host : {"+1", "@SUM(A1)", "a=b", "plain name"})
     view.hosts.push_back(hostRow(host, {ok(-3)}));
   const std::string csv = zelvor::site::resultsCsv(view);
-  const std::string rest = ",1,1,0.0,0,0,0,0,0,0,0,0,-3,-3.0,-3.0,-3,0.0,,,\r\n";
+  // Without a label, its cell is empty.
+  const std::string rest = ",1,1,0.0,0,0,0,0,0,0,0,0,-3,-3.0,-3.0,-3,0.0,,,,\r\n";
   EXPECT_EQ(csv.substr(csv.find("\r\n") + 2),
             "'+1" + rest + "'@SUM(A1)" + rest + "a=b" + rest + "plain name" + rest);
 }
@@ -139,6 +145,9 @@ TEST(ResultsJson, ReadsBackFieldByField) {
   EXPECT_EQ(doc["class"], "Europe, west");
   EXPECT_EQ(doc["received_at"], "2026-12-07T18:05:01Z");
   EXPECT_EQ(doc["received_at_ms"], runTime);
+  EXPECT_EQ(doc["measured_at"], "2026-12-07T18:05:01Z");
+  EXPECT_EQ(doc["measured_at_ms"], runTime);
+  EXPECT_EQ(doc["label"], nullptr);
   ASSERT_EQ(doc["hosts"].size(), 4u);
 
   const nlohmann::json& h1 = doc["hosts"][0];
@@ -293,12 +302,12 @@ TEST(IndexPage, PagingLinksExistOnlyWhereThereArePages) {
   const PagerCase cases[] = {
       {1, 1, nullptr, nullptr},
       {1, 3, nullptr, "<a rel=\"next\" href=\"/?page=2\">Older</a>"},
-      {2, 3, "<a rel=\"prev\" href=\"/?page=1\">Newer</a>",
-       "<a rel=\"next\" href=\"/?page=3\">Older</a>"},
+      {2, 3, "<a rel=\"prev\" href=\"/\">Newer</a>", "<a rel=\"next\" href=\"/?page=3\">Older</a>"},
       {3, 3, "<a rel=\"prev\" href=\"/?page=2\">Newer</a>", nullptr},
   };
   for (const PagerCase& c : cases) {
-    IndexView index{{{"abc", "A&B", runTime, 11.0, 2, 20}}, c.page, c.pageCount, 41};
+    IndexView index{
+        {{"abc", "A&B", runTime, 11.0, 2, 20, std::nullopt, runTime}}, c.page, c.pageCount, 41, {}};
     const std::string page = zelvor::site::indexPage(index);
     const std::string where = std::to_string(c.page) + " of " + std::to_string(c.pageCount);
     EXPECT_EQ(countOf(page, "page " + where + "</span>"), 1u) << where;
@@ -313,21 +322,53 @@ TEST(IndexPage, PagingLinksExistOnlyWhereThereArePages) {
 }
 
 TEST(IndexPage, EachRunLinksToItsResults) {
-  const IndexView index{
-      {{"abc", "<i>A</i>", runTime, 11.0, 2, 20}, {"def", "B", runTime - 1000, std::nullopt, 1, 3}},
-      1,
-      1,
-      2};
+  const IndexView index{{{"abc", "<i>A</i>", runTime, 11.0, 2, 20, std::nullopt, runTime},
+                         {"def", "B", runTime - 1000, std::nullopt, 1, 3, "lab-2", runTime - 1000}},
+                        1,
+                        1,
+                        2,
+                        {}};
   const std::string page = zelvor::site::indexPage(index);
   EXPECT_EQ(countOf(page,
                     "<tr><td data-label=\"Time\"><a href=\"/zelvor?handle=abc\">2026-12-07 "
-                    "18:05:01 UTC</a></td><td data-label=\"Class\" class=\"class-name\">&lt;i&gt;"
-                    "A&lt;/i&gt;</td><td data-label=\"Hosts\">2</td><td data-label=\"Samples\">20"
-                    "</td><td data-label=\"Median (ms)\">11.0</td></tr>"),
+                    "18:05:01 UTC</a></td><td data-label=\"Class\" class=\"class-name\"><a "
+                    "href=\"/?class=%3Ci%3EA%3C%2Fi%3E\">&lt;i&gt;A&lt;/i&gt;</a></td><td "
+                    "data-label=\"From\">\u2014</td><td data-label=\"Hosts\">2</td><td "
+                    "data-label=\"Samples\">20</td><td data-label=\"Median (ms)\">11.0</td></tr>"),
             1u);
   EXPECT_EQ(countOf(page, "<a href=\"/zelvor?handle=def\">2026-12-07 18:05:00 UTC</a>"), 1u);
   EXPECT_EQ(countOf(page, "<td data-label=\"Median (ms)\">no reply</td>"), 1u);
+  EXPECT_EQ(countOf(page, "<td data-label=\"From\"><a href=\"/?label=lab-2\">lab-2</a></td>"), 1u);
   EXPECT_EQ(countOf(page, "<i>"), 0u);
+}
+
+TEST(IndexPage, AFilterNamesItselfAndTheLinksKeepIt) {
+  struct Case {
+    RunFilter filter;
+    std::size_t runCount;
+    const char* heading;
+    const char* olderLink;
+  };
+  const Case cases[] = {
+      {{"A&B", std::nullopt}, 120, "<h1>Runs of A&amp;B</h1>", "href=\"/?class=A%26B&page=2\""},
+      {{std::nullopt, "lab.1"}, 120, "<h1>Runs from lab.1</h1>", "href=\"/?label=lab.1&page=2\""},
+      {{"A B", "x"}, 120, "<h1>Runs of A B from x</h1>", "href=\"/?class=A%20B&label=x&page=2\""},
+      {{"A", "x"}, 0, "<h1>Runs of A from x</h1>", nullptr},
+  };
+  for (const Case& c : cases) {
+    const std::size_t pages = std::max<std::size_t>(1, (c.runCount + 49) / 50);
+    const IndexView index{c.runCount ? std::vector<RunSummary>{{"abc", "A", runTime, 11.0, 2, 20,
+                                                                std::nullopt, runTime}}
+                                     : std::vector<RunSummary>{},
+                          1, pages, c.runCount, c.filter};
+    const std::string page = zelvor::site::indexPage(index);
+    EXPECT_EQ(countOf(page, c.heading), 1u) << c.heading;
+    EXPECT_EQ(countOf(page, "<a href=\"/\">All runs</a>"), 1u) << c.heading;
+    if (c.olderLink) {
+      EXPECT_EQ(countOf(page, c.olderLink), 1u) << c.heading;
+    }
+    EXPECT_EQ(countOf(page, "No runs match."), c.runCount ? 0u : 1u) << c.heading;
+  }
 }
 
 TEST(IndexPage, AnEmptySiteSaysSoWithoutTableOrPager) {

@@ -1,15 +1,17 @@
 // The site's small rules: the handle's text and shape, the list file's
 // checks, the listen address, the request log line, the post limit, and
-// reading a query.
+// reading a query and what a post's query says.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <optional>
 #include <set>
 #include <string>
+#include <variant>
 
 #include "site/handle.hpp"
 #include "site/post_limit.hpp"
+#include "site/post_query.hpp"
 #include "site/query.hpp"
 #include "site/request_log.hpp"
 #include "site/server_list.hpp"
@@ -220,5 +222,77 @@ TEST(Query, ValueIsTheFirstOfItsNameDecoded) {
         Case{"page=1", ""}}) {
     SCOPED_TRACE(test.query);
     EXPECT_EQ(site::queryValue(test.query, "handle"), test.value);
+  }
+}
+
+TEST(Query, AGivenValueIsToldFromAnAbsentOne) {
+  EXPECT_EQ(site::givenQueryValue("page=1", "label"), std::nullopt);
+  EXPECT_EQ(site::givenQueryValue("label", "label"), "");
+  EXPECT_EQ(site::givenQueryValue("label=", "label"), "");
+  EXPECT_EQ(site::givenQueryValue("label=a%2Db", "label"), "a-b");
+  // Kept as given, for the refusal to name.
+  EXPECT_EQ(site::givenQueryValue("label=a%2", "label"), "a%2");
+}
+
+// 2026-12-08T12:00:00Z.
+constexpr std::int64_t siteNow = 1'796'731'200'000;
+
+TEST(PostQuery, LabelAndMeasuredTimeAreTakenOnlyInTheirShapeAndTime) {
+  struct Case {
+    std::string query;
+    std::optional<std::string> label;
+    std::optional<std::int64_t> measuredAtMs;
+    std::string refusal;
+  };
+  const std::string sixtyFour(64, 'x');
+  const std::string bad = "The label ";
+  const std::string shape = " is not 1 to 64 letters, digits, '-', '_' or '.'\n";
+  const std::string clock = "this site's clock (2026-12-08T12:00:00Z)\n";
+  const Case cases[] = {
+      {"", std::nullopt, std::nullopt, ""},
+      {"label=berlin-office", "berlin-office", std::nullopt, ""},
+      {"label=A.b_9-" + sixtyFour.substr(6), "A.b_9-" + sixtyFour.substr(6), std::nullopt, ""},
+      {"label=" + sixtyFour + "x", {}, {}, bad + "\"" + sixtyFour + "x\"" + shape},
+      {"label=", {}, {}, bad + "\"\"" + shape},
+      {"label=a%20b", {}, {}, bad + "\"a b\"" + shape},
+      {"label=%C3%A4", {}, {}, bad + "\"??\"" + shape},
+      {"label=a%0Ab", {}, {}, bad + "\"a?b\"" + shape},
+      {"label=" + std::string(100, 'y') + "%",
+       {},
+       {},
+       bad + "\"" + std::string(80, 'y') + "...\"" + shape},
+      {"label=lab&measured_at=2026-12-08T11:59:00Z", "lab", 1'796'731'140'000, ""},
+      {"measured_at=2026-11-08T12:00:00Z", std::nullopt, siteNow - 30LL * 86'400'000, ""},
+      {"measured_at=2026-12-08T12:05:00Z", std::nullopt, siteNow + 300'000, ""},
+      {"measured_at=2026-11-08T11:59:59Z",
+       {},
+       {},
+       "The measured time 2026-11-08T11:59:59Z is more than 30 days before " + clock},
+      {"measured_at=2026-12-08T12:05:01Z",
+       {},
+       {},
+       "The measured time 2026-12-08T12:05:01Z is more than 5 minutes after " + clock},
+      {"measured_at=1796731200",
+       {},
+       {},
+       "The measured time \"1796731200\" is not a UTC time such as 2026-12-08T12:00:00Z\n"},
+      {"measured_at=2026-12-08T12%3A00%3A00%2B01%3A00",
+       {},
+       {},
+       "The measured time \"2026-12-08T12:00:00+01:00\" is not a UTC time such as "
+       "2026-12-08T12:00:00Z\n"},
+      // The label is checked first.
+      {"measured_at=x&label=", {}, {}, bad + "\"\"" + shape},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.query);
+    const auto read = site::readPostQuery(c.query, siteNow);
+    if (c.refusal.empty()) {
+      ASSERT_TRUE(std::holds_alternative<site::PostQuery>(read)) << std::get<std::string>(read);
+      EXPECT_EQ(std::get<site::PostQuery>(read), (site::PostQuery{c.label, c.measuredAtMs}));
+    } else {
+      ASSERT_TRUE(std::holds_alternative<std::string>(read));
+      EXPECT_EQ(std::get<std::string>(read), c.refusal);
+    }
   }
 }

@@ -30,17 +30,19 @@ namespace zelvor::test {
 using namespace zelvor::site;
 
 NewRun runOf(std::string className, std::string report, std::int64_t receivedAtMs) {
-  return {std::move(className), std::move(report), receivedAtMs, 12.5, 2, 6, {}};
+  return {
+      std::move(className), std::move(report), receivedAtMs, 12.5, 2, 6, {}, {}, receivedAtMs, {}};
 }
 
 RunSummary summaryOf(const std::string& handle, const NewRun& run) {
-  return {handle, run.className, run.receivedAtMs, run.medianMs, run.hostCount, run.sampleCount};
+  return {handle,        run.className,   run.receivedAtMs, run.medianMs,
+          run.hostCount, run.sampleCount, run.label,        run.measuredAtMs};
 }
 
 NewRun summarisedRun(std::string className, std::optional<std::string> label,
                      std::int64_t measuredAtMs, std::vector<HostSummary> hosts) {
   NewRun run = runOf(std::move(className), "r", measuredAtMs);
-  (void)label;
+  run.label = std::move(label);
   run.hosts = std::move(hosts);
   return run;
 }
@@ -93,15 +95,18 @@ TEST_P(StoreContract, GivesBackEveryRunExactly) {
   for (int byte = 0; byte < 256; ++byte) everyByte += static_cast<char>(byte);
   const NewRun runs[] = {
       runOf("Europe", "Europe\nh1:12:\nh2::TIMEOUT\nEND\n"),
-      {"Kl\xC3\xA4sse \xFF\x80", everyByte + everyByte, 0, std::nullopt, 0, 0, {}},
+      {"Kl\xC3\xA4sse \xFF\x80", everyByte + everyByte, 0, std::nullopt, 0, 0, {}, "a", -5, {}},
       {"big",
        std::string(300'000, '\xE9'),
        std::numeric_limits<std::int64_t>::max(),
        0.1,
        1'000'000,
        4'000'000'000,
+       {},
+       std::string(64, 'L'),
+       std::numeric_limits<std::int64_t>::min(),
        {}},
-      {"empty", "", -1, 0.001, 1, 1, {}},
+      {"empty", "", -1, 0.001, 1, 1, {}, {}, -1, {}},
   };
   std::unique_ptr<Store> store = open();
   for (const NewRun& run : runs) {
@@ -113,7 +118,7 @@ TEST_P(StoreContract, GivesBackEveryRunExactly) {
     EXPECT_EQ(found->summary, summaryOf(handle, run));
     EXPECT_EQ(found->report, run.report);
   }
-  EXPECT_EQ(store->runCount(), std::size(runs));
+  EXPECT_EQ(store->runCount({}), std::size(runs));
 }
 
 TEST_P(StoreContract, FindsOnlyTheExactHandle) {
@@ -129,11 +134,11 @@ TEST_P(StoreContract, FindsOnlyTheExactHandle) {
 
 TEST_P(StoreContract, ListsRecentRunsNewestFirstInPages) {
   std::unique_ptr<Store> store = open(scripted({"h1", "h2", "h3", "h4", "h5"}));
-  EXPECT_EQ(store->runCount(), 0U);
-  EXPECT_EQ(store->recentRuns(0, 10), std::vector<RunSummary>{});
+  EXPECT_EQ(store->runCount({}), 0U);
+  EXPECT_EQ(store->recentRuns({}, 0, 10), std::vector<RunSummary>{});
   // The clock steps back between runs: newest means stored last.
   for (int i = 1; i <= 5; ++i) store->addRun(runOf("A", "r", 1000 - i));
-  EXPECT_EQ(store->runCount(), 5U);
+  EXPECT_EQ(store->runCount({}), 5U);
   const std::size_t all = std::numeric_limits<std::size_t>::max();
   const struct {
     std::size_t offset, limit;
@@ -151,9 +156,43 @@ TEST_P(StoreContract, ListsRecentRunsNewestFirstInPages) {
   };
   for (const auto& page : pages) {
     SCOPED_TRACE(testing::Message() << page.offset << "+" << page.limit);
-    EXPECT_EQ(handlesOf(store->recentRuns(page.offset, page.limit)), page.expected);
+    EXPECT_EQ(handlesOf(store->recentRuns({}, page.offset, page.limit)), page.expected);
   }
-  EXPECT_EQ(store->recentRuns(1, 1), std::vector{summaryOf("h4", runOf("A", "r", 996))});
+  EXPECT_EQ(store->recentRuns({}, 1, 1), std::vector{summaryOf("h4", runOf("A", "r", 996))});
+}
+
+TEST_P(StoreContract, ListsAndCountsTheRunsOfAClassALabelOrBoth) {
+  std::unique_ptr<Store> store = open(scripted({"h1", "h2", "h3", "h4", "h5"}));
+  const struct {
+    const char* className;
+    std::optional<std::string> label;
+  } added[] = {{"A", "x"}, {"B", "x"}, {"A", std::nullopt}, {"A", "y"}, {"A", "x"}};
+  for (const auto& run : added) {
+    NewRun next = runOf(run.className, "r");
+    next.label = run.label;
+    store->addRun(next);
+  }
+  const struct {
+    RunFilter filter;
+    Handles expected;
+  } filters[] = {
+      {{}, {"h5", "h4", "h3", "h2", "h1"}},
+      {{"A", std::nullopt}, {"h5", "h4", "h3", "h1"}},
+      {{std::nullopt, "x"}, {"h5", "h2", "h1"}},
+      {{"A", "x"}, {"h5", "h1"}},
+      {{"B", "y"}, {}},
+      {{"C", std::nullopt}, {}},
+      // A run without a label is not the run of an empty one.
+      {{std::nullopt, ""}, {}},
+  };
+  for (const auto& [filter, expected] : filters) {
+    SCOPED_TRACE(testing::Message()
+                 << filter.className.value_or("*") << "/" << filter.label.value_or("*"));
+    EXPECT_EQ(handlesOf(store->recentRuns(filter, 0, 10)), expected);
+    EXPECT_EQ(handlesOf(store->recentRuns(filter, 1, 1)),
+              expected.size() > 1 ? Handles{expected[1]} : Handles{});
+    EXPECT_EQ(store->runCount(filter), expected.size());
+  }
 }
 
 TEST_P(StoreContract, ClassHistoryEndsAtTheRunOldestFirst) {
@@ -187,7 +226,7 @@ TEST_P(StoreContract, TakesTheNextCandidateForATakenHandle) {
   EXPECT_EQ(store->addRun(runOf("A", "second")), "h2");
   EXPECT_EQ(store->findRun("h1")->report, "first");
   EXPECT_EQ(store->findRun("h2")->report, "second");
-  EXPECT_EQ(store->runCount(), 2U);
+  EXPECT_EQ(store->runCount({}), 2U);
 }
 
 TEST_P(StoreContract, RunWithoutAUsableHandleFailsAloneAndStoresNothing) {
@@ -210,7 +249,7 @@ TEST_P(StoreContract, RunWithoutAUsableHandleFailsAloneAndStoresNothing) {
     std::unique_ptr<Store> store = GetParam().open(dir_ / c.what, scripted(script));
     ASSERT_EQ(store->addRun(runOf("A", "kept")), "same");
     EXPECT_EQ(addFailure(*store, runOf("A", "lost")), c.failure);
-    EXPECT_EQ(handlesOf(store->recentRuns(0, 10)), Handles{"same"});
+    EXPECT_EQ(handlesOf(store->recentRuns({}, 0, 10)), Handles{"same"});
     EXPECT_EQ(store->findRun("same")->report, "kept");
     EXPECT_EQ(store->addRun(runOf("A", "after")), "later");
   }
@@ -238,15 +277,15 @@ TEST_P(StoreContract, ConcurrentCallersEachGetTheirOwnRun) {
   // Meanwhile the count only grows and pages are never overfull.
   std::vector<std::size_t> counts;
   while (finished < writers) {
-    EXPECT_LE(store->recentRuns(0, 3).size(), 3U);
-    counts.push_back(store->runCount());
+    EXPECT_LE(store->recentRuns({}, 0, 3).size(), 3U);
+    counts.push_back(store->runCount({}));
   }
   for (std::thread& thread : threads) thread.join();
   EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end()));
   std::set<std::string> distinct;
   for (const Handles& each : handles) distinct.insert(each.begin(), each.end());
   EXPECT_EQ(distinct.size(), std::size_t{writers * runsEach});
-  EXPECT_EQ(store->runCount(), std::size_t{writers * runsEach});
+  EXPECT_EQ(store->runCount({}), std::size_t{writers * runsEach});
 }
 
 // A client that lost the reply to its post posts the same report again.
@@ -276,7 +315,7 @@ TEST_P(StoreContract, ARepostWithinTheWindowIsAnsweredWithTheFirstHandle) {
     SCOPED_TRACE(post.what);
     EXPECT_EQ(store->addRun(post.run), post.handle);
   }
-  EXPECT_EQ(handlesOf(store->recentRuns(0, 10)), (Handles{"h5", "h4", "h3", "h2", "h1"}));
+  EXPECT_EQ(handlesOf(store->recentRuns({}, 0, 10)), (Handles{"h5", "h4", "h3", "h2", "h1"}));
 }
 
 TEST_P(StoreContract, DeletesRunsBeforeTheCutoffOldestFirstInBatches) {
@@ -298,11 +337,11 @@ TEST_P(StoreContract, DeletesRunsBeforeTheCutoffOldestFirstInBatches) {
   for (const auto& sweep : sweeps) {
     SCOPED_TRACE(testing::Message() << sweep.cutoff << " " << sweep.limit);
     EXPECT_EQ(store->deleteRunsBefore(sweep.cutoff, sweep.limit), sweep.deleted);
-    EXPECT_EQ(handlesOf(store->recentRuns(0, 10)), sweep.left);
+    EXPECT_EQ(handlesOf(store->recentRuns({}, 0, 10)), sweep.left);
   }
   EXPECT_EQ(store->findRun("h1"), std::nullopt);
   EXPECT_EQ(store->addRun(runOf("A", "r", 0)), "h7");
-  EXPECT_EQ(store->runCount(), 2u);
+  EXPECT_EQ(store->runCount({}), 2u);
   store->check();
 }
 

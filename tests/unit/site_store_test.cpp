@@ -57,7 +57,7 @@ TEST_F(SqliteFile, MakesItsFolderAndKeepsEveryRunWhenReopened) {
       stored.push_back(store->addRun(runOf("A", report)));
   }
   std::unique_ptr<Store> store = openSqliteStore(path.string(), randomHandle);
-  EXPECT_EQ(handlesOf(store->recentRuns(0, 10)), (Handles{stored[2], stored[1], stored[0]}));
+  EXPECT_EQ(handlesOf(store->recentRuns({}, 0, 10)), (Handles{stored[2], stored[1], stored[0]}));
   EXPECT_EQ(store->findRun(stored[1])->report, "two");
 }
 
@@ -91,13 +91,14 @@ TEST_F(SqliteFile, BringsAnOlderSchemaUpToDateKeepingItsRuns) {
   EXPECT_EQ(store->findRun("old1")->summary, summaryOf("old1", runOf("A", "")));
   EXPECT_EQ(store->findRun("old2")->report, "second");
   store->addRun(runOf("A", "third"));
-  EXPECT_EQ(handlesOf(store->recentRuns(0, 10)), (Handles{"new", "old2", "old1"}));
+  EXPECT_EQ(handlesOf(store->recentRuns({}, 0, 10)), (Handles{"new", "old2", "old1"}));
   EXPECT_EQ(handlesOf(store->classHistory("new", 10)), (Handles{"old1", "new"}));
 }
 
 TEST_F(SqliteFile, SummarisesTheHostsOfTheRunsStoredBeforeSummariesWere) {
   const fs::path path = dir_ / "site.db";
   {
+    // The schema as the version before host summaries left it.
     SqliteConnection old(path.string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     old.execute(
         "CREATE TABLE runs (id INTEGER PRIMARY KEY, handle TEXT NOT NULL UNIQUE,"
@@ -107,25 +108,30 @@ TEST_F(SqliteFile, SummarisesTheHostsOfTheRunsStoredBeforeSummariesWere) {
         "ALTER TABLE runs ADD COLUMN digest BLOB;"
         "CREATE INDEX runs_by_digest ON runs (digest) WHERE digest IS NOT NULL;"
         "CREATE INDEX runs_by_age ON runs (received_at_ms);"
+        "ALTER TABLE runs ADD COLUMN label TEXT;"
+        "ALTER TABLE runs ADD COLUMN measured_at_ms INTEGER;"
+        "CREATE INDEX runs_by_label ON runs (label, id) WHERE label IS NOT NULL;"
         "INSERT INTO runs VALUES (1, 'old1', 'A', 1000, 4.0, 2, 4,"
         " CAST('A' || char(10) || 'a:5:' || char(10) || 'b::TIMEOUT' || char(10) || 'a:3:'"
-        " || char(10) || 'END' || char(10) AS BLOB), NULL);"
+        " || char(10) || 'END' || char(10) AS BLOB), NULL, NULL, 1000);"
         // A report that does not read leaves its run without summaries.
-        "INSERT INTO runs VALUES (2, 'old2', 'A', 1500, NULL, 0, 0, CAST('junk' AS BLOB), NULL);"
+        "INSERT INTO runs VALUES (2, 'old2', 'A', 1500, NULL, 0, 0, CAST('junk' AS BLOB), NULL,"
+        " NULL, 1500);"
         "INSERT INTO runs VALUES (3, 'old3', 'A', 2000, 7.0, 1, 1,"
-        " CAST('A' || char(10) || 'b:7:' || char(10) || 'END' || char(10) AS BLOB), NULL);"
-        "PRAGMA user_version = 3;",
+        " CAST('A' || char(10) || 'b:7:' || char(10) || 'END' || char(10) AS BLOB), NULL,"
+        " 'office-2', 900);"
+        "PRAGMA user_version = 4;",
         "test");
   }
   std::unique_ptr<Store> store = openSqliteStore(path.string(), scripted({"new"}));
   EXPECT_EQ(store->hostPoints({"A", std::nullopt, std::nullopt, 0, 10'000}),
-            (std::vector<HostPoint>{{{"a", 2, 0, {3, 5}}, std::nullopt, 1000},
-                                    {{"b", 1, 1, {}}, std::nullopt, 1000},
-                                    {{"b", 1, 0, {7}}, std::nullopt, 2000}}));
+            (std::vector<HostPoint>{{{"b", 1, 0, {7}}, "office-2", 900},
+                                    {{"a", 2, 0, {3, 5}}, std::nullopt, 1000},
+                                    {{"b", 1, 1, {}}, std::nullopt, 1000}}));
   // The summaries go with their runs, as those stored since.
   EXPECT_EQ(store->deleteRunsBefore(1800, 10), 2u);
   EXPECT_EQ(store->hostPoints({"A", "b", std::nullopt, 0, 10'000}),
-            (std::vector<HostPoint>{{{"b", 1, 0, {7}}, std::nullopt, 2000}}));
+            (std::vector<HostPoint>{{{"b", 1, 0, {7}}, "office-2", 900}}));
 }
 
 TEST_F(SqliteFile, RefusesWhatIsNotItsDatabaseAndLeavesItAlone) {

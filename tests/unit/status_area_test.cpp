@@ -1,11 +1,12 @@
 // The status area's mode rules and the two looks, call by call.
+#include "app/status_area.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
 #include <vector>
 
-#include "app/status_area.hpp"
 #include "recording_view.hpp"
 
 namespace {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -52,7 +53,39 @@ TEST(UtcTime, EachFormIsExactAndFlooredToItsUnit) {
     EXPECT_EQ(kelvo::isoUtcTime(c.unixMs), c.iso);
     EXPECT_EQ(kelvo::isoUtcTimeMs(c.unixMs), c.isoMs);
     EXPECT_EQ(kelvo::compactUtcTime(c.unixMs), c.compact);
+    // What is written to the second reads back as that second.
+    if (c.unixMs >= -62'135'596'800'000 && c.unixMs < 253'402'300'800'000) {
+      const std::int64_t second = c.unixMs - ((c.unixMs % 1000) + 1000) % 1000;
+      EXPECT_EQ(kelvo::parseIsoUtcTime(c.iso), second);
+      EXPECT_EQ(kelvo::parseCompactUtcTime(c.compact), second);
+    }
   }
+}
+
+TEST(UtcTime, ReadsOnlyTheExactForm) {
+  constexpr const char* refused[] = {
+      "",
+      "2026-12-07T18:05:01",        // no zone
+      "2026-12-07T18:05:01+00:00",  // another way to say UTC
+      "2026-12-07 18:05:01Z",
+      "2026-12-07T18:05:01.123Z",
+      "2026-12-07T18:05:1Z",
+      "2026-12-07T18:05:01Z ",
+      "+2026-12-07T18:05:01Z",
+      "2026-02-30T00:00:00Z",
+      "2025-02-29T00:00:00Z",
+      "2026-13-01T00:00:00Z",
+      "2026-00-10T00:00:00Z",
+      "2026-12-07T24:00:00Z",
+      "2026-12-07T23:60:00Z",
+      "2026-12-07T23:59:60Z",
+      "20261207T180501Z",
+  };
+  for (const char* text : refused) EXPECT_EQ(kelvo::parseIsoUtcTime(text), std::nullopt) << text;
+  EXPECT_EQ(kelvo::parseCompactUtcTime("2026-12-07T18:05:01Z"), std::nullopt);
+  EXPECT_EQ(kelvo::parseCompactUtcTime("20261207T180501"), std::nullopt);
+  EXPECT_EQ(kelvo::parseIsoUtcTime("2024-02-29T12:00:00Z"), 1'709'208'000'000);
+  EXPECT_EQ(kelvo::parseIsoUtcTime("9999-12-31T23:59:59Z"), 253'402'300'799'000);
 }
 
 }  // namespace

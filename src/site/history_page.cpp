@@ -32,19 +32,6 @@ std::string_view labelText(const std::optional<std::string>& label) {
   return label ? std::string_view(*label) : unlabelled;
 }
 
-std::string historyLink(std::string_view path, std::string_view className, std::string_view host,
-                        const std::optional<std::string>& label, HistoryRange range) {
-  if (label)
-    return queryLink(
-        path,
-        {{"class", className}, {"host", host}, {"label", *label}, {"range", rangeName(range)}});
-  return queryLink(path, {{"class", className}, {"host", host}, {"range", rangeName(range)}});
-}
-
-std::string classLink(std::string_view path, std::string_view className, HistoryRange range) {
-  return queryLink(path, {{"name", className}, {"range", rangeName(range)}});
-}
-
 // The range's own words and the window it covers.
 void appendRangeFacts(std::string& page, const HistoryWindow& window) {
   page += "<p class=\"run-facts\"><time datetime=\"";
@@ -113,6 +100,21 @@ constexpr std::string_view historyLegend =
     "<span class=\"key key-no-answer\"></span>no answer</p>\n";
 
 }  // namespace
+
+std::string historyLink(std::string_view path, std::string_view className, std::string_view host,
+                        const std::optional<std::string>& label,
+                        std::optional<HistoryRange> range) {
+  std::vector<QueryParameter> query{{"class", className}, {"host", host}};
+  if (label) query.emplace_back("label", *label);
+  if (range) query.emplace_back("range", rangeName(*range));
+  return queryLink(path, query);
+}
+
+std::string classLink(std::string_view path, std::string_view className,
+                      std::optional<HistoryRange> range) {
+  if (!range) return queryLink(path, {{"name", className}});
+  return queryLink(path, {{"name", className}, {"range", rangeName(*range)}});
+}
 
 std::string historyPage(const HistoryView& history) {
   std::string page = pageStart(history.host + " \u00b7 " + history.className + " \u00b7 Zelvor",

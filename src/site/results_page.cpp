@@ -12,6 +12,7 @@
 #include "catalogue/failure_texts.hpp"
 #include "site/charts.hpp"
 #include "site/handle_link.hpp"
+#include "site/history_page.hpp"
 #include "site/html_escape.hpp"
 #include "site/page_frame.hpp"
 #include "site/page_paths.hpp"
@@ -67,12 +68,15 @@ void appendFigureCell(std::string& page, std::string_view label,
   page += "</td>";
 }
 
-void appendHostRow(std::string& page, const HostRow& row) {
+// The host's name links to its history from where this run was measured.
+void appendHostRow(std::string& page, const RunSummary& run, const HostRow& row) {
   const stats::HostFigures& f = row.figures;
   page += row.figures.received == 0 ? "<tr class=\"silent\">" : "<tr>";
-  page += "<th scope=\"row\" class=\"host\">";
+  page += "<th scope=\"row\" class=\"host\"><a href=\"";
+  page += historyLink(historyPath, run.className, row.host, run.label);
+  page += "\">";
   appendEscapedHtml(page, row.host);
-  page += "</th>";
+  page += "</a></th>";
   appendFigureCell(page, "Sent", std::optional<std::int64_t>(f.sent));
   appendFigureCell(page, "Received", std::optional<std::int64_t>(f.received));
   appendFigureCell(page, "Loss %", f.lossPercent);
@@ -107,7 +111,7 @@ void appendHostTable(std::string& page, const ResultsView& results) {
     page += "</th>";
   }
   page += "</tr></thead>\n<tbody>\n";
-  for (const HostRow& row : results.hosts) appendHostRow(page, row);
+  for (const HostRow& row : results.hosts) appendHostRow(page, results.run, row);
   page += "</tbody>\n</table>\n</div>\n";
 }
 
@@ -163,7 +167,8 @@ std::string resultsPage(const ResultsView& results) {
 
   page += "<nav class=\"downloads\"><a href=\"" + handleLink(resultsJsonPath, run.handle) +
           "\">Download JSON</a> <a href=\"" + handleLink(resultsCsvPath, run.handle) +
-          "\">Download CSV</a> <a href=\"/\">All runs</a></nav>\n";
+          "\">Download CSV</a> <a href=\"" + classLink(classPath, run.className) +
+          "\">Class overview</a> <a href=\"/\">All runs</a></nav>\n";
   page += pageEnd();
   return page;
 }

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "site/embedded_files.hpp"
+#include "site/handle.hpp"
 #include "site/not_found_page.hpp"
 #include "site/server_list.hpp"
 #include "site/site.hpp"
@@ -369,6 +371,133 @@ TEST_F(SiteMetricsElsewhere, AreServedToTheRangesGivenAndNotToLoopback) {
   EXPECT_EQ(site_->answer(metricsFrom("192.0.3.1")).body, metricsRefused);
   // Asked for with another method, the path is no page.
   EXPECT_EQ(site_->answer(requestOf("POST", "/metrics")).status, 404);
+}
+
+// The history and class overview over runs posted with known samples,
+// labels and measured times.
+class SiteHistory : public zelvor::test::InTempDir {
+ protected:
+  void SetUp() override {
+    InTempDir::SetUp();
+    store_ = zelvor::site::openSqliteStore((dir_ / "runs.db").string(), zelvor::site::randomHandle);
+    site_ = std::make_unique<Site>(*store_, zelvor::site::parseServerListFile(listText, "list"));
+  }
+
+  void post(const std::string& query, const std::string& body) {
+    ASSERT_EQ(site_->answer(requestOf("POST", "/zelvor", query, body)).status, 200) << query;
+  }
+
+  nlohmann::json json(const std::string& path, const std::string& query) {
+    const Reply reply = site_->answer(requestOf("GET", path, query));
+    EXPECT_EQ(reply.status, 200) << path << "?" << query;
+    EXPECT_EQ(reply.header("Content-Type"), "application/json");
+    return nlohmann::json::parse(reply.body);
+  }
+
+  std::unique_ptr<zelvor::site::Store> store_;
+  std::unique_ptr<Site> site_;
+};
+
+TEST_F(SiteHistory, JsonHoldsTheExactFiguresOfEachBucketAndLabel) {
+  constexpr std::int64_t sixMinutes = 360'000;
+  // A second into a 30h bucket two hours ago, so both runs share it.
+  const std::int64_t first =
+      (zelvor::site::unixNowMs() - 2 * 3'600'000) / sixMinutes * sixMinutes + 1000;
+  const std::string at = "&measured_at=" + kelvo::isoUtcTime(first);
+  const std::string later = "&measured_at=" + kelvo::isoUtcTime(first + 1000);
+  post("label=lab" + at, "Near\n198.18.1.1:10:\n198.18.1.1:30:\n198.18.1.1:20:\nEND\n");
+  post("label=lab" + later, "Near\n198.18.1.1:40:\n198.18.1.1::TIMEOUT\nEND\n");
+  post("", report);
+  post("label=lab", "Far\n198.18.3.1:90:\nEND\n");
+
+  const nlohmann::json bucket = {{"start_ms", first / sixMinutes * sixMinutes},
+                                 {"runs", 2},
+                                 {"sent", 5},
+                                 {"received", 4},
+                                 {"loss_percent", 20.0},
+                                 {"p10_ms", 10},
+                                 {"p25_ms", 10},
+                                 {"median_ms", 25.0},
+                                 {"p75_ms", 30},
+                                 {"p90_ms", 40},
+                                 {"p95_ms", nullptr}};
+  nlohmann::json overall = bucket;
+  overall.erase("start_ms");
+
+  const nlohmann::json labelled =
+      json("/history.json", "class=Near&host=198.18.1.1&label=lab&range=30h");
+  EXPECT_EQ(labelled["class"], "Near");
+  EXPECT_EQ(labelled["host"], "198.18.1.1");
+  EXPECT_EQ(labelled["label"], "lab");
+  EXPECT_EQ(labelled["range"], "30h");
+  EXPECT_EQ(labelled["bucket_ms"], sixMinutes);
+  EXPECT_EQ(labelled["end_ms"].get<std::int64_t>() - labelled["start_ms"].get<std::int64_t>(),
+            30 * 3'600'000);
+  EXPECT_EQ(
+      labelled["series"],
+      nlohmann::json::array({{{"label", "lab"}, {"overall", overall}, {"buckets", {bucket}}}}));
+
+  // Without a label, a series each: unlabelled first.
+  const nlohmann::json every = json("/history.json", "class=Near&host=198.18.1.1");
+  EXPECT_EQ(every["range"], "30h");
+  ASSERT_EQ(every["series"].size(), 2u);
+  EXPECT_EQ(every["series"][0]["label"], nullptr);
+  EXPECT_EQ(every["series"][0]["overall"]["median_ms"], 5.0);
+  EXPECT_EQ(every["series"][0]["overall"]["loss_percent"], 50.0);
+  EXPECT_EQ(every["series"][1], labelled["series"][0]);
+
+  // Two hours back is outside three hours' range only at its start.
+  EXPECT_EQ(json("/history.json", "class=Near&host=198.18.1.1&range=3h")["series"].size(), 2u);
+
+  const nlohmann::json overview = json("/class.json", "name=Near&range=10d");
+  ASSERT_EQ(overview["hosts"].size(), 1u);
+  EXPECT_EQ(overview["hosts"][0]["host"], "198.18.1.1");
+  EXPECT_EQ(overview["hosts"][0]["overall"]["runs"], 3);
+  EXPECT_EQ(overview["hosts"][0]["overall"]["median_ms"], 20.0);
+  ASSERT_EQ(overview["labels"].size(), 2u);
+  EXPECT_EQ(overview["labels"][1]["label"], "lab");
+  EXPECT_EQ(overview["labels"][1]["hosts"][0]["overall"]["p90_ms"], 40);
+}
+
+TEST_F(SiteHistory, PagesAnswerAndQueriesThatNameNothingAreNotFound) {
+  post("", report);
+  const struct {
+    const char* path;
+    const char* query;
+    int status;
+  } cases[] = {
+      {"/history", "class=Near&host=198.18.1.1", 200},
+      {"/history", "class=Near&host=unknown&range=360d", 200},
+      {"/class", "name=Near&range=3h", 200},
+      {"/class", "name=Nowhere", 200},
+      {"/history", "class=Near&host=198.18.1.1&range=2h", 404},
+      {"/history", "class=Near&host=198.18.1.1&range=", 200},
+      {"/history", "class=Near", 404},
+      {"/history", "host=198.18.1.1", 404},
+      {"/history", "class=Near&host=a%3Ab", 404},
+      {"/history", "class=Near&host=198.18.1.1&label=a%20b", 404},
+      {"/history.json", "class=Near&host=198.18.1.1&range=1d", 404},
+      {"/class", "", 404},
+      {"/class.json", "name=Near&range=30d", 404},
+  };
+  for (const auto& c : cases) {
+    const Reply reply = site_->answer(requestOf("GET", c.path, c.query));
+    EXPECT_EQ(reply.status, c.status) << c.path << "?" << c.query;
+    if (c.status == 200) {
+      EXPECT_EQ(reply.header("Cache-Control"), "no-cache") << c.path;
+    }
+  }
+  const std::string page =
+      site_->answer(requestOf("GET", "/history", "class=Near&host=198.18.1.1")).body;
+  EXPECT_NE(page.find("<h1>History of <span class=\"class-name\">198.18.1.1</span></h1>"),
+            std::string::npos);
+  const std::string results =
+      site_->answer(requestOf("GET", "/zelvor", "handle=" + store_->recentRuns({}, 0, 1)[0].handle))
+          .body;
+  EXPECT_NE(results.find("<th scope=\"row\" class=\"host\"><a "
+                         "href=\"/history?class=Near&host=198.18.1.1\">198.18.1.1</a></th>"),
+            std::string::npos);
+  EXPECT_NE(results.find("<a href=\"/class?name=Near\">Class overview</a>"), std::string::npos);
 }
 
 // A store that fails every call, as one whose database has gone away.

@@ -99,6 +99,39 @@ TEST_F(PostgresStore, RefusesAnotherProgramsOrANewerDatabaseAndLeavesItAlone) {
   }
 }
 
+TEST_F(PostgresStore, SummarisesTheHostsOfTheRunsStoredBeforeSummariesWere) {
+  // The schema as the version before host summaries left it.
+  PgConnection(url_, {}).execute(
+      "CREATE TABLE zelvor_schema_version (version bigint NOT NULL);"
+      "INSERT INTO zelvor_schema_version VALUES (4);"
+      "CREATE TABLE runs (id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,"
+      " handle text NOT NULL UNIQUE, class_name bytea NOT NULL,"
+      " received_at_ms bigint NOT NULL, median_ms double precision,"
+      " host_count bigint NOT NULL, sample_count bigint NOT NULL, report bytea NOT NULL,"
+      " digest bytea, label text, measured_at_ms bigint NOT NULL);"
+      "CREATE INDEX runs_by_class ON runs (class_name, id);"
+      "CREATE INDEX runs_by_age ON runs (received_at_ms);"
+      "INSERT INTO runs (handle, class_name, received_at_ms, host_count, sample_count,"
+      " report, measured_at_ms) VALUES"
+      " ('old1', 'A', 1000, 2, 4, convert_to(E'A\\na:5:\\nb::TIMEOUT\\na:3:\\nEND\\n',"
+      "  'UTF8'), 1000),"
+      // A report that does not read leaves its run without summaries.
+      " ('old2', 'A', 1500, 0, 0, 'junk', 1500);"
+      "INSERT INTO runs (handle, class_name, received_at_ms, host_count, sample_count,"
+      " report, label, measured_at_ms) VALUES"
+      " ('old3', 'A', 2000, 1, 1, convert_to(E'A\\nb:7:\\nEND\\n', 'UTF8'), 'office-2', 900)",
+      "test");
+  std::unique_ptr<Store> store = openPostgresStore(url_, randomHandle);
+  EXPECT_EQ(number("SELECT version FROM zelvor_schema_version"), latestSchemaVersion);
+  EXPECT_EQ(store->hostPoints({"A", std::nullopt, std::nullopt, 0, 10'000}),
+            (std::vector<HostPoint>{{{"b", 1, 0, {7}}, "office-2", 900},
+                                    {{"a", 2, 0, {3, 5}}, std::nullopt, 1000},
+                                    {{"b", 1, 1, {}}, std::nullopt, 1000}}));
+  EXPECT_EQ(store->deleteRunsBefore(1800, 10), 2u);
+  EXPECT_EQ(store->hostPoints({"A", "b", std::nullopt, 0, 10'000}),
+            (std::vector<HostPoint>{{{"b", 1, 0, {7}}, "office-2", 900}}));
+}
+
 // The server ends every connection of the store (as a restart does): the
 // next operations are tried again on new connections and succeed, and a
 // re-posted run is stored once.

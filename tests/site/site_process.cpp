@@ -108,7 +108,7 @@ std::vector<std::string> storeAgedRuns(site::Store& store, int count, std::int64
       for (int i = t; i < count; i += threadCount) {
         const std::string report = "Aged\nh:" + std::to_string(i) + ":\nEND\n";
         handles[static_cast<std::size_t>(i)] =
-            store.addRun({"Aged", report, at, double(i), 1, 1, {}, {}, at});
+            store.addRun({"Aged", report, at, double(i), 1, 1, {}, {}, at, {}});
       }
     });
   }

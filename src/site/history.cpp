@@ -38,85 +38,62 @@ std::int64_t floorDivide(std::int64_t value, std::int64_t divisor) {
   return quotient * divisor > value ? quotient - 1 : quotient;
 }
 
+// The values at the 1-based `ranks` (ascending) of `values` in ascending
+// order. Round trips are whole milliseconds that span little more than
+// their number, so they are counted, which is linear; a wider spread is
+// sorted instead. Either way each value is exact.
+template <std::size_t N>
+std::array<std::int32_t, N> valuesAtRanks(std::vector<std::int32_t>& values,
+                                          const std::array<std::size_t, N>& ranks) {
+  std::array<std::int32_t, N> found{};
+  const auto [low, high] = std::minmax_element(values.begin(), values.end());
+  const auto spread = static_cast<std::uint64_t>(static_cast<std::int64_t>(*high) - *low) + 1;
+  if (spread > 4 * values.size() + 1024) {
+    std::sort(values.begin(), values.end());
+    for (std::size_t i = 0; i < N; ++i) found[i] = values[ranks[i] - 1];
+    return found;
+  }
+  const std::int32_t base = *low;
+  std::vector<std::uint32_t> counts(static_cast<std::size_t>(spread));
+  for (const std::int32_t value : values) ++counts[static_cast<std::size_t>(value - base)];
+  std::size_t next = 0;
+  std::size_t seen = 0;
+  for (std::size_t offset = 0; offset < counts.size() && next < N; ++offset) {
+    seen += counts[offset];
+    while (next < N && ranks[next] <= seen)
+      found[next++] = static_cast<std::int32_t>(base + static_cast<std::int64_t>(offset));
+  }
+  return found;
+}
+
 PooledFigures pooled(std::vector<std::int32_t>& roundTrips, std::size_t runs, std::size_t echoes,
                      std::size_t lost) {
   PooledFigures figures{runs, echoes, lost, {}, {}, {}, {}, {}, {}};
-  if (roundTrips.empty()) return figures;
-  std::sort(roundTrips.begin(), roundTrips.end());
-  figures.p10 = stats::nearestRank(roundTrips, 10);
-  figures.p25 = stats::nearestRank(roundTrips, 25);
-  figures.median = stats::medianOfSorted(roundTrips);
-  figures.p75 = stats::nearestRank(roundTrips, 75);
-  figures.p90 = stats::nearestRank(roundTrips, 90);
-  if (roundTrips.size() >= stats::percentileMinimum)
-    figures.p95 = stats::nearestRank(roundTrips, 95);
+  const std::size_t n = roundTrips.size();
+  if (n == 0) return figures;
+  // The median as stats defines it: the middle value, or the mean of the
+  // two middle values for an even count.
+  const std::size_t lowerMiddle = (n + 1) / 2;
+  const std::size_t upperMiddle = n / 2 + 1;
+  const auto at = valuesAtRanks(
+      roundTrips, std::array<std::size_t, 7>{
+                      stats::nearestRankPosition(n, 10), stats::nearestRankPosition(n, 25),
+                      lowerMiddle, upperMiddle, stats::nearestRankPosition(n, 75),
+                      stats::nearestRankPosition(n, 90), stats::nearestRankPosition(n, 95)});
+  figures.p10 = at[0];
+  figures.p25 = at[1];
+  figures.median = n % 2 == 1 ? static_cast<double>(at[2])
+                              : (static_cast<double>(at[2]) + static_cast<double>(at[3])) / 2.0;
+  figures.p75 = at[4];
+  figures.p90 = at[5];
+  if (n >= stats::percentileMinimum) figures.p95 = at[6];
   return figures;
 }
 
-// Cuts one series' points (already by measured time) into the window's
-// buckets and pools each, and the whole.
-HistorySeries seriesOf(std::string host, std::optional<std::string> label,
-                       std::span<const HostPoint* const> points, const HistoryWindow& window) {
-  HistorySeries series{std::move(host), std::move(label), {}, {}};
-  series.buckets.reserve(bucketCount);
-  std::vector<const HostPoint*> inWindow;
-  inWindow.reserve(points.size());
-  for (const HostPoint* point : points)
-    if (point->measuredAtMs >= window.startMs && point->measuredAtMs < window.endMs)
-      inWindow.push_back(point);
-  std::stable_sort(inWindow.begin(), inWindow.end(), [](const HostPoint* a, const HostPoint* b) {
-    return a->measuredAtMs < b->measuredAtMs;
-  });
-
-  std::vector<std::int32_t> all;
-  std::vector<std::int32_t> inBucket;
-  std::size_t echoes = 0;
-  std::size_t lost = 0;
-  auto next = inWindow.begin();
-  for (std::size_t i = 0; i < bucketCount; ++i) {
-    const std::int64_t start = window.startMs + static_cast<std::int64_t>(i) * window.bucketMs;
-    const auto end = std::find_if(next, inWindow.end(), [&](const HostPoint* point) {
-      return point->measuredAtMs >= start + window.bucketMs;
-    });
-    inBucket.clear();
-    std::size_t bucketEchoes = 0;
-    std::size_t bucketLost = 0;
-    for (auto it = next; it != end; ++it) {
-      const HostSummary& summary = (*it)->summary;
-      inBucket.insert(inBucket.end(), summary.roundTrips.begin(), summary.roundTrips.end());
-      bucketEchoes += summary.echoes;
-      bucketLost += summary.lost;
-    }
-    const auto runs = static_cast<std::size_t>(end - next);
-    series.buckets.push_back({start, pooled(inBucket, runs, bucketEchoes, bucketLost)});
-    all.insert(all.end(), inBucket.begin(), inBucket.end());
-    echoes += bucketEchoes;
-    lost += bucketLost;
-    next = end;
-  }
-  series.overall = pooled(all, inWindow.size(), echoes, lost);
-  return series;
-}
-
-using SeriesKey = std::pair<std::string, std::optional<std::string>>;
-
-// The points of each key, in the keys' order, each list by measured time as
-// the points came.
-template <class KeyOf>
-std::map<SeriesKey, std::vector<const HostPoint*>> grouped(std::span<const HostPoint> points,
-                                                           KeyOf keyOf) {
-  std::map<SeriesKey, std::vector<const HostPoint*>> groups;
-  for (const HostPoint& point : points) groups[keyOf(point)].push_back(&point);
-  return groups;
-}
-
-template <class KeyOf>
-std::vector<HistorySeries> seriesOfGroups(std::span<const HostPoint> points,
-                                          const HistoryWindow& window, KeyOf keyOf) {
-  std::vector<HistorySeries> series;
-  for (auto& [key, group] : grouped(points, keyOf))
-    series.push_back(seriesOf(key.first, key.second, group, window));
-  return series;
+// Hosts by overall median, lowest first, those that never answered last.
+bool answersSooner(const HistorySeries& a, const HistorySeries& b) {
+  if (!b.overall.median) return a.overall.median.has_value();
+  return a.overall.median && *a.overall.median < *b.overall.median;
 }
 
 }  // namespace
@@ -150,39 +127,92 @@ std::optional<double> PooledFigures::lossPercent() const {
   return 100.0 * static_cast<double>(lost) / static_cast<double>(echoes);
 }
 
-std::vector<HistorySeries> seriesByHostAndLabel(std::span<const HostPoint> points,
-                                                const HistoryWindow& window) {
-  return seriesOfGroups(points, window, [](const HostPoint& point) -> SeriesKey {
-    return {point.summary.host, point.label};
-  });
+HistoryBuilder::HistoryBuilder(const HistoryWindow& window) : window_(window) {}
+
+HistoryBuilder::Line& HistoryBuilder::lineOf(const HostPointView& point) {
+  const auto matches = [&](const Line& line) {
+    return line.host == point.host && line.label.has_value() == point.label.has_value() &&
+           (!point.label || *line.label == *point.label);
+  };
+  if (lastLine_ < lines_.size() && matches(lines_[lastLine_])) return lines_[lastLine_];
+  for (lastLine_ = 0; lastLine_ < lines_.size(); ++lastLine_)
+    if (matches(lines_[lastLine_])) return lines_[lastLine_];
+  lines_.push_back({std::string(point.host),
+                    point.label ? std::optional<std::string>(*point.label) : std::nullopt,
+                    std::vector<Tally>(bucketCount)});
+  return lines_.back();
 }
 
-std::vector<HistorySeries> seriesByHost(std::span<const HostPoint> points,
-                                        const HistoryWindow& window) {
-  std::vector<HistorySeries> series =
-      seriesOfGroups(points, window, [](const HostPoint& point) -> SeriesKey {
-        return {point.summary.host, std::nullopt};
-      });
-  std::stable_sort(series.begin(), series.end(),
-                   [](const HistorySeries& a, const HistorySeries& b) {
-                     const std::optional<double>& x = a.overall.median;
-                     const std::optional<double>& y = b.overall.median;
-                     if (!y) return x.has_value();
-                     return x && *x < *y;
-                   });
+void HistoryBuilder::add(const HostPointView& point) {
+  if (point.measuredAtMs < window_.startMs || point.measuredAtMs >= window_.endMs) return;
+  Tally& tally = lineOf(point).buckets[static_cast<std::size_t>(
+      (point.measuredAtMs - window_.startMs) / window_.bucketMs)];
+  ++tally.runs;
+  tally.echoes += point.echoes;
+  tally.lost += point.lost;
+  tally.roundTrips.insert(tally.roundTrips.end(), point.roundTrips.begin(), point.roundTrips.end());
+}
+
+HistorySeries HistoryBuilder::seriesOf(std::string host, std::optional<std::string> label,
+                                       std::span<const Line* const> lines) const {
+  HistorySeries series{std::move(host), std::move(label), {}, {}};
+  series.buckets.reserve(bucketCount);
+  std::vector<std::int32_t> all;
+  std::vector<std::int32_t> inBucket;
+  std::size_t runs = 0;
+  std::size_t echoes = 0;
+  std::size_t lost = 0;
+  for (std::size_t i = 0; i < bucketCount; ++i) {
+    inBucket.clear();
+    Tally sum;
+    for (const Line* line : lines) {
+      const Tally& tally = line->buckets[i];
+      sum.runs += tally.runs;
+      sum.echoes += tally.echoes;
+      sum.lost += tally.lost;
+      inBucket.insert(inBucket.end(), tally.roundTrips.begin(), tally.roundTrips.end());
+    }
+    all.insert(all.end(), inBucket.begin(), inBucket.end());
+    series.buckets.push_back({window_.startMs + static_cast<std::int64_t>(i) * window_.bucketMs,
+                              pooled(inBucket, sum.runs, sum.echoes, sum.lost)});
+    runs += sum.runs;
+    echoes += sum.echoes;
+    lost += sum.lost;
+  }
+  series.overall = pooled(all, runs, echoes, lost);
+  return series;
+}
+
+std::vector<HistorySeries> HistoryBuilder::byHostAndLabel() const {
+  std::vector<const Line*> sorted;
+  for (const Line& line : lines_) sorted.push_back(&line);
+  std::sort(sorted.begin(), sorted.end(), [](const Line* a, const Line* b) {
+    return std::tie(a->host, a->label) < std::tie(b->host, b->label);
+  });
+  std::vector<HistorySeries> series;
+  for (const Line* line : sorted)
+    series.push_back(seriesOf(line->host, line->label, std::span(&line, 1)));
+  return series;
+}
+
+std::vector<HistorySeries> HistoryBuilder::byHost() const {
+  std::map<std::string_view, std::vector<const Line*>> hosts;
+  for (const Line& line : lines_) hosts[line.host].push_back(&line);
+  std::vector<HistorySeries> series;
+  for (const auto& [host, lines] : hosts)
+    series.push_back(seriesOf(std::string(host), std::nullopt, lines));
+  std::stable_sort(series.begin(), series.end(), answersSooner);
   return series;
 }
 
 HistoryView historyView(std::string className, std::string host, std::optional<std::string> label,
-                        std::span<const HostPoint> points, const HistoryWindow& window) {
-  return {std::move(className), std::move(host), std::move(label), window,
-          seriesByHostAndLabel(points, window)};
+                        const HistoryBuilder& points) {
+  return {std::move(className), std::move(host), std::move(label), points.window(),
+          points.byHostAndLabel()};
 }
 
-ClassView classView(std::string className, std::span<const HostPoint> points,
-                    const HistoryWindow& window) {
-  ClassView view{std::move(className), window, seriesByHost(points, window),
-                 seriesByHostAndLabel(points, window)};
+ClassView classView(std::string className, const HistoryBuilder& points) {
+  ClassView view{std::move(className), points.window(), points.byHost(), points.byHostAndLabel()};
   std::map<std::string_view, std::size_t> placeOf;
   for (std::size_t i = 0; i < view.hosts.size(); ++i) placeOf[view.hosts[i].host] = i;
   std::stable_sort(view.labelled.begin(), view.labelled.end(),

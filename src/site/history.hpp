@@ -86,14 +86,43 @@ struct HistorySeries {
   PooledFigures overall;
 };
 
-// One series per host and label, by host, then unlabelled first and by
-// label; and one per host with every label pooled, by overall median (hosts
-// that never answered last), then host. Points outside the window are left
-// out; `points` come by measured time, as the store reads them.
-std::vector<HistorySeries> seriesByHostAndLabel(std::span<const HostPoint> points,
-                                                const HistoryWindow& window);
-std::vector<HistorySeries> seriesByHost(std::span<const HostPoint> points,
-                                        const HistoryWindow& window);
+// Gathers host points (PointQuery's, in any order) into a line per host
+// and label, bucket by bucket; points outside the window are left out.
+class HistoryBuilder {
+ public:
+  explicit HistoryBuilder(const HistoryWindow& window);
+
+  void add(const HostPointView& point);
+  const HistoryWindow& window() const { return window_; }
+
+  // One series per host and label, by host, then unlabelled first and by
+  // label; and one per host with every label pooled, by overall median
+  // (hosts that never answered last), then host.
+  std::vector<HistorySeries> byHostAndLabel() const;
+  std::vector<HistorySeries> byHost() const;
+
+ private:
+  struct Tally {
+    std::size_t runs = 0;
+    std::size_t echoes = 0;
+    std::size_t lost = 0;
+    std::vector<std::int32_t> roundTrips;
+  };
+  struct Line {
+    std::string host;
+    std::optional<std::string> label;
+    std::vector<Tally> buckets;
+  };
+
+  Line& lineOf(const HostPointView& point);
+  HistorySeries seriesOf(std::string host, std::optional<std::string> label,
+                         std::span<const Line* const> lines) const;
+
+  HistoryWindow window_;
+  std::vector<Line> lines_;
+  // Points come a host and label at a time, mostly: the last line found.
+  std::size_t lastLine_ = 0;
+};
 
 // What the history page and its JSON show.
 struct HistoryView {
@@ -116,10 +145,9 @@ struct ClassView {
   std::vector<HistorySeries> labelled;
 };
 
-// The views of a host's or a class's points (PointQuery's) in `window`.
+// The views of what `points` gathered of a host or a class.
 HistoryView historyView(std::string className, std::string host, std::optional<std::string> label,
-                        std::span<const HostPoint> points, const HistoryWindow& window);
-ClassView classView(std::string className, std::span<const HostPoint> points,
-                    const HistoryWindow& window);
+                        const HistoryBuilder& points);
+ClassView classView(std::string className, const HistoryBuilder& points);
 
 }  // namespace zelvor::site

@@ -62,4 +62,15 @@ std::vector<std::int32_t> unpackRoundTrips(std::string_view bytes) {
   return roundTrips;
 }
 
+std::vector<HostPoint> Store::hostPoints(const PointQuery& query) {
+  std::vector<HostPoint> points;
+  visitHostPoints(query, [&](const HostPointView& point) {
+    points.push_back({{std::string(point.host), point.echoes, point.lost,
+                       std::vector<std::int32_t>(point.roundTrips.begin(), point.roundTrips.end())},
+                      point.label ? std::optional<std::string>(*point.label) : std::nullopt,
+                      point.measuredAtMs});
+  });
+  return points;
+}
+
 }  // namespace zelvor::site

@@ -65,6 +65,10 @@ std::string_view PgResult::bytesView(std::size_t row, int column) const {
   return field(row, column, 0);
 }
 
+bool PgResult::isNull(std::size_t row, int column) const {
+  return PQgetisnull(result_, static_cast<int>(row), column) != 0;
+}
+
 std::int64_t PgResult::integer(std::size_t row, int column) const {
   return static_cast<std::int64_t>(fromBigEndian(field(row, column, 8)));
 }

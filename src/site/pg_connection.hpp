@@ -29,6 +29,7 @@ class PgResult {
   std::string bytes(std::size_t row, int column) const;
   // Valid as long as the result: for bytes decoded at once.
   std::string_view bytesView(std::size_t row, int column) const;
+  bool isNull(std::size_t row, int column) const;
   // A bigint column.
   std::int64_t integer(std::size_t row, int column) const;
   std::size_t size(std::size_t row, int column) const;

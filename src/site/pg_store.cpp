@@ -124,18 +124,21 @@ std::vector<RunSummary> summaries(const PgResult& result) {
   return runs;
 }
 
-std::vector<HostPoint> points(const PgResult& result) {
-  std::vector<HostPoint> found(result.rows());
-  for (std::size_t row = 0; row < found.size(); ++row) {
-    HostPoint& point = found[row];
-    point.summary.host = result.bytes(row, 0);
-    point.summary.echoes = result.size(row, 1);
-    point.summary.lost = result.size(row, 2);
-    appendRoundTrips(point.summary.roundTrips, result.bytesView(row, 3));
-    point.label = result.optionalBytes(row, 4);
+void visitPoints(const PgResult& result, const HostPointVisitor& visit) {
+  std::vector<std::int32_t> roundTrips;
+  HostPointView point;
+  for (std::size_t row = 0; row < result.rows(); ++row) {
+    point.host = result.bytesView(row, 0);
+    point.echoes = result.size(row, 1);
+    point.lost = result.size(row, 2);
+    roundTrips.clear();
+    appendRoundTrips(roundTrips, result.bytesView(row, 3));
+    point.roundTrips = roundTrips;
+    point.label = result.isNull(row, 4) ? std::nullopt
+                                        : std::optional<std::string_view>(result.bytesView(row, 4));
     point.measuredAtMs = result.integer(row, 5);
+    visit(point);
   }
-  return found;
 }
 
 PgParams filterParams(const RunFilter& filter) {
@@ -235,25 +238,27 @@ class PgStore final : public Store {
     });
   }
 
-  std::vector<HostPoint> hostPoints(const PointQuery& query) override {
-    return withConnection(true, [&](PgConnection& connection) {
+  void visitHostPoints(const PointQuery& query, const HostPointVisitor& visit) override {
+    // Read whole before any is visited: a retry must not visit a row twice.
+    const PgResult found = withConnection(true, [&](PgConnection& connection) {
       if (query.host)
-        return points(connection.run("host_points",
-                                     PgParams()
-                                         .bytes(query.className)
-                                         .bytes(*query.host)
-                                         .integer(query.fromMs)
-                                         .integer(query.toMs)
-                                         .optionalBytes(query.label),
-                                     hostPointsText));
-      return points(connection.run("class_points",
-                                   PgParams()
-                                       .bytes(query.className)
-                                       .integer(query.fromMs)
-                                       .integer(query.toMs)
-                                       .optionalBytes(query.label),
-                                   hostPointsText));
+        return connection.run("host_points",
+                              PgParams()
+                                  .bytes(query.className)
+                                  .bytes(*query.host)
+                                  .integer(query.fromMs)
+                                  .integer(query.toMs)
+                                  .optionalBytes(query.label),
+                              hostPointsText);
+      return connection.run("class_points",
+                            PgParams()
+                                .bytes(query.className)
+                                .integer(query.fromMs)
+                                .integer(query.toMs)
+                                .optionalBytes(query.label),
+                            hostPointsText);
     });
+    visitPoints(found, visit);
   }
 
   void check() override {

@@ -315,10 +315,11 @@ Reply Site::showHistory(const Request& request, Render render, const char* conte
   if (!window) return notFound();
   query.fromMs = window->startMs;
   query.toMs = window->endMs;
-  const std::vector<HostPoint> points = store_.hostPoints(query);
+  HistoryBuilder points(*window);
+  store_.visitHostPoints(query, [&](const HostPointView& point) { points.add(point); });
   Reply reply = replyOf(200,
                         render(historyView(std::move(query.className), std::move(*query.host),
-                                           std::move(query.label), points, *window)),
+                                           std::move(query.label), points)),
                         contentType);
   reply.headers.emplace_back("Cache-Control", "no-cache");
   return reply;
@@ -333,9 +334,9 @@ Reply Site::showClass(const Request& request, Render render, const char* content
   if (!window) return notFound();
   query.fromMs = window->startMs;
   query.toMs = window->endMs;
-  const std::vector<HostPoint> points = store_.hostPoints(query);
-  Reply reply =
-      replyOf(200, render(classView(std::move(query.className), points, *window)), contentType);
+  HistoryBuilder points(*window);
+  store_.visitHostPoints(query, [&](const HostPointView& point) { points.add(point); });
+  Reply reply = replyOf(200, render(classView(std::move(query.className), points)), contentType);
   reply.headers.emplace_back("Cache-Control", "no-cache");
   return reply;
 }

@@ -67,20 +67,6 @@ std::vector<RunSummary> summaries(SqliteStatement& query) {
   return runs;
 }
 
-std::vector<HostPoint> points(SqliteStatement& query) {
-  std::vector<HostPoint> found;
-  while (query.step()) {
-    HostPoint& point = found.emplace_back();
-    point.summary.host = query.columnText(0);
-    point.summary.echoes = query.columnSize(1);
-    point.summary.lost = query.columnSize(2);
-    appendRoundTrips(point.summary.roundTrips, query.columnBytesView(3));
-    if (!query.columnIsNull(4)) point.label = query.columnText(4);
-    point.measuredAtMs = query.columnInteger(5);
-  }
-  return found;
-}
-
 // Parameters 1 and 2; unbound ones are NULL.
 void bindFilter(SqliteStatement& query, const RunFilter& filter) {
   if (filter.className) query.bindText(1, *filter.className);
@@ -129,7 +115,7 @@ std::vector<RunSummary> SqliteReader::classHistory(std::string_view handle, std:
   return summaries(classHistory_);
 }
 
-std::vector<HostPoint> SqliteReader::hostPoints(const PointQuery& query) {
+void SqliteReader::visitHostPoints(const PointQuery& query, const HostPointVisitor& visit) {
   SqliteStatement& statement = query.host ? hostPoints_ : classPoints_;
   StatementUse use(statement);
   use->bindText(1, query.className);
@@ -137,7 +123,20 @@ std::vector<HostPoint> SqliteReader::hostPoints(const PointQuery& query) {
   use->bindInteger(3, query.fromMs);
   use->bindInteger(4, query.toMs);
   if (query.label) use->bindText(5, *query.label);
-  return points(statement);
+  std::vector<std::int32_t> roundTrips;
+  HostPointView point;
+  while (use->step()) {
+    point.host = use->columnTextView(0);
+    point.echoes = use->columnSize(1);
+    point.lost = use->columnSize(2);
+    roundTrips.clear();
+    appendRoundTrips(roundTrips, use->columnBytesView(3));
+    point.roundTrips = roundTrips;
+    point.label = use->columnIsNull(4) ? std::nullopt
+                                       : std::optional<std::string_view>(use->columnTextView(4));
+    point.measuredAtMs = use->columnInteger(5);
+    visit(point);
+  }
 }
 
 void SqliteReader::check() {

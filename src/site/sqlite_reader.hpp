@@ -24,7 +24,7 @@ class SqliteReader {
                                      std::size_t limit);
   std::size_t runCount(const RunFilter& filter);
   std::vector<RunSummary> classHistory(std::string_view handle, std::size_t limit);
-  std::vector<HostPoint> hostPoints(const PointQuery& query);
+  void visitHostPoints(const PointQuery& query, const HostPointVisitor& visit);
   void check();
 
  private:

@@ -83,6 +83,13 @@ std::string_view SqliteStatement::columnBytesView(int column) const {
                           : std::string_view();
 }
 
+std::string_view SqliteStatement::columnTextView(int column) const {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
+  const int length = sqlite3_column_bytes(statement_, column);
+  return text != nullptr ? std::string_view(text, static_cast<std::size_t>(length))
+                         : std::string_view();
+}
+
 bool SqliteStatement::columnIsNull(int column) const {
   return sqlite3_column_type(statement_, column) == SQLITE_NULL;
 }

@@ -43,8 +43,9 @@ class SqliteStatement {
   // Columns count from 0.
   std::string columnText(int column) const;
   std::string columnBytes(int column) const;
-  // Valid until the next step or reset: for bytes decoded at once.
+  // Valid until the next step or reset: for values used at once.
   std::string_view columnBytesView(int column) const;
+  std::string_view columnTextView(int column) const;
   bool columnIsNull(int column) const;
   std::int64_t columnInteger(int column) const;
   std::size_t columnSize(int column) const;

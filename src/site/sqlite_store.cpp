@@ -48,8 +48,8 @@ class SqliteStore final : public Store {
     return readers_.lease()->classHistory(handle, limit);
   }
 
-  std::vector<HostPoint> hostPoints(const PointQuery& query) override {
-    return readers_.lease()->hostPoints(query);
+  void visitHostPoints(const PointQuery& query, const HostPointVisitor& visit) override {
+    readers_.lease()->visitHostPoints(query, visit);
   }
 
   void check() override { readers_.lease()->check(); }

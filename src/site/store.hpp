@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,19 @@ struct HostPoint {
 
   bool operator==(const HostPoint&) const = default;
 };
+
+// A host point as the store reads it, valid during the call it is passed
+// to: a year of a host's runs is read without a copy of each.
+struct HostPointView {
+  std::string_view host;
+  std::optional<std::string_view> label;
+  std::int64_t measuredAtMs = 0;
+  std::size_t echoes = 0;
+  std::size_t lost = 0;
+  std::span<const std::int32_t> roundTrips;
+};
+
+using HostPointVisitor = std::function<void(const HostPointView&)>;
 
 // Which summaries to read: one class's, measured in [fromMs, toMs).
 struct PointQuery {
@@ -125,10 +139,12 @@ class Store {
   // that run itself, oldest first; empty for an unknown handle.
   virtual std::vector<RunSummary> classHistory(std::string_view handle, std::size_t limit) = 0;
 
-  // The host summaries that `query` selects, by measured time, oldest
-  // first; runs measured at the same moment in the order they were stored,
-  // and a run's hosts by name.
-  virtual std::vector<HostPoint> hostPoints(const PointQuery& query) = 0;
+  // Calls `visit` with each host summary that `query` selects, by measured
+  // time, oldest first; runs measured at the same moment in the order they
+  // were stored, and a run's hosts by name.
+  virtual void visitHostPoints(const PointQuery& query, const HostPointVisitor& visit) = 0;
+  // The same, gathered.
+  std::vector<HostPoint> hostPoints(const PointQuery& query);
 
   // Deletes up to `limit` of the runs received before `cutoffMs`, oldest
   // first, with their host summaries, in one transaction; how many runs it

@@ -17,19 +17,22 @@ std::size_t failureIndex(const char* text) {
   return failure::all.size();
 }
 
-}  // namespace
-
-double medianOfSorted(std::span<const std::int32_t> sorted) {
+// Over a non-empty sorted sequence.
+double medianOfSorted(const std::vector<std::int32_t>& sorted) {
   const std::size_t middle = sorted.size() / 2;
   if (sorted.size() % 2 == 1) return sorted[middle];
   return (static_cast<double>(sorted[middle - 1]) + sorted[middle]) / 2.0;
 }
 
-std::int32_t nearestRank(std::span<const std::int32_t> sorted, unsigned percent) {
-  // ceil(percent * n / 100) in whole numbers, which a double could round;
-  // never below the first rank.
-  const std::size_t rank = std::max<std::size_t>(1, (percent * sorted.size() + 99) / 100);
-  return sorted[rank - 1];
+std::int32_t nearestRank(const std::vector<std::int32_t>& sorted, unsigned percent) {
+  return sorted[nearestRankPosition(sorted.size(), percent) - 1];
+}
+
+}  // namespace
+
+std::size_t nearestRankPosition(std::size_t count, unsigned percent) {
+  // ceil(percent * n / 100) in whole numbers, which a double could round.
+  return std::max<std::size_t>(1, (percent * count + 99) / 100);
 }
 
 HostFigures hostFigures(std::span<const EchoSample> samples) {

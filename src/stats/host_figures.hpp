@@ -49,11 +49,10 @@ struct HostFigures {
 
 HostFigures hostFigures(std::span<const EchoSample> samples);
 
-// The median and nearest-rank percentile as hostFigures defines them, over
-// round trips already in ascending order (not empty): for figures pooled
-// from the samples of many runs.
-double medianOfSorted(std::span<const std::int32_t> sorted);
-std::int32_t nearestRank(std::span<const std::int32_t> sorted, unsigned percent);
+// Where the nearest-rank percentile lies among `count` values (not 0) in
+// ascending order: the 1-based position ceil(percent / 100 x count), never
+// below 1. For figures pooled from the samples of many runs.
+std::size_t nearestRankPosition(std::size_t count, unsigned percent);
 
 // The median of every successful round trip of a run, all hosts together:
 // the one number a run's trend is drawn from. None without any.

@@ -513,7 +513,8 @@ class FailingStore final : public zelvor::site::Store {
   std::vector<zelvor::site::RunSummary> classHistory(std::string_view, std::size_t) override {
     fail();
   }
-  std::vector<zelvor::site::HostPoint> hostPoints(const zelvor::site::PointQuery&) override {
+  void visitHostPoints(const zelvor::site::PointQuery&,
+                       const zelvor::site::HostPointVisitor&) override {
     fail();
   }
   std::size_t deleteRunsBefore(std::int64_t, std::size_t) override { fail(); }

@@ -44,6 +44,26 @@ HostPoint pointOf(std::int64_t at, Trips roundTrips, std::size_t lost = 0, Label
   return {{std::move(host), echoes, lost, std::move(roundTrips)}, std::move(label), at};
 }
 
+zelvor::site::HistoryBuilder builderOf(const std::vector<HostPoint>& points,
+                                       const HistoryWindow& window = zeroWindow) {
+  zelvor::site::HistoryBuilder builder(window);
+  for (const HostPoint& point : points) {
+    zelvor::site::HostPointView view;
+    view.host = point.summary.host;
+    if (point.label) view.label = *point.label;
+    view.measuredAtMs = point.measuredAtMs;
+    view.echoes = point.summary.echoes;
+    view.lost = point.summary.lost;
+    view.roundTrips = point.summary.roundTrips;
+    builder.add(view);
+  }
+  return builder;
+}
+
+std::vector<HistorySeries> seriesOf(const std::vector<HostPoint>& points) {
+  return builderOf(points).byHostAndLabel();
+}
+
 TEST(HostSummaries, OnePerHostInFirstOrderWithSortedTripsAndLosses) {
   struct Case {
     const char* report;
@@ -143,7 +163,7 @@ TEST(HistoryBuckets, EdgesBelongToTheBucketTheyStartAndOutsideIsLeftOut) {
       pointOf(w, {4}),        pointOf(5 * w + 7, {5}), pointOf(3 * hour - 1, {6}),
       pointOf(3 * hour, {7}),
   };
-  const auto series = zelvor::site::seriesByHostAndLabel(points, zeroWindow);
+  const auto series = seriesOf(points);
   ASSERT_EQ(series.size(), 1u);
   ASSERT_EQ(series[0].buckets.size(), zelvor::site::bucketCount);
   std::vector<std::pair<std::size_t, std::size_t>> filled;
@@ -160,6 +180,12 @@ TEST(HistoryBuckets, EdgesBelongToTheBucketTheyStartAndOutsideIsLeftOut) {
   EXPECT_EQ(series[0].overall.median, 4.0);
 }
 
+Trips hundredDownToOne() {
+  Trips trips;
+  for (std::int32_t rtt = 100; rtt >= 1; --rtt) trips.push_back(rtt);
+  return trips;
+}
+
 TEST(HistoryBuckets, PercentilesArePooledExactlyOverEveryRunOfTheBucket) {
   struct Case {
     std::vector<HostPoint> points;
@@ -174,9 +200,13 @@ TEST(HistoryBuckets, PercentilesArePooledExactlyOverEveryRunOfTheBucket) {
       // Below 20 answers, no p95; losses count as sent, not received.
       {{pointOf(10, {5, 1}, 2), pointOf(20, {3})}, {2, 5, 2, 1, 1, 3.0, 5, 5, std::nullopt}},
       {{pointOf(10, {}, 3)}, {1, 3, 3, {}, {}, {}, {}, {}, {}}},
+      // Spread far wider than their number: sorted rather than counted.
+      {{pointOf(10, {2'000'000'000, -5, 7})},
+       {1, 3, 0, -5, -5, 7.0, 2'000'000'000, 2'000'000'000, std::nullopt}},
+      {{pointOf(10, hundredDownToOne())}, {1, 100, 0, 10, 25, 50.5, 75, 90, 95}},
   };
   for (const Case& c : cases) {
-    const auto series = zelvor::site::seriesByHostAndLabel(c.points, zeroWindow);
+    const auto series = seriesOf(c.points);
     ASSERT_EQ(series.size(), 1u);
     EXPECT_EQ(series[0].buckets[0].figures, c.figures);
     EXPECT_EQ(series[0].overall, c.figures);
@@ -190,13 +220,12 @@ TEST(HistorySeries, ALineEachLabelAndEachHostInTheirOrders) {
       pointOf(14, {9}, 0, "b", "fast"),
   };
   std::vector<std::pair<std::string, Label>> keys;
-  for (const HistorySeries& s : zelvor::site::seriesByHostAndLabel(points, zeroWindow))
-    keys.emplace_back(s.host, s.label);
+  for (const HistorySeries& s : seriesOf(points)) keys.emplace_back(s.host, s.label);
   const std::vector<std::pair<std::string, Label>> byHostAndLabel{
       {"dead", {}}, {"fast", {}}, {"fast", "a"}, {"fast", "b"}, {"slow", "b"}};
   EXPECT_EQ(keys, byHostAndLabel);
 
-  const auto view = zelvor::site::classView("C", points, zeroWindow);
+  const auto view = zelvor::site::classView("C", builderOf(points));
   keys.clear();
   for (const HistorySeries& s : view.hosts) keys.emplace_back(s.host, s.label);
   const std::vector<std::pair<std::string, Label>> byMedian{
@@ -215,7 +244,7 @@ HistorySeries stepSeries() {
   const std::int64_t w = zeroWindow.bucketMs;
   const std::vector<HostPoint> points{pointOf(0, {10}), pointOf(w, {20}, 1), pointOf(2 * w, {}, 2),
                                       pointOf(3 * w, {10})};
-  return zelvor::site::seriesByHostAndLabel(points, zeroWindow).at(0);
+  return seriesOf(points).at(0);
 }
 
 std::string pathOf(const std::string& svg, const std::string& cssClass) {
@@ -257,8 +286,8 @@ TEST(HistoryPages, ChartPerLabelLinksEscapedAndTablesPerLabel) {
                                       pointOf(11, {6}, 0, "lab-1", "h&1"),
                                       pointOf(12, {7}, 1, "lab-1", "<b>")};
   const auto history = zelvor::site::historyView(
-      "C<1>", "h&1", std::nullopt, std::vector<HostPoint>(points.begin(), points.begin() + 2),
-      zeroWindow);
+      "C<1>", "h&1", std::nullopt,
+      builderOf(std::vector<HostPoint>(points.begin(), points.begin() + 2)));
   const std::string page = zelvor::site::historyPage(history);
   EXPECT_NE(page.find("<h1>History of <span class=\"class-name\">h&amp;1</span></h1>"),
             std::string::npos);
@@ -283,7 +312,7 @@ TEST(HistoryPages, ChartPerLabelLinksEscapedAndTablesPerLabel) {
   EXPECT_EQ(page.find("<b>"), std::string::npos);
 
   const std::string overview =
-      zelvor::site::classPage(zelvor::site::classView("C<1>", points, zeroWindow));
+      zelvor::site::classPage(zelvor::site::classView("C<1>", builderOf(points)));
   EXPECT_NE(overview.find("<h2>Unlabelled runs</h2>"), std::string::npos);
   EXPECT_NE(overview.find("<h2>Label <span class=\"series-label\">lab-1</span></h2>"),
             std::string::npos);
@@ -302,7 +331,7 @@ TEST(HistoryJson, BucketsWithRunsAndTheirExactFigures) {
   const std::int64_t w = zeroWindow.bucketMs;
   const std::vector<HostPoint> points{pointOf(w + 5, {12, 10}, 1, "x")};
   const std::string json =
-      zelvor::site::historyJson(zelvor::site::historyView("C", "h", "x", points, zeroWindow));
+      zelvor::site::historyJson(zelvor::site::historyView("C", "h", "x", builderOf(points)));
   EXPECT_EQ(json,
             "{\"class\":\"C\",\"host\":\"h\",\"label\":\"x\",\"range\":\"3h\",\"start_ms\":0,"
             "\"end_ms\":10800000,\"bucket_ms\":36000,\"series\":[{\"label\":\"x\",\"overall\":{"
@@ -311,8 +340,8 @@ TEST(HistoryJson, BucketsWithRunsAndTheirExactFigures) {
             "\"p95_ms\":null},\"buckets\":[{\"start_ms\":36000,\"runs\":1,\"sent\":3,"
             "\"received\":2,\"loss_percent\":33.333333333333336,\"p10_ms\":10,\"p25_ms\":10,"
             "\"median_ms\":11.0,\"p75_ms\":12,\"p90_ms\":12,\"p95_ms\":null}]}]}\n");
-  const auto document = nlohmann::json::parse(
-      zelvor::site::classJson(zelvor::site::classView("C", std::vector<HostPoint>{}, zeroWindow)));
+  const auto document =
+      nlohmann::json::parse(zelvor::site::classJson(zelvor::site::classView("C", builderOf({}))));
   EXPECT_EQ(document.dump(),
             "{\"bucket_ms\":36000,\"class\":\"C\",\"end_ms\":10800000,\"hosts\":[],\"labels\":[],"
             "\"range\":\"3h\",\"start_ms\":0}");

@@ -20,7 +20,7 @@ namespace {
 
 constexpr double width = 640;
 constexpr double height = 250;
-constexpr double plotLeft = 52;
+constexpr double plotLeft = 60;
 constexpr double plotRight = 628;
 constexpr double plotTop = 10;
 constexpr double plotBottom = 214;
@@ -114,9 +114,15 @@ void appendFrame(std::string& svg, const Axis& axis, const HistoryWindow& window
     appendNumber(svg, y + 4);
     svg += "\">";
     stats::appendWhole(svg, std::llround(value));
-    if (i + 1 == axis.tickCount()) svg += " ms";
     svg += "</text>\n";
   }
+  // The unit once, inside the plot's top corner: beside the top tick it
+  // would need a margin that a phone's larger text overflows.
+  svg += "<text class=\"tick tick-unit\" x=\"";
+  appendNumber(svg, plotLeft + 4);
+  svg += "\" y=\"";
+  appendNumber(svg, plotTop + 12);
+  svg += "\">ms</text>\n";
   const std::int64_t step = tickStepMs(window.range);
   for (std::int64_t at = (window.startMs / step + 1) * step; at < window.endMs; at += step) {
     const double x = plot.x(at);

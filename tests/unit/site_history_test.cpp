@@ -265,15 +265,15 @@ TEST(HistoryChart, StepsColouredByLossBandsAndGapsExactly) {
   EXPECT_NE(svg.find("viewBox=\"0 0 640.0 250.0\" width=\"100%\""), std::string::npos);
   EXPECT_NE(svg.find("aria-label=\"Round trips to h&lt;1&gt; over time, in milliseconds\""),
             std::string::npos);
-  // Buckets are 1.92 units wide from x = 52; 10 ms is at y 112, 20 ms at 10.
-  EXPECT_EQ(pathOf(svg, "median-line loss-none"), "M52.0 112.0H53.9V10.0M57.8 112.0H59.7");
+  // Buckets are 568 / 300 units wide from x = 60; 10 ms is at y 112, 20 ms at 10.
+  EXPECT_EQ(pathOf(svg, "median-line loss-none"), "M60.0 112.0H61.9V10.0M65.7 112.0H67.6");
   EXPECT_EQ(pathOf(svg, "median-line loss-low"), "(none)");
   EXPECT_EQ(pathOf(svg, "median-line loss-high"), "(none)");
-  EXPECT_EQ(pathOf(svg, "median-line loss-severe"), "M53.9 10.0H55.8");
+  EXPECT_EQ(pathOf(svg, "median-line loss-severe"), "M61.9 10.0H63.8");
   EXPECT_EQ(pathOf(svg, "band-outer"),
-            "M52.0 112.0L53.9 112.0L53.9 10.0L55.8 10.0L55.8 10.0L53.9 10.0L53.9 112.0L52.0 112.0Z"
-            "M57.8 112.0L59.7 112.0L59.7 112.0L57.8 112.0Z");
-  EXPECT_EQ(pathOf(svg, "no-answer"), "M55.8 215.0H57.8v5H55.8Z");
+            "M60.0 112.0L61.9 112.0L61.9 10.0L63.8 10.0L63.8 10.0L61.9 10.0L61.9 112.0L60.0 112.0Z"
+            "M65.7 112.0L67.6 112.0L67.6 112.0L65.7 112.0Z");
+  EXPECT_EQ(pathOf(svg, "no-answer"), "M63.8 215.0H65.7v5H63.8Z");
   // Time ticks every half hour, five inside the range.
   for (const char* tick : {">00:30<", ">01:00<", ">01:30<", ">02:00<", ">02:30<"})
     EXPECT_NE(svg.find(tick), std::string::npos) << tick;

@@ -10,8 +10,10 @@ log and chromedriver's go to DIR.
 
 import argparse
 import csv
+import datetime
 import io
 import json
+import math
 import os
 import sys
 
@@ -106,8 +108,12 @@ def results_page(site, browser):
                  [f"/zelvor?handle={handle}"], "the trend of a class's first run")
 
     links = browser.driver.find_elements("css selector", "nav.downloads a")
-    expect_equal([link.text for link in links], ["Download JSON", "Download CSV", "All runs"],
+    expect_equal([link.text for link in links],
+                 ["Download JSON", "Download CSV", "Class overview", "All runs"],
                  "the download links")
+    expect_equal(browser.attributes("table.figures th.host a", "href")[:2],
+                 ["/history?class=Office%20uplink&host=fast.example",
+                  "/history?class=Office%20uplink&host=mid.example"], "the hosts' history links")
     status, body = site.fetch(links[0].get_attribute("href"))
     expect_equal(status, 200, "the status of the JSON link")
     document = json.loads(body)
@@ -215,6 +221,111 @@ def trend_and_index(site, browser):
     browser.expect_no_sideways_scroll(390, "the last index page")
     browser.expect_no_console_errors("the index's pages")
 
+# --- history_pages ------------------------------------------------------------
+
+# (minutes before now, label): five runs of two hosts, fast.example answering
+# 10 and 12 ms, slow.example 100 ms and one loss, every run.
+HISTORY_RUNS = [(100, None), (90, "branch-2"), (80, None), (70, "branch-2"), (60, None)]
+
+
+def history_samples(index):
+    """The same figures in another order or failure each run: the site takes a
+    report identical to a recent one for that run posted again."""
+    fast = [("fast.example", 10), ("fast.example", 12)]
+    slow = [("slow.example", 100), ("slow.example", ("TIMEOUT", "UNREACHABLE")[index // 4])]
+    return (fast if index % 2 else fast[::-1]) + (slow if index // 2 % 2 else slow[::-1])
+# Worked out by hand: fast before slow by median; nothing has the 20 answers
+# a p95 needs.
+CLASS_TABLES = {
+    "Unlabelled runs": [["fast.example", "3", "0.0", "11.0", NO_FIGURE],
+                        ["slow.example", "3", "50.0", "100.0", NO_FIGURE]],
+    "Label branch-2": [["fast.example", "2", "0.0", "11.0", NO_FIGURE],
+                       ["slow.example", "2", "50.0", "100.0", NO_FIGURE]],
+}
+
+
+def history_pages(site, browser):
+    now = datetime.datetime.now(datetime.timezone.utc)
+    handles = []
+    for index, (minutes, label) in enumerate(HISTORY_RUNS):
+        at = (now - datetime.timedelta(minutes=minutes)).strftime("%Y-%m-%dT%H:%M:%SZ")
+        query = f"measured_at={at}" + (f"&label={label}" if label else "")
+        status, handle = site.fetch(f"zelvor?{query}",
+                                    data=report("Office uplink", history_samples(index)).encode())
+        expect_equal(status, 200, f"the status of posting the run {minutes} minutes back")
+        handles.append(handle)
+
+    browser.open(f"zelvor?handle={handles[-1]}")
+    browser.driver.find_element("css selector", "table.figures th.host a").click()
+    expect_equal(browser.driver.current_url,
+                 f"{site.base}history?class=Office%20uplink&host=fast.example",
+                 "the address a host's link leads to")
+    expect_equal(browser.texts("h1"), ["History of fast.example"], "the history's heading")
+    expect_equal(browser.count("svg.history-chart"), 2, "charts, one a label")
+    expect_equal(browser.texts("figure.history figcaption"),
+                 ["unlabelled: 3 runs · loss 0.0 % · median 11.0 ms · p95 "
+                  f"{NO_FIGURE} ms",
+                  "branch-2: 2 runs · loss 0.0 % · median 11.0 ms · p95 "
+                  f"{NO_FIGURE} ms"], "the charts' captions")
+    expect_equal(browser.texts("nav.ranges a"), ["3h", "30h", "10d", "360d"], "the ranges")
+    expect_equal(browser.texts("nav.ranges a[aria-current=page]"), ["30h"], "the range shown")
+    expect_equal(browser.count("svg.history-chart path.median-line.loss-none"), 2,
+                 "the median lines without loss")
+    expect_equal(browser.count("svg.history-chart path.band-outer"), 2, "the 10-90 bands")
+    status, body = site.fetch(browser.attributes("nav.downloads a", "href")[0])
+    expect_equal(status, 200, "the status of the history's JSON")
+    series = json.loads(body)["series"]
+    expect_equal([(s["label"], s["overall"]["runs"], s["overall"]["median_ms"]) for s in series],
+                 [(None, 3, 11.0), ("branch-2", 2, 11.0)], "the history JSON's series")
+    browser.expect_no_console_errors("the history page")
+    for width in (390, 1280):
+        browser.expect_no_sideways_scroll(width, "the history page")
+        browser.screenshot(width, f"history-{width}.png")
+
+    # A day of a wavering host, with a gap and losses of every level: the
+    # picture in the README.
+    for k in range(60):
+        if 30 <= k < 36:
+            continue
+        at = (now - datetime.timedelta(minutes=29 * 60 - k * 29)).strftime("%Y-%m-%dT%H:%M:%SZ")
+        lost = 6 if k % 17 == 16 else 3 if k % 11 == 10 else 1 if k % 7 == 6 else 0
+        base = 24 + round(8 * math.sin(k / 6))
+        samples = [("wave.example", base + (k * 7 + i * 5) % 9) for i in range(20 - lost)]
+        samples += [("wave.example", "TIMEOUT")] * lost
+        status, _ = site.fetch(f"zelvor?measured_at={at}", data=report("Wave", samples).encode())
+        expect_equal(status, 200, f"the status of posting the wave's run {k}")
+    browser.open("history?class=Wave&host=wave.example")
+    expect_equal(browser.count("svg.history-chart"), 1, "the wave's charts")
+    expect_equal([browser.count(f"svg.history-chart path.median-line.loss-{level}")
+                  for level in ("none", "low", "high", "severe")], [1, 1, 1, 1],
+                 "the wave's median lines, one a loss level")
+    for width in (390, 1280):
+        browser.expect_no_sideways_scroll(width, "the wave's history")
+        browser.screenshot(width, f"history-wave-{width}.png")
+    browser.open("history?class=Office%20uplink&host=fast.example")
+
+    browser.driver.find_element("css selector", "nav.ranges a[href$='range=3h']").click()
+    expect_equal(browser.texts("nav.ranges a[aria-current=page]"), ["3h"], "the range chosen")
+    expect_equal(browser.count("svg.history-chart"), 2, "charts over three hours")
+
+    browser.open("class?name=Office%20uplink")
+    expect_equal(browser.texts("h1"), ["Class Office uplink"], "the class page's heading")
+    expect_equal(browser.count("svg.class-chart path.host-line"), 2, "the class chart's lines")
+    expect_equal(browser.texts("ul.host-keys a"), ["fast.example", "slow.example"],
+                 "the class chart's hosts")
+    expect_equal(browser.texts("main h2"), list(CLASS_TABLES), "the tables' headings")
+    tables = browser.script(
+        "return [...document.querySelectorAll('table.figures')].map(t => "
+        "[...t.querySelectorAll('tbody tr')].map(r => [...r.children].map(c => c.textContent)))")
+    expect_equal(tables, list(CLASS_TABLES.values()), "the tables' rows")
+    expect_equal(browser.attributes("table.figures th.host a", "href")[-1],
+                 "/history?class=Office%20uplink&host=slow.example&label=branch-2&range=30h",
+                 "a labelled row's history link")
+    browser.expect_no_console_errors("the class page")
+    for width in (390, 1280):
+        browser.expect_no_sideways_scroll(width, "the class page")
+        browser.screenshot(width, f"class-{width}.png")
+
 # --- hostile_names ----------------------------------------------------------
 
 SCRIPT_NAME = "<script>document.title='pwned'</script>"
@@ -275,7 +386,7 @@ def hostile_names(site, browser):
 
 
 CASES = {"results_page": results_page, "trend_and_index": trend_and_index,
-         "hostile_names": hostile_names}
+         "history_pages": history_pages, "hostile_names": hostile_names}
 
 
 def parse_options(arguments):

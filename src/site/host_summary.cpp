@@ -8,12 +8,6 @@
 
 namespace zelvor::site {
 
-namespace {
-
-constexpr char unevenText[] = "The stored round trips are not a whole number of values";
-
-}  // namespace
-
 std::vector<HostSummary> hostSummaries(const ServerClass& measured) {
   std::vector<HostSummary> summaries;
   std::unordered_map<std::string_view, std::size_t> indexOf;
@@ -35,31 +29,106 @@ std::vector<HostSummary> hostSummaries(const ServerClass& measured) {
   return summaries;
 }
 
-std::string packRoundTrips(std::span<const std::int32_t> roundTrips) {
+namespace {
+
+constexpr char unevenText[] = "The stored host summaries end before their last value";
+
+// Seven bits a byte, low first, the top bit set on every byte but the last:
+// counts and the steps between sorted round trips take a byte or two.
+void appendVarint(std::string& bytes, std::uint32_t value) {
+  while (value >= 0x80) {
+    bytes += static_cast<char>((value & 0x7F) | 0x80);
+    value >>= 7;
+  }
+  bytes += static_cast<char>(value);
+}
+
+// Small magnitudes of either sign to small numbers: 0, -1, 1, -2 ... as 0,
+// 1, 2, 3 ...
+std::uint32_t zigzag(std::int32_t value) {
+  return (static_cast<std::uint32_t>(value) << 1) ^ static_cast<std::uint32_t>(value >> 31);
+}
+
+std::int32_t unzigzag(std::uint32_t value) {
+  return static_cast<std::int32_t>((value >> 1) ^ (~(value & 1) + 1));
+}
+
+// Reads the packed bytes front to back; every read is checked against the end.
+class PackedReader {
+ public:
+  explicit PackedReader(std::string_view bytes) : bytes_(bytes) {}
+
+  bool done() const { return at_ == bytes_.size(); }
+
+  std::uint32_t varint() {
+    std::uint32_t value = 0;
+    for (int shift = 0; shift < 35; shift += 7) {
+      if (at_ == bytes_.size()) throw kelvo::Failure(unevenText);
+      const auto byte = static_cast<unsigned char>(bytes_[at_++]);
+      value |= static_cast<std::uint32_t>(byte & 0x7F) << shift;
+      if ((byte & 0x80) == 0) return value;
+    }
+    throw kelvo::Failure(unevenText);
+  }
+
+  std::string_view take(std::size_t length) {
+    if (bytes_.size() - at_ < length) throw kelvo::Failure(unevenText);
+    const std::string_view field = bytes_.substr(at_, length);
+    at_ += length;
+    return field;
+  }
+
+ private:
+  std::string_view bytes_;
+  std::size_t at_ = 0;
+};
+
+}  // namespace
+
+std::string packHostSummaries(std::span<const HostSummary> hosts) {
   std::string bytes;
-  bytes.reserve(roundTrips.size() * 4);
-  for (const std::int32_t rtt : roundTrips) {
-    const auto value = static_cast<std::uint32_t>(rtt);
-    for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>((value >> shift) & 0xFF);
+  std::size_t size = 0;
+  for (const HostSummary& host : hosts) size += 8 + host.host.size() + 2 * host.roundTrips.size();
+  bytes.reserve(size);
+  for (const HostSummary& host : hosts) {
+    appendVarint(bytes, static_cast<std::uint32_t>(host.host.size()));
+    bytes += host.host;
+    appendVarint(bytes, static_cast<std::uint32_t>(host.echoes));
+    appendVarint(bytes, static_cast<std::uint32_t>(host.lost));
+    appendVarint(bytes, static_cast<std::uint32_t>(host.roundTrips.size()));
+    std::int32_t previous = 0;
+    for (std::size_t i = 0; i < host.roundTrips.size(); ++i) {
+      const std::int32_t rtt = host.roundTrips[i];
+      // Ascending: each step is a whole number up to 2^32 - 1.
+      appendVarint(bytes,
+                   i == 0 ? zigzag(rtt)
+                          : static_cast<std::uint32_t>(static_cast<std::int64_t>(rtt) - previous));
+      previous = rtt;
+    }
   }
   return bytes;
 }
 
-void appendRoundTrips(std::vector<std::int32_t>& out, std::string_view bytes) {
-  if (bytes.size() % 4 != 0) throw kelvo::Failure(unevenText);
-  out.reserve(out.size() + bytes.size() / 4);
-  for (std::size_t at = 0; at < bytes.size(); at += 4) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i)
-      value |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
-    out.push_back(static_cast<std::int32_t>(value));
-  }
-}
-
-std::vector<std::int32_t> unpackRoundTrips(std::string_view bytes) {
+void visitPackedHosts(std::string_view packed, const std::optional<std::string>& host,
+                      const PackedHostVisitor& visit) {
+  PackedReader reader(packed);
   std::vector<std::int32_t> roundTrips;
-  appendRoundTrips(roundTrips, bytes);
-  return roundTrips;
+  while (!reader.done()) {
+    const std::string_view name = reader.take(reader.varint());
+    const std::size_t echoes = reader.varint();
+    const std::size_t lost = reader.varint();
+    const std::size_t count = reader.varint();
+    const bool wanted = !host || name == *host;
+    roundTrips.clear();
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint32_t step = reader.varint();
+      if (!wanted) continue;
+      value = i == 0 ? static_cast<std::uint32_t>(unzigzag(step)) : value + step;
+      roundTrips.push_back(static_cast<std::int32_t>(value));
+    }
+    if (wanted) visit(name, echoes, lost, roundTrips);
+  }
 }
 
 std::vector<HostPoint> Store::hostPoints(const PointQuery& query) {

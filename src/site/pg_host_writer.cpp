@@ -8,18 +8,14 @@ void insertPgHosts(PgConnection& connection, const char* statement, std::int64_t
                    std::string_view className, const std::optional<std::string>& label,
                    std::int64_t measuredAtMs, std::span<const HostSummary> hosts,
                    std::string_view what) {
-  for (const HostSummary& host : hosts)
-    connection.run(statement,
-                   PgParams()
-                       .integer(runId)
-                       .bytes(className)
-                       .optionalBytes(label)
-                       .bytes(host.host)
-                       .integer(measuredAtMs)
-                       .size(host.echoes)
-                       .size(host.lost)
-                       .bytes(packRoundTrips(host.roundTrips)),
-                   what);
+  connection.run(statement,
+                 PgParams()
+                     .bytes(className)
+                     .integer(measuredAtMs)
+                     .integer(runId)
+                     .optionalBytes(label)
+                     .bytes(packHostSummaries(hosts)),
+                 what);
 }
 
 }  // namespace zelvor::site

@@ -1,4 +1,4 @@
-// Writes a run's host summaries (the run_hosts table) on a PostgreSQL
+// Writes a run's host summaries (its row of run_hosts) on a PostgreSQL
 // connection, inside the transaction that writes or reads the run: the
 // store's post, and the schema step that summarises the runs stored before
 // the table was there. Both prepare the one statement below.
@@ -17,13 +17,12 @@
 namespace zelvor::site {
 
 inline constexpr char pgInsertHostSql[] =
-    "INSERT INTO run_hosts (run_id, class_name, label, host, measured_at_ms, echo_count,"
-    " lost_count, round_trips) VALUES ($1, $2, $3, $4, $5, $6, $7, $8)";
-inline const std::vector<PgType> pgInsertHostTypes{PgType::bigint, PgType::bytea,  PgType::text,
-                                                   PgType::bytea,  PgType::bigint, PgType::bigint,
-                                                   PgType::bigint, PgType::bytea};
+    "INSERT INTO run_hosts (class_name, measured_at_ms, run_id, label, hosts)"
+    " VALUES ($1, $2, $3, $4, $5)";
+inline const std::vector<PgType> pgInsertHostTypes{PgType::bytea, PgType::bigint, PgType::bigint,
+                                                   PgType::text, PgType::bytea};
 
-// Runs the statement prepared as `statement` once per host.
+// Runs the statement prepared as `statement` with the run's summaries.
 void insertPgHosts(PgConnection& connection, const char* statement, std::int64_t runId,
                    std::string_view className, const std::optional<std::string>& label,
                    std::int64_t measuredAtMs, std::span<const HostSummary> hosts,

@@ -44,22 +44,19 @@ UPDATE runs SET measured_at_ms = received_at_ms;
 ALTER TABLE runs ALTER COLUMN measured_at_ms SET NOT NULL;
 CREATE INDEX runs_by_label ON runs (label, id) WHERE label IS NOT NULL)";
 
-// Each run's hosts, summarised for the history: read by class and host (the
-// key), by class alone, and by run, which retention's cascade deletes
-// through.
+// Each run's hosts, summarised for the history in one value a run
+// (packHostSummaries): keyed by class and measured time, so that a range of
+// a class's history is one stretch of the index; by run for retention's
+// cascade.
 constexpr char hostSummaryTable[] = R"(
 CREATE TABLE run_hosts (
-  run_id bigint NOT NULL REFERENCES runs (id) ON DELETE CASCADE,
   class_name bytea NOT NULL,
-  label text,
-  host bytea NOT NULL,
   measured_at_ms bigint NOT NULL,
-  echo_count bigint NOT NULL,
-  lost_count bigint NOT NULL,
-  round_trips bytea NOT NULL,
-  PRIMARY KEY (class_name, host, measured_at_ms, run_id)
+  run_id bigint NOT NULL REFERENCES runs (id) ON DELETE CASCADE,
+  label text,
+  hosts bytea NOT NULL,
+  PRIMARY KEY (class_name, measured_at_ms, run_id)
 );
-CREATE INDEX run_hosts_by_class ON run_hosts (class_name, measured_at_ms);
 CREATE INDEX run_hosts_by_run ON run_hosts (run_id))";
 
 // The runs stored before run_hosts was there get their summaries from

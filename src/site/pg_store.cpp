@@ -78,18 +78,13 @@ const std::vector<PgStatement>& statements() {
        " ORDER BY class_name DESC, id DESC LIMIT $2"
        ") AS history ORDER BY id",
        {text, bigint}},
-      // By the run_hosts key (class, host, measured time, run); the class's
-      // runs by their own index. The label, when one is asked for, is
-      // checked row by row: a host seldom has more than a few.
+      // By the run_hosts key (class, measured time, run); the label, when
+      // one is asked for, is checked row by row, and the host, when one is,
+      // as each run's summaries are read.
       {"host_points",
-       "SELECT host, echo_count, lost_count, round_trips, label, measured_at_ms FROM run_hosts"
-       " WHERE class_name = $1 AND host = $2 AND measured_at_ms >= $3 AND measured_at_ms < $4"
-       " AND ($5::text IS NULL OR label = $5) ORDER BY measured_at_ms, run_id, host",
-       {bytea, bytea, bigint, bigint, text}},
-      {"class_points",
-       "SELECT host, echo_count, lost_count, round_trips, label, measured_at_ms FROM run_hosts"
+       "SELECT label, measured_at_ms, hosts FROM run_hosts"
        " WHERE class_name = $1 AND measured_at_ms >= $2 AND measured_at_ms < $3"
-       " AND ($4::text IS NULL OR label = $4) ORDER BY measured_at_ms, run_id, host",
+       " AND ($4::text IS NULL OR label = $4) ORDER BY measured_at_ms, run_id",
        {bytea, bigint, bigint, text}},
       {"check", "SELECT 1", {}},
       // Oldest first by the runs_by_age index. Several sites sweep at once:
@@ -124,20 +119,22 @@ std::vector<RunSummary> summaries(const PgResult& result) {
   return runs;
 }
 
-void visitPoints(const PgResult& result, const HostPointVisitor& visit) {
-  std::vector<std::int32_t> roundTrips;
+void visitPoints(const PgResult& result, const std::optional<std::string>& host,
+                 const HostPointVisitor& visit) {
   HostPointView point;
   for (std::size_t row = 0; row < result.rows(); ++row) {
-    point.host = result.bytesView(row, 0);
-    point.echoes = result.size(row, 1);
-    point.lost = result.size(row, 2);
-    roundTrips.clear();
-    appendRoundTrips(roundTrips, result.bytesView(row, 3));
-    point.roundTrips = roundTrips;
-    point.label = result.isNull(row, 4) ? std::nullopt
-                                        : std::optional<std::string_view>(result.bytesView(row, 4));
-    point.measuredAtMs = result.integer(row, 5);
-    visit(point);
+    point.label = result.isNull(row, 0) ? std::nullopt
+                                        : std::optional<std::string_view>(result.bytesView(row, 0));
+    point.measuredAtMs = result.integer(row, 1);
+    visitPackedHosts(result.bytesView(row, 2), host,
+                     [&](std::string_view name, std::size_t echoes, std::size_t lost,
+                         std::span<const std::int32_t> roundTrips) {
+                       point.host = name;
+                       point.echoes = echoes;
+                       point.lost = lost;
+                       point.roundTrips = roundTrips;
+                       visit(point);
+                     });
   }
 }
 
@@ -241,16 +238,7 @@ class PgStore final : public Store {
   void visitHostPoints(const PointQuery& query, const HostPointVisitor& visit) override {
     // Read whole before any is visited: a retry must not visit a row twice.
     const PgResult found = withConnection(true, [&](PgConnection& connection) {
-      if (query.host)
-        return connection.run("host_points",
-                              PgParams()
-                                  .bytes(query.className)
-                                  .bytes(*query.host)
-                                  .integer(query.fromMs)
-                                  .integer(query.toMs)
-                                  .optionalBytes(query.label),
-                              hostPointsText);
-      return connection.run("class_points",
+      return connection.run("host_points",
                             PgParams()
                                 .bytes(query.className)
                                 .integer(query.fromMs)
@@ -258,7 +246,7 @@ class PgStore final : public Store {
                                 .optionalBytes(query.label),
                             hostPointsText);
     });
-    visitPoints(found, visit);
+    visitPoints(found, query.host, visit);
   }
 
   void check() override {

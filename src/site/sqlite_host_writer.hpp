@@ -1,4 +1,4 @@
-// Writes a run's host summaries (the run_hosts table) on the connection
+// Writes a run's host summaries (its row of run_hosts) on the connection
 // that writes the run, inside its transaction: the run writer's, and the
 // schema step that summarises the runs stored before the table was there.
 #pragma once

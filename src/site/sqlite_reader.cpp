@@ -32,18 +32,13 @@ constexpr char classHistorySql[] =
     " WHERE given.handle = ?1 ORDER BY runs.id DESC LIMIT ?2"
     ") ORDER BY id";
 
-// By the run_hosts key (class, host, measured time, run), in key order; the
-// class's runs by their own index. Either way the label, when one is asked
-// for, is checked row by row: a host seldom has more than a few.
+// By the run_hosts key (class, measured time, run), in key order; the
+// label, when one is asked for, is checked row by row, and the host, when
+// one is, as each run's summaries are read.
 constexpr char hostPointsSql[] =
-    "SELECT host, echo_count, lost_count, round_trips, label, measured_at_ms FROM run_hosts"
-    " WHERE class_name = ?1 AND host = ?2 AND measured_at_ms >= ?3 AND measured_at_ms < ?4"
-    " AND (?5 IS NULL OR label = ?5) ORDER BY measured_at_ms, run_id, host";
-constexpr char classPointsSql[] =
-    "SELECT host, echo_count, lost_count, round_trips, label, measured_at_ms FROM run_hosts"
-    " INDEXED BY run_hosts_by_class"
-    " WHERE class_name = ?1 AND measured_at_ms >= ?3 AND measured_at_ms < ?4"
-    " AND (?5 IS NULL OR label = ?5) ORDER BY measured_at_ms, run_id, host";
+    "SELECT label, measured_at_ms, hosts FROM run_hosts"
+    " WHERE class_name = ?1 AND measured_at_ms >= ?2 AND measured_at_ms < ?3"
+    " AND (?4 IS NULL OR label = ?4) ORDER BY measured_at_ms, run_id";
 
 constexpr char checkSql[] = "SELECT id FROM runs LIMIT 1";
 
@@ -82,7 +77,6 @@ SqliteReader::SqliteReader(const std::string& path)
       runCount_(connection_, runCountSql, runCountText),
       classHistory_(connection_, classHistorySql, classHistoryText),
       hostPoints_(connection_, hostPointsSql, hostPointsText),
-      classPoints_(connection_, classPointsSql, hostPointsText),
       check_(connection_, checkSql, checkText) {}
 
 std::optional<StoredRun> SqliteReader::findRun(std::string_view handle) {
@@ -116,26 +110,25 @@ std::vector<RunSummary> SqliteReader::classHistory(std::string_view handle, std:
 }
 
 void SqliteReader::visitHostPoints(const PointQuery& query, const HostPointVisitor& visit) {
-  SqliteStatement& statement = query.host ? hostPoints_ : classPoints_;
-  StatementUse use(statement);
+  StatementUse use(hostPoints_);
   use->bindText(1, query.className);
-  if (query.host) use->bindText(2, *query.host);
-  use->bindInteger(3, query.fromMs);
-  use->bindInteger(4, query.toMs);
-  if (query.label) use->bindText(5, *query.label);
-  std::vector<std::int32_t> roundTrips;
+  use->bindInteger(2, query.fromMs);
+  use->bindInteger(3, query.toMs);
+  if (query.label) use->bindText(4, *query.label);
   HostPointView point;
   while (use->step()) {
-    point.host = use->columnTextView(0);
-    point.echoes = use->columnSize(1);
-    point.lost = use->columnSize(2);
-    roundTrips.clear();
-    appendRoundTrips(roundTrips, use->columnBytesView(3));
-    point.roundTrips = roundTrips;
-    point.label = use->columnIsNull(4) ? std::nullopt
-                                       : std::optional<std::string_view>(use->columnTextView(4));
-    point.measuredAtMs = use->columnInteger(5);
-    visit(point);
+    point.label = use->columnIsNull(0) ? std::nullopt
+                                       : std::optional<std::string_view>(use->columnTextView(0));
+    point.measuredAtMs = use->columnInteger(1);
+    visitPackedHosts(use->columnBytesView(2), query.host,
+                     [&](std::string_view host, std::size_t echoes, std::size_t lost,
+                         std::span<const std::int32_t> roundTrips) {
+                       point.host = host;
+                       point.echoes = echoes;
+                       point.lost = lost;
+                       point.roundTrips = roundTrips;
+                       visit(point);
+                     });
   }
 }
 

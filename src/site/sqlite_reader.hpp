@@ -35,7 +35,6 @@ class SqliteReader {
   SqliteStatement runCount_;
   SqliteStatement classHistory_;
   SqliteStatement hostPoints_;
-  SqliteStatement classPoints_;
   SqliteStatement check_;
 };
 

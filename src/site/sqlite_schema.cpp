@@ -53,22 +53,20 @@ ALTER TABLE runs ADD COLUMN measured_at_ms INTEGER;
 UPDATE runs SET measured_at_ms = received_at_ms;
 CREATE INDEX runs_by_label ON runs (label, id) WHERE label IS NOT NULL;)";
 
-// Each run's hosts, summarised for the history: read by class and host (the
-// key, so that a host's year of runs is one stretch of the table), by class
-// alone, and by run, which retention's cascade deletes through.
+// Each run's hosts, summarised for the history in one value a run
+// (packHostSummaries): keyed by class and measured time, so that a range of
+// a class's history is one stretch of the table, and a run's summary is
+// appended where the class's newest are; by run for retention's cascade.
+// A row a host would make a post write many rows in as many places.
 constexpr char hostSummaryTable[] = R"(
 CREATE TABLE run_hosts (
-  run_id INTEGER NOT NULL REFERENCES runs (id) ON DELETE CASCADE,
   class_name TEXT NOT NULL,
-  label TEXT,
-  host TEXT NOT NULL,
   measured_at_ms INTEGER NOT NULL,
-  echo_count INTEGER NOT NULL,
-  lost_count INTEGER NOT NULL,
-  round_trips BLOB NOT NULL,
-  PRIMARY KEY (class_name, host, measured_at_ms, run_id)
+  run_id INTEGER NOT NULL REFERENCES runs (id) ON DELETE CASCADE,
+  label TEXT,
+  hosts BLOB NOT NULL,
+  PRIMARY KEY (class_name, measured_at_ms, run_id)
 ) WITHOUT ROWID;
-CREATE INDEX run_hosts_by_class ON run_hosts (class_name, measured_at_ms);
 CREATE INDEX run_hosts_by_run ON run_hosts (run_id);)";
 
 // The runs stored before run_hosts was there get their summaries from

@@ -141,7 +141,7 @@ class Store {
 
   // Calls `visit` with each host summary that `query` selects, by measured
   // time, oldest first; runs measured at the same moment in the order they
-  // were stored, and a run's hosts by name.
+  // were stored, and a run's hosts in the order its report first names them.
   virtual void visitHostPoints(const PointQuery& query, const HostPointVisitor& visit) = 0;
   // The same, gathered.
   std::vector<HostPoint> hostPoints(const PointQuery& query);

@@ -81,23 +81,61 @@ TEST(HostSummaries, OnePerHostInFirstOrderWithSortedTripsAndLosses) {
     EXPECT_EQ(zelvor::site::hostSummaries(zelvor::parseReport(c.report)), c.summaries) << c.report;
 }
 
-TEST(RoundTripBytes, LittleEndianFourBytesEachBothWays) {
-  const Trips trips{0, 1, 256, -1, 2147483647, -2147483647 - 1};
-  const std::string bytes = zelvor::site::packRoundTrips(trips);
-  EXPECT_EQ(bytes, std::string("\0\0\0\0"
-                               "\1\0\0\0"
-                               "\0\1\0\0"
-                               "\xff\xff\xff\xff"
-                               "\xff\xff\xff\x7f"
-                               "\0\0\0\x80",
-                               24));
-  EXPECT_EQ(zelvor::site::unpackRoundTrips(bytes), trips);
-  EXPECT_EQ(zelvor::site::unpackRoundTrips(""), Trips{});
-  try {
-    zelvor::site::unpackRoundTrips(std::string("\1\0\0\0\2", 5));
-    FAIL() << "five bytes read as round trips";
-  } catch (const kelvo::Failure& text) {
-    EXPECT_EQ(text, "The stored round trips are not a whole number of values");
+// What visitPackedHosts gives back, as summaries.
+std::vector<HostSummary> unpacked(const std::string& bytes, std::optional<std::string> host = {}) {
+  std::vector<HostSummary> hosts;
+  zelvor::site::visitPackedHosts(bytes, host,
+                                 [&](std::string_view name, std::size_t echoes, std::size_t lost,
+                                     std::span<const std::int32_t> roundTrips) {
+                                   hosts.push_back({std::string(name), echoes, lost,
+                                                    Trips(roundTrips.begin(), roundTrips.end())});
+                                 });
+  return hosts;
+}
+
+TEST(PackedHostSummaries, VarintsAndStepsBothWaysAndOneHostAlone) {
+  const std::vector<HostSummary> hosts{
+      {"ab", 3, 1, {-1, 256}}, {"c", 1, 1, {}}, {"d", 2, 0, {-2147483647 - 1, 2147483647}}};
+  const std::string bytes = zelvor::site::packHostSummaries(hosts);
+  // -1 zigzags to 1, the step to 256 is 257 (0x81 0x02); the widest values
+  // take five bytes.
+  const std::string expected = std::string(
+                                   "\x02"
+                                   "ab"
+                                   "\x03\x01\x02"
+                                   "\x01"
+                                   "\x81\x02",
+                                   9) +
+                               std::string(
+                                   "\x01"
+                                   "c"
+                                   "\x01\x01\x00",
+                                   5) +
+                               std::string(
+                                   "\x01"
+                                   "d"
+                                   "\x02\x00\x02",
+                                   5) +
+                               "\xff\xff\xff\xff\x0f"
+                               "\xff\xff\xff\xff\x0f";
+  EXPECT_EQ(bytes, expected);
+  EXPECT_EQ(unpacked(bytes), hosts);
+  EXPECT_EQ(unpacked(bytes, "d"), std::vector<HostSummary>{hosts[2]});
+  EXPECT_EQ(unpacked(bytes, "a"), std::vector<HostSummary>{});
+  EXPECT_EQ(unpacked(""), std::vector<HostSummary>{});
+  // Cut inside a name, a count, a step; and a varint of six bytes.
+  for (const std::string& broken : {bytes.substr(0, 2), bytes.substr(0, 5), bytes.substr(0, 8),
+                                    bytes.substr(0, 20), bytes.substr(0, 28),
+                                    std::string("\x01"
+                                                "e"
+                                                "\xff\xff\xff\xff\xff\x01",
+                                                8)}) {
+    try {
+      unpacked(broken);
+      ADD_FAILURE() << broken.size() << " bytes read as summaries";
+    } catch (const kelvo::Failure& text) {
+      EXPECT_EQ(text, "The stored host summaries end before their last value") << broken.size();
+    }
   }
 }
 

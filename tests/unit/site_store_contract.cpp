@@ -375,7 +375,7 @@ TEST_P(StoreContract, HostSummariesAreReadByClassHostLabelAndMeasuredTime) {
       {{"A", "a", none, 101, 300}, {p2}},
       {{"A", "b", none, 0, 1000}, {p1b}},
       {{"A", "b", x, 0, 1000}, {}},
-      {{"A", none, none, 0, 200}, {p1a, p1b, p3}},
+      {{"A", none, none, 0, 200}, {p1b, p1a, p3}},
       {{"A", none, x, 0, 1000}, {p3, p2}},
       {{"B", none, none, 0, 1000}, {p4}},
       {{"B", "a", none, 150, 151}, {p4}},

@@ -45,19 +45,17 @@ ALTER TABLE runs ALTER COLUMN measured_at_ms SET NOT NULL;
 CREATE INDEX runs_by_label ON runs (label, id) WHERE label IS NOT NULL)";
 
 // Each run's hosts, summarised for the history in one value a run
-// (packHostSummaries): keyed by class and measured time, so that a range of
-// a class's history is one stretch of the index; by run for retention's
-// cascade.
+// (packHostSummaries), under the run's own id; found by class and measured
+// time through the index.
 constexpr char hostSummaryTable[] = R"(
 CREATE TABLE run_hosts (
+  run_id bigint PRIMARY KEY REFERENCES runs (id) ON DELETE CASCADE,
   class_name bytea NOT NULL,
   measured_at_ms bigint NOT NULL,
-  run_id bigint NOT NULL REFERENCES runs (id) ON DELETE CASCADE,
   label text,
-  hosts bytea NOT NULL,
-  PRIMARY KEY (class_name, measured_at_ms, run_id)
+  hosts bytea NOT NULL
 );
-CREATE INDEX run_hosts_by_run ON run_hosts (run_id))";
+CREATE INDEX run_hosts_by_class ON run_hosts (class_name, measured_at_ms, run_id))";
 
 // The runs stored before run_hosts was there get their summaries from
 // their reports, a batch at a time so that no more than a batch of reports

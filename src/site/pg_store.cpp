@@ -78,9 +78,9 @@ const std::vector<PgStatement>& statements() {
        " ORDER BY class_name DESC, id DESC LIMIT $2"
        ") AS history ORDER BY id",
        {text, bigint}},
-      // By the run_hosts key (class, measured time, run); the label, when
-      // one is asked for, is checked row by row, and the host, when one is,
-      // as each run's summaries are read.
+      // By the run_hosts_by_class index (class, measured time, run); the
+      // label, when one is asked for, is checked row by row, and the host,
+      // when one is, as each run's summaries are read.
       {"host_points",
        "SELECT label, measured_at_ms, hosts FROM run_hosts"
        " WHERE class_name = $1 AND measured_at_ms >= $2 AND measured_at_ms < $3"

@@ -32,9 +32,9 @@ constexpr char classHistorySql[] =
     " WHERE given.handle = ?1 ORDER BY runs.id DESC LIMIT ?2"
     ") ORDER BY id";
 
-// By the run_hosts key (class, measured time, run), in key order; the
-// label, when one is asked for, is checked row by row, and the host, when
-// one is, as each run's summaries are read.
+// By the run_hosts_by_class index (class, measured time, run), in its
+// order; the label, when one is asked for, is checked row by row, and the
+// host, when one is, as each run's summaries are read.
 constexpr char hostPointsSql[] =
     "SELECT label, measured_at_ms, hosts FROM run_hosts"
     " WHERE class_name = ?1 AND measured_at_ms >= ?2 AND measured_at_ms < ?3"

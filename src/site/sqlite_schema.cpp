@@ -54,20 +54,19 @@ UPDATE runs SET measured_at_ms = received_at_ms;
 CREATE INDEX runs_by_label ON runs (label, id) WHERE label IS NOT NULL;)";
 
 // Each run's hosts, summarised for the history in one value a run
-// (packHostSummaries): keyed by class and measured time, so that a range of
-// a class's history is one stretch of the table, and a run's summary is
-// appended where the class's newest are; by run for retention's cascade.
-// A row a host would make a post write many rows in as many places.
+// (packHostSummaries), under the run's own id, so that a post appends its
+// row; found by class and measured time through the index, whose entries
+// are small where a table keyed so would carry every value in its index
+// pages. A row a host would make a post write many rows in as many places.
 constexpr char hostSummaryTable[] = R"(
 CREATE TABLE run_hosts (
+  run_id INTEGER PRIMARY KEY REFERENCES runs (id) ON DELETE CASCADE,
   class_name TEXT NOT NULL,
   measured_at_ms INTEGER NOT NULL,
-  run_id INTEGER NOT NULL REFERENCES runs (id) ON DELETE CASCADE,
   label TEXT,
-  hosts BLOB NOT NULL,
-  PRIMARY KEY (class_name, measured_at_ms, run_id)
-) WITHOUT ROWID;
-CREATE INDEX run_hosts_by_run ON run_hosts (run_id);)";
+  hosts BLOB NOT NULL
+);
+CREATE INDEX run_hosts_by_class ON run_hosts (class_name, measured_at_ms);)";
 
 // The runs stored before run_hosts was there get their summaries from
 // their reports. A report that no longer reads (none should) leaves its run

@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
                 {},
                 i % 3 == 0 ? std::optional<std::string>("office") : std::nullopt,
                 at,
-                zelvor::site::hostSummaries(measured)};
+                zelvor::site::packHostSummaries(measured)};
             store->addRun(run);
           }
         } catch (const kelvo::Failure& failure) {

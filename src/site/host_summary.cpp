@@ -83,6 +83,24 @@ class PackedReader {
   std::size_t at_ = 0;
 };
 
+void appendHost(std::string& bytes, std::string_view host, std::size_t echoes, std::size_t lost,
+                std::span<const std::int32_t> roundTrips) {
+  appendVarint(bytes, static_cast<std::uint32_t>(host.size()));
+  bytes += host;
+  appendVarint(bytes, static_cast<std::uint32_t>(echoes));
+  appendVarint(bytes, static_cast<std::uint32_t>(lost));
+  appendVarint(bytes, static_cast<std::uint32_t>(roundTrips.size()));
+  std::int32_t previous = 0;
+  for (std::size_t i = 0; i < roundTrips.size(); ++i) {
+    const std::int32_t rtt = roundTrips[i];
+    // Ascending: each step is a whole number up to 2^32 - 1.
+    appendVarint(bytes,
+                 i == 0 ? zigzag(rtt)
+                        : static_cast<std::uint32_t>(static_cast<std::int64_t>(rtt) - previous));
+    previous = rtt;
+  }
+}
+
 }  // namespace
 
 std::string packHostSummaries(std::span<const HostSummary> hosts) {
@@ -90,21 +108,34 @@ std::string packHostSummaries(std::span<const HostSummary> hosts) {
   std::size_t size = 0;
   for (const HostSummary& host : hosts) size += 8 + host.host.size() + 2 * host.roundTrips.size();
   bytes.reserve(size);
-  for (const HostSummary& host : hosts) {
-    appendVarint(bytes, static_cast<std::uint32_t>(host.host.size()));
-    bytes += host.host;
-    appendVarint(bytes, static_cast<std::uint32_t>(host.echoes));
-    appendVarint(bytes, static_cast<std::uint32_t>(host.lost));
-    appendVarint(bytes, static_cast<std::uint32_t>(host.roundTrips.size()));
-    std::int32_t previous = 0;
-    for (std::size_t i = 0; i < host.roundTrips.size(); ++i) {
-      const std::int32_t rtt = host.roundTrips[i];
-      // Ascending: each step is a whole number up to 2^32 - 1.
-      appendVarint(bytes,
-                   i == 0 ? zigzag(rtt)
-                          : static_cast<std::uint32_t>(static_cast<std::int64_t>(rtt) - previous));
-      previous = rtt;
-    }
+  for (const HostSummary& host : hosts)
+    appendHost(bytes, host.host, host.echoes, host.lost, host.roundTrips);
+  return bytes;
+}
+
+std::string packHostSummaries(const ServerClass& measured) {
+  // A host split over several entries is gathered first; reports name each
+  // host in one stretch, as the program writes them.
+  std::vector<std::string_view> names;
+  names.reserve(measured.servers.size());
+  for (const ServerEntry& entry : measured.servers) names.push_back(entry.host);
+  std::sort(names.begin(), names.end());
+  if (std::adjacent_find(names.begin(), names.end()) != names.end())
+    return packHostSummaries(hostSummaries(measured));
+
+  std::string bytes;
+  std::size_t size = 0;
+  for (const ServerEntry& entry : measured.servers)
+    size += 8 + entry.host.size() + 2 * entry.samples.size();
+  bytes.reserve(size);
+  std::vector<std::int32_t> roundTrips;
+  for (const ServerEntry& entry : measured.servers) {
+    roundTrips.clear();
+    for (const EchoSample& sample : entry.samples)
+      if (sample.failure == nullptr) roundTrips.push_back(sample.rtt);
+    std::sort(roundTrips.begin(), roundTrips.end());
+    appendHost(bytes, entry.host, entry.samples.size(), entry.samples.size() - roundTrips.size(),
+               roundTrips);
   }
   return bytes;
 }

@@ -29,6 +29,9 @@ std::vector<HostSummary> hostSummaries(const ServerClass& measured);
 // byte but the last). Compact, since it is written with every post, and the
 // same bytes from either backend on any machine.
 std::string packHostSummaries(std::span<const HostSummary> hosts);
+// hostSummaries(measured), packed, without gathering them first: what every
+// post does.
+std::string packHostSummaries(const ServerClass& measured);
 
 // Calls `visit` with each host of `packed` (its name, sent, lost and round
 // trips, valid during the call), or only with `host` when one is given.

@@ -25,7 +25,6 @@ inline const std::vector<PgType> pgInsertHostTypes{PgType::bytea, PgType::bigint
 // Runs the statement prepared as `statement` with the run's summaries.
 void insertPgHosts(PgConnection& connection, const char* statement, std::int64_t runId,
                    std::string_view className, const std::optional<std::string>& label,
-                   std::int64_t measuredAtMs, std::span<const HostSummary> hosts,
-                   std::string_view what);
+                   std::int64_t measuredAtMs, std::string_view packedHosts, std::string_view what);
 
 }  // namespace zelvor::site

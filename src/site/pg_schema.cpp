@@ -83,7 +83,7 @@ void summariseStoredRuns(PgConnection& connection, std::string_view what) {
       }
       const std::optional<std::string> label = runs.optionalBytes(row, 2);
       insertPgHosts(connection, "summarise_hosts", after, runs.bytesView(row, 1), label,
-                    runs.integer(row, 3), hostSummaries(measured), what);
+                    runs.integer(row, 3), packHostSummaries(measured), what);
     }
     if (runs.rows() < summariseBatch) return;
   }

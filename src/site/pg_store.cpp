@@ -288,7 +288,7 @@ class PgStore final : public Store {
       // No row: the handle was taken already.
       if (inserted.rows() == 1) {
         insertPgHosts(connection, "insert_host", inserted.integer(0, 0), run.className, run.label,
-                      run.measuredAtMs, run.hosts, insertText);
+                      run.measuredAtMs, run.hostSummaries, insertText);
         return handle;
       }
     }

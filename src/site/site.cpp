@@ -249,7 +249,7 @@ Reply Site::postReport(const Request& request) {
                    reportDigest(request.body),
                    std::move(post.label),
                    post.measuredAtMs.value_or(nowMs),
-                   hostSummaries(measured)};
+                   packHostSummaries(measured)};
   std::string handle = store_.addRun(run);
   metrics_.countReport(measured, run.label, *currentList());
   // The reply is the handle alone: the program appends it to the results

@@ -18,14 +18,13 @@ SqliteHostWriter::SqliteHostWriter(SqliteConnection& connection)
 
 void SqliteHostWriter::write(std::int64_t runId, std::string_view className,
                              const std::optional<std::string>& label, std::int64_t measuredAtMs,
-                             std::span<const HostSummary> hosts) {
-  const std::string packed = packHostSummaries(hosts);
+                             std::string_view packedHosts) {
   StatementUse use(insert_);
   use->bindText(1, className);
   use->bindInteger(2, measuredAtMs);
   use->bindInteger(3, runId);
   if (label) use->bindText(4, *label);
-  use->bindBytes(5, packed);
+  use->bindBytes(5, packedHosts);
   use->step();
 }
 

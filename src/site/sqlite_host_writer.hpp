@@ -21,7 +21,7 @@ class SqliteHostWriter {
 
   void write(std::int64_t runId, std::string_view className,
              const std::optional<std::string>& label, std::int64_t measuredAtMs,
-             std::span<const HostSummary> hosts);
+             std::string_view packedHosts);
 
  private:
   SqliteStatement insert_;

@@ -146,7 +146,7 @@ std::string SqliteRunWriter::insert(const NewRun& run) {
     const int code = use->tryStep();
     if (code == SQLITE_DONE) {
       hostWriter_.write(sqlite3_last_insert_rowid(connection_.get()), run.className, run.label,
-                        run.measuredAtMs, run.hosts);
+                        run.measuredAtMs, run.hostSummaries);
       return handle;
     }
     // The handle is the only unique column besides the id SQLite picks.

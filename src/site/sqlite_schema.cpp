@@ -89,7 +89,7 @@ void summariseStoredRuns(SqliteConnection& connection) {
     const std::optional<std::string> label =
         use->columnIsNull(2) ? std::nullopt : std::optional(use->columnText(2));
     hosts.write(use->columnInteger(0), use->columnText(1), label, use->columnInteger(3),
-                hostSummaries(measured));
+                packHostSummaries(measured));
   }
 }
 

@@ -86,8 +86,9 @@ struct NewRun {
   // When it was measured: the client's word for a report it kept and sent
   // later, receivedAtMs otherwise. History is ordered by it.
   std::int64_t measuredAtMs = 0;
-  // hostSummaries of the report, stored in the same transaction as the run.
-  std::vector<HostSummary> hosts;
+  // packHostSummaries of the report, stored in the same transaction as the
+  // run.
+  std::string hostSummaries;
 };
 
 // A stored run as lists of runs show it.

@@ -77,8 +77,14 @@ TEST(HostSummaries, OnePerHostInFirstOrderWithSortedTripsAndLosses) {
        {{"b", 3, 1, {1, 9}}, {"a", 2, 1, {5}}}},
       {"C\nx::TIMEOUT\nx::EXPIRED\nEND\n", {{"x", 2, 2, {}}}},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(zelvor::site::hostSummaries(zelvor::parseReport(c.report)), c.summaries) << c.report;
+  for (const Case& c : cases) {
+    const zelvor::ServerClass measured = zelvor::parseReport(c.report);
+    EXPECT_EQ(zelvor::site::hostSummaries(measured), c.summaries) << c.report;
+    // Packed straight from the report, split hosts or not, as gathered first.
+    EXPECT_EQ(zelvor::site::packHostSummaries(measured),
+              zelvor::site::packHostSummaries(c.summaries))
+        << c.report;
+  }
 }
 
 // What visitPackedHosts gives back, as summaries.

@@ -10,6 +10,7 @@
 #include <set>
 #include <thread>
 
+#include "site/host_summary.hpp"
 #include "site/store_rules.hpp"
 #include "support/failure.hpp"
 
@@ -43,7 +44,7 @@ NewRun summarisedRun(std::string className, std::optional<std::string> label,
                      std::int64_t measuredAtMs, std::vector<HostSummary> hosts) {
   NewRun run = runOf(std::move(className), "r", measuredAtMs);
   run.label = std::move(label);
-  run.hosts = std::move(hosts);
+  run.hostSummaries = site::packHostSummaries(hosts);
   return run;
 }
 

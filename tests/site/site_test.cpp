@@ -153,10 +153,10 @@ TEST_F(SiteTest, APostedReportReadsBackWithItsFigures) {
   EXPECT_EQ(get("/zelvor.csv?handle=" + handle),
             "host,sent,received,loss_percent,BADADDRESS,SOCKERROR,TIMEOUT,EXPIRED,FOREIGN,"
             "UNREACHABLE,BADHEADER,FAILURE,min_ms,median_ms,mean_ms,max_ms,stddev_ms,jitter_ms,"
-            "p90_ms,p95_ms\r\n"
-            "c.test,2,2,0.0,0,0,0,0,0,0,0,0,5,6.0,6.0,7,1.0,2.0,,\r\n"
-            "a.test,4,3,25.0,0,0,1,0,0,0,0,0,10,20.0,20.0,30,8.2,15.0,,\r\n"
-            "b.test,2,0,100.0,0,0,0,0,0,2,0,0,,,,,,,,\r\n");
+            "p90_ms,p95_ms,label\r\n"
+            "c.test,2,2,0.0,0,0,0,0,0,0,0,0,5,6.0,6.0,7,1.0,2.0,,,\r\n"
+            "a.test,4,3,25.0,0,0,1,0,0,0,0,0,10,20.0,20.0,30,8.2,15.0,,,\r\n"
+            "b.test,2,0,100.0,0,0,0,0,0,2,0,0,,,,,,,,,\r\n");
 
   const std::string page = get("/zelvor?handle=" + handle);
   for (const std::string& expected :

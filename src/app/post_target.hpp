@@ -9,15 +9,9 @@
 
 namespace zelvor {
 
-// 1 to 64 bytes of ASCII letters, digits, '-', '_' and '.': what the site
-// takes as a label, and so all a front end may send.
-bool isLabelShape(std::string_view text);
-inline constexpr std::size_t maxLabelBytes = 64;
-
 // The option both front ends' users read about, and what a refused label
 // is told.
 inline constexpr const char* labelOptionName = "--label";
-inline constexpr const char* labelShapeText = "1 to 64 letters, digits, '-', '_' or '.'";
 
 // The complaint about a --label value, without the program's name.
 std::string refusedLabelOption(std::string_view given);

@@ -13,6 +13,7 @@
 #include "app/string_ids.hpp"
 #include "app/unsent_reports.hpp"
 #include "catalogue/report.hpp"
+#include "catalogue/vantage_label.hpp"
 #include "cli/console.hpp"
 #include "cli/measuring.hpp"
 #include "cli/result_formats.hpp"
@@ -116,7 +117,7 @@ SiteInUse siteInUse(const std::optional<SiteAddress>& commandLine,
 
 std::optional<std::string> chosenLabel(const std::optional<std::string>& commandLine,
                                        const std::optional<std::string>& stored) {
-  if (!commandLine && stored && !isLabelShape(*stored)) say(refusedLabelSetting(*stored));
+  if (!commandLine && stored && !isVantageLabel(*stored)) say(refusedLabelSetting(*stored));
   return labelInUse(commandLine, stored);
 }
 

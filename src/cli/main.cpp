@@ -12,6 +12,7 @@
 #include "app/settings.hpp"
 #include "app/site_address.hpp"
 #include "catalogue/report.hpp"
+#include "catalogue/vantage_label.hpp"
 #include "cli/commands.hpp"
 #include "cli/console.hpp"
 #include "cli/exit_status.hpp"
@@ -65,7 +66,7 @@ void addLabel(CLI::App& command, Arguments& arguments) {
   command
       .add_option(labelOptionName, arguments.label,
                   "Send this vantage label with the post, instead of the stored one (" +
-                      std::string(labelShapeText) + ")")
+                      std::string(vantageLabelShape) + ")")
       ->type_name("LABEL");
 }
 
@@ -159,7 +160,7 @@ int main(int argc, char** argv) {
 
   if (run->parsed() && arguments.noPost && arguments.open)
     return complain("--open needs a post: it cannot go with --no-post");
-  if (arguments.label && !isLabelShape(*arguments.label))
+  if (arguments.label && !isVantageLabel(*arguments.label))
     return complain(refusedLabelOption(*arguments.label));
   std::optional<Schedule> schedule;
   if (arguments.every) {

@@ -104,7 +104,13 @@ struct Runner {
     const std::string folder = UnsentReports::defaultFolder();
     std::string address;
     try {
-      address = postReport(site, report, {label, std::nullopt});
+      // Said on every post: two runs whose reports read alike (every host
+      // silent, say) are then two runs, not one posted twice.
+      address = postReport(
+          site, report,
+          {label,
+           kelvo::isoUtcTime(
+               std::chrono::floor<std::chrono::milliseconds>(started).time_since_epoch().count())});
     } catch (...) {
       outcome.failed = true;
       const std::string failure = currentFailureText();

@@ -239,13 +239,14 @@ Reply Site::postReport(const Request& request) {
   } catch (const kelvo::Failure& reason) {
     return replyOf(400, reason + "\n", textType);
   }
+  std::string digest = postDigest(request.body, post.label, post.measuredAtMs);
   const NewRun run{measured.name,
                    request.body,
                    nowMs,
                    stats::runMedian(measured),
                    measured.servers.size(),
                    sampleCount(measured),
-                   reportDigest(request.body),
+                   std::move(digest),
                    std::move(post.label),
                    post.measuredAtMs.value_or(nowMs)};
   std::string handle = store_.addRun(run);

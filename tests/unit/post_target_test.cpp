@@ -9,12 +9,13 @@
 #include <string>
 
 #include "app/unsent_reports.hpp"
+#include "catalogue/vantage_label.hpp"
 #include "net/http_client.hpp"
 
 namespace {
 
 using std::nullopt;
-using zelvor::isLabelShape;
+using zelvor::isVantageLabel;
 using zelvor::measuredAtOfKeptName;
 using zelvor::postTarget;
 
@@ -38,7 +39,7 @@ TEST(LabelShape, LettersDigitsDashUnderscoreDotOneTo64) {
       {"tab\t", false},
       {std::string("nul\0x", 5), false},
   };
-  for (const auto& c : cases) EXPECT_EQ(isLabelShape(c.text), c.taken) << c.text;
+  for (const auto& c : cases) EXPECT_EQ(isVantageLabel(c.text), c.taken) << c.text;
 }
 
 TEST(LabelInUse, CommandLineThenAStoredLabelOfTheShape) {

@@ -33,6 +33,7 @@
 #include "app/status_area.hpp"
 #include "app/string_ids.hpp"
 #include "app/workflow.hpp"
+#include "catalogue/vantage_label.hpp"
 #include "ping/run_state.hpp"
 #include "support/resource_string.hpp"
 #include "support/sync.hpp"
@@ -132,7 +133,7 @@ int run(int argc, const char* const* argv) {
     const Settings settings = store->load();
     SiteChoice site = chooseSite(commandLine.site, settings.site);
     if (site.settingRefused) reportRefusedSetting(*settings.site);
-    if (settings.label && !isLabelShape(*settings.label))
+    if (settings.label && !isVantageLabel(*settings.label))
       std::fprintf(stderr, "zelvor: %s\n", refusedLabelSetting(*settings.label).c_str());
     DecodedImage picture = decodeBmp(embedded::backdropBitmap());
     DecodedImage icon = decodeIcon(embedded::iconFile(), iconSide);

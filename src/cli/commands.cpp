@@ -1,9 +1,7 @@
 #include "cli/commands.hpp"
 
 #include <algorithm>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 
 #include "app/browser.hpp"
 #include "app/failed_post.hpp"
@@ -20,6 +18,7 @@
 #include "cli/site_exchanges.hpp"
 #include "support/failure.hpp"
 #include "support/resource_string.hpp"
+#include "support/whole_file.hpp"
 
 namespace zelvor::cli {
 
@@ -92,15 +91,6 @@ std::optional<ServerCatalogue> fetchClasses(const SiteInUse& site, Outcome& outc
   say(std::get<std::string>(fetched));
   outcome.failed = true;
   return std::nullopt;
-}
-
-std::optional<std::string> readFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::ostringstream content;
-  content << file.rdbuf();
-  if (file.bad()) return std::nullopt;
-  return content.str();
 }
 
 }  // namespace
@@ -177,7 +167,7 @@ Outcome postFiles(const SiteInUse& site, const std::vector<std::string>& files,
                   const std::optional<std::string>& label) {
   Outcome outcome;
   for (const std::string& file : files) {
-    const std::optional<std::string> report = readFile(file);
+    const std::optional<std::string> report = kelvo::readWholeFile(file);
     if (!report) {
       say(file + ": cannot be read");
       outcome.failed = true;

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <system_error>
 
 #include "app/failure_text.hpp"
@@ -11,21 +9,13 @@
 #include "catalogue/report.hpp"
 #include "cli/site_exchanges.hpp"
 #include "net/http_client.hpp"
+#include "support/whole_file.hpp"
 
 namespace zelvor::cli {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::optional<std::string> readWhole(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::ostringstream content;
-  content << file.rdbuf();
-  if (file.bad()) return std::nullopt;
-  return content.str();
-}
 
 // Moved, never copied and removed: a report is in one place or the other.
 std::string setAside(const std::string& folder, const std::string& name) {
@@ -65,7 +55,7 @@ KeptPosting postKeptReports(const SiteInUse& site, const std::optional<std::stri
   KeptPosting done;
   for (const std::string& name : keptReportNames(folder)) {
     const fs::path path = fs::path(folder) / name;
-    const std::optional<std::string> report = readWhole(path);
+    const std::optional<std::string> report = kelvo::readWholeFile(path);
     if (!report) continue;  // gone meanwhile, or not ours to read: left alone
     try {
       parseReport(*report);

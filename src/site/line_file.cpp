@@ -1,9 +1,10 @@
 #include "site/line_file.hpp"
 
-#include <fstream>
-#include <sstream>
+#include <optional>
+#include <utility>
 
 #include "support/failure.hpp"
+#include "support/whole_file.hpp"
 
 namespace zelvor::site {
 
@@ -32,12 +33,9 @@ void refuseLine(std::string_view fileName, std::size_t lineNumber, std::string_v
 }
 
 std::string readLineFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) refuseLine(path, 0, "cannot be read");
-  std::ostringstream text;
-  text << file.rdbuf();
-  if (file.bad()) refuseLine(path, 0, "cannot be read");
-  return text.str();
+  std::optional<std::string> text = kelvo::readWholeFile(path);
+  if (!text) refuseLine(path, 0, "cannot be read");
+  return std::move(*text);
 }
 
 }  // namespace zelvor::site

@@ -22,12 +22,24 @@ bool parseInt32(std::string_view text, std::int32_t& value) {
   return true;
 }
 
+void appendText(std::string& text, const char* name, const std::optional<std::string>& value) {
+  if (!value) return;
+  text += name;
+  text += '=';
+  text += *value;
+  text += '\n';
+}
+
 void applyLine(std::string_view line, Settings& settings) {
   const std::size_t equals = line.find('=');
   if (equals == std::string_view::npos) return;
   const std::string_view name = line.substr(0, equals);
   if (name == siteSettingName) {
     settings.site = std::string(line.substr(equals + 1));
+    return;
+  }
+  if (name == labelSettingName) {
+    settings.label = std::string(line.substr(equals + 1));
     return;
   }
   std::int32_t value = 0;
@@ -74,12 +86,8 @@ std::string formatSettingsText(const Settings& settings) {
     text += std::to_string(settings.*field.member);
     text += '\n';
   }
-  if (settings.site) {
-    text += siteSettingName;
-    text += '=';
-    text += *settings.site;
-    text += '\n';
-  }
+  appendText(text, siteSettingName, settings.site);
+  appendText(text, labelSettingName, settings.label);
   return text;
 }
 

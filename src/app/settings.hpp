@@ -1,5 +1,5 @@
-// The settings the program keeps between runs (six numbers and the optional
-// site), their text form, and the store that keeps them (a file on Linux,
+// The settings the program keeps between runs (six numbers, the optional
+// site and label), their text form, and the store that keeps them (a file on Linux,
 // the registry on Windows).
 #pragma once
 
@@ -29,13 +29,16 @@ struct Settings {
   // erases what the user wrote by hand. Nothing when not stored, and then
   // not saved either.
   std::optional<std::string> site = std::nullopt;
+  // The vantage label sent with every post, kept as stored for the same
+  // reason; labelInUse (app/post_target.hpp) judges it.
+  std::optional<std::string> label = std::nullopt;
 
   bool operator==(const Settings&) const = default;
 };
 
 // A numeric setting's stored name, where it lives in the record and the
 // values the program uses it with. Both stores write in this order, and the
-// site after them.
+// site and the label after them.
 struct SettingsField {
   const char* name;
   std::int32_t Settings::*member;
@@ -44,6 +47,7 @@ struct SettingsField {
 };
 
 inline constexpr const char* siteSettingName = "site";
+inline constexpr const char* labelSettingName = "label";
 
 // The measuring bounds keep a hand-edited value from taking the machine:
 // every loop is a round over all servers, every airborne request a slot and
@@ -71,12 +75,13 @@ PingSettings pingSettingsOf(const Settings& inUse);
 // end). Starts from the defaults; a line sets a value only when its name is
 // one of the six, exactly, and its value is a decimal signed 32-bit number:
 // an optional sign and digits, nothing else, not even blanks. A `site` line
-// sets the site to whatever follows its `=`. Every other line is ignored,
+// sets the site to whatever follows its `=`, a `label` line the label. Every
+// other line is ignored,
 // and a later line wins over an earlier one. Never fails.
 Settings parseSettingsText(std::string_view text);
 
 // The six `name=value\n` lines in the order of settingsFields, then
-// `site=...\n` when there is a site.
+// `site=...\n` when there is a site and `label=...\n` when there is a label.
 std::string formatSettingsText(const Settings& settings);
 
 class SettingsStore {

@@ -1,5 +1,5 @@
 // The settings in the registry on Windows: one REG_DWORD value per number
-// and a REG_SZ for the site, under the machine's key for the program.
+// and a REG_SZ each for the site and the label, under the machine's key for the program.
 #include <windows.h>
 
 #include <cstdint>
@@ -32,25 +32,31 @@ class RegistryKey {
   HKEY key_;
 };
 
-// The site's text as stored, up to its first NUL (a REG_SZ need not end
-// with one). Nothing when it is missing or not a REG_SZ: such a value is
-// left alone, since a save writes the site only when there is one.
-std::optional<std::string> readSite(HKEY key) {
+// A text value as stored, up to its first NUL (a REG_SZ need not end with
+// one). Nothing when it is missing or not a REG_SZ: such a value is left
+// alone, since a save writes a text only when there is one.
+std::optional<std::string> readText(HKEY key, const char* name) {
   DWORD type = REG_NONE;
   DWORD size = 0;
-  if (RegQueryValueExA(key, siteSettingName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+  if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
       type != REG_SZ) {
     return std::nullopt;
   }
   std::string text(size, '\0');
-  if (RegQueryValueExA(key, siteSettingName, nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
-                       &size) != ERROR_SUCCESS ||
+  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size) !=
+          ERROR_SUCCESS ||
       type != REG_SZ) {
     return std::nullopt;
   }
   text.resize(size);
   if (const std::size_t end = text.find('\0'); end != std::string::npos) text.resize(end);
   return text;
+}
+
+void writeText(HKEY key, const char* name, const std::optional<std::string>& value) {
+  if (!value) return;
+  RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value->c_str()),
+                 static_cast<DWORD>(value->size() + 1));
 }
 
 class RegistrySettingsStore final : public SettingsStore {
@@ -75,7 +81,8 @@ class RegistrySettingsStore final : public SettingsStore {
         settings.*field.member = static_cast<std::int32_t>(value);
       }
     }
-    settings.site = readSite(key.get());
+    settings.site = readText(key.get(), siteSettingName);
+    settings.label = readText(key.get(), labelSettingName);
     return settings;
   }
 
@@ -91,11 +98,8 @@ class RegistrySettingsStore final : public SettingsStore {
       RegSetValueExA(key.get(), field.name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                      sizeof value);
     }
-    if (settings.site) {
-      RegSetValueExA(key.get(), siteSettingName, 0, REG_SZ,
-                     reinterpret_cast<const BYTE*>(settings.site->c_str()),
-                     static_cast<DWORD>(settings.site->size() + 1));
-    }
+    writeText(key.get(), siteSettingName, settings.site);
+    writeText(key.get(), labelSettingName, settings.label);
   }
 };
 

@@ -5,6 +5,7 @@
 
 #include "app/failed_post.hpp"
 #include "app/failure_text.hpp"
+#include "app/post_target.hpp"
 #include "app/string_ids.hpp"
 #include "catalogue/report.hpp"
 #include "support/thread.hpp"
@@ -126,8 +127,9 @@ void Workflow::postAndOpen(const std::string& report) {
   try {
     status_.setJobStatus(services_.text(text::posting), 0);
     site = siteInUse();
-    handle = services_.post(site.address.host, services_.text(text::resultsPath), report,
-                            site.address.port);
+    const std::string target = postTarget(services_.text(text::resultsPath),
+                                          labelInUse(std::nullopt, settings_.label), std::nullopt);
+    handle = services_.post(site.address.host, target, report, site.address.port);
   } catch (...) {
     // Whatever goes wrong in telling the user, the job still ends normally.
     try {

@@ -1,23 +1,24 @@
 #include "cli/commands.hpp"
 
 #include <algorithm>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 
 #include "app/browser.hpp"
 #include "app/failed_post.hpp"
 #include "app/failure_text.hpp"
+#include "app/post_target.hpp"
 #include "app/site_services.hpp"
 #include "app/string_ids.hpp"
 #include "app/unsent_reports.hpp"
 #include "catalogue/report.hpp"
+#include "catalogue/vantage_label.hpp"
 #include "cli/console.hpp"
 #include "cli/measuring.hpp"
 #include "cli/result_formats.hpp"
-#include "net/http_client.hpp"
+#include "cli/site_exchanges.hpp"
 #include "support/failure.hpp"
 #include "support/resource_string.hpp"
+#include "support/whole_file.hpp"
 
 namespace zelvor::cli {
 
@@ -26,33 +27,10 @@ namespace {
 constexpr const char* programName = "zelvor-cli: ";
 constexpr const char* interruptedText = "interrupted: the results are partial; nothing was posted";
 constexpr const char* noEchoText = "no echo came back from any host; nothing was posted";
-constexpr const char* noClassesText = "the site lists no classes: ";
 constexpr const char* unknownClassText = "no class named ";
-constexpr const char* notHandleText = "the site's answer is not a handle";
 constexpr const char* resultsLine = "Results: ";
-constexpr std::size_t maxHandleBytes = 64;
 
 void say(const std::string& message) { std::cerr << programName << message << '\n'; }
-
-std::string connectFailure(const SiteInUse& site, const std::string& failure) {
-  return kelvo::resourceString(text::connectError) + siteAuthority(site.address) + ": " + failure;
-}
-
-// The site's own refusal names what it did not like; anything else is the
-// way to it, and the failure says how it failed.
-std::string postFailureLine(const SiteInUse& site, const PostFailure& reason,
-                            const std::string& failure) {
-  if (reason.refused) return reason.reason + " (" + siteAuthority(site.address) + ')';
-  return reason.reason + ": " + failure;
-}
-
-// Throws the failure texts of httpPost, and notHandleText.
-std::string postReport(const SiteInUse& site, const std::string& report) {
-  const std::string handle = httpPost(site.address.host, kelvo::resourceString(text::resultsPath),
-                                      report, site.address.port, maxHandleReplyBytes);
-  if (!isHandleReply(handle)) throw kelvo::Failure(notHandleText);
-  return site.resultsAddress + handle;
-}
 
 void writeResults(const ServerClass& measured, const Measuring& measuring, Format format,
                   bool partial, const std::optional<std::string>& address) {
@@ -108,30 +86,11 @@ Outcome measureAndWrite(ServerClass& measured, const Measuring& measuring,
 // The site's classes; nothing, with the failure said and set in `outcome`,
 // when the site cannot be reached or lists none.
 std::optional<ServerCatalogue> fetchClasses(const SiteInUse& site, Outcome& outcome) {
-  ServerCatalogue catalogue;
-  try {
-    catalogue = parseServerList(httpGet(site.address.host, kelvo::resourceString(text::listPath),
-                                        site.address.port, maxListReplyBytes));
-  } catch (...) {
-    say(connectFailure(site, currentFailureText()));
-    outcome.failed = true;
-    return std::nullopt;
-  }
-  if (catalogue.empty()) {
-    say(noClassesText + siteAuthority(site.address));
-    outcome.failed = true;
-    return std::nullopt;
-  }
-  return catalogue;
-}
-
-std::optional<std::string> readFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::ostringstream content;
-  content << file.rdbuf();
-  if (file.bad()) return std::nullopt;
-  return content.str();
+  auto fetched = fetchCatalogue(site);
+  if (auto* catalogue = std::get_if<ServerCatalogue>(&fetched)) return std::move(*catalogue);
+  say(std::get<std::string>(fetched));
+  outcome.failed = true;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -146,12 +105,10 @@ SiteInUse siteInUse(const std::optional<SiteAddress>& commandLine,
                            kelvo::resourceString(text::resultsPath));
 }
 
-bool isHandleReply(const std::string& reply) {
-  return !reply.empty() && reply.size() <= maxHandleBytes &&
-         std::all_of(reply.begin(), reply.end(), [](char c) {
-           return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                  c == '-' || c == '_';
-         });
+std::optional<std::string> chosenLabel(const std::optional<std::string>& commandLine,
+                                       const std::optional<std::string>& stored) {
+  if (!commandLine && stored && !isVantageLabel(*stored)) say(refusedLabelSetting(*stored));
+  return labelInUse(commandLine, stored);
 }
 
 Outcome listClasses(const SiteInUse& site, Format format) {
@@ -162,7 +119,8 @@ Outcome listClasses(const SiteInUse& site, Format format) {
 }
 
 Outcome runClass(const SiteInUse& site, const std::string& className, const Measuring& measuring,
-                 const MeasuringOutput& output, bool post, bool openResults) {
+                 const MeasuringOutput& output, const std::optional<std::string>& label, bool post,
+                 bool openResults) {
   Outcome outcome;
   std::optional<ServerCatalogue> catalogue = fetchClasses(site, outcome);
   if (!catalogue) return outcome;
@@ -180,7 +138,7 @@ Outcome runClass(const SiteInUse& site, const std::string& className, const Meas
         const std::string report = formatClassReport(*chosen);
         std::string address;
         try {
-          address = postReport(site, report);
+          address = postReport(site, report, {label, std::nullopt});
         } catch (...) {
           posted.failed = true;
           const std::string failure = currentFailureText();
@@ -188,7 +146,7 @@ Outcome runClass(const SiteInUse& site, const std::string& className, const Meas
               failure, site.address,
               [&] { return UnsentReports(UnsentReports::defaultFolder()).keep(report); },
               kelvo::resourceString);
-          say(postFailureLine(site, unposted.failure, failure));
+          say(postFailureLine(site, failure));
           say(unposted.fate + ' ' + unposted.fateDetail);
           return std::nullopt;
         }
@@ -205,10 +163,11 @@ Outcome pingHosts(const std::vector<std::string>& hosts, const Measuring& measur
                          [](Outcome&) -> std::optional<std::string> { return std::nullopt; });
 }
 
-Outcome postFiles(const SiteInUse& site, const std::vector<std::string>& files) {
+Outcome postFiles(const SiteInUse& site, const std::vector<std::string>& files,
+                  const std::optional<std::string>& label) {
   Outcome outcome;
   for (const std::string& file : files) {
-    const std::optional<std::string> report = readFile(file);
+    const std::optional<std::string> report = kelvo::readWholeFile(file);
     if (!report) {
       say(file + ": cannot be read");
       outcome.failed = true;
@@ -222,12 +181,10 @@ Outcome postFiles(const SiteInUse& site, const std::vector<std::string>& files) 
       continue;
     }
     try {
-      std::cout << postReport(site, *report) << std::endl;
+      std::cout << postReport(site, *report, {label, measuredAtOfKeptName(file)}) << std::endl;
     } catch (...) {
       const std::string failure = currentFailureText();
-      say(file + ": " +
-          postFailureLine(site, postFailure(failure, site.address, kelvo::resourceString),
-                          failure));
+      say(file + ": " + postFailureLine(site, failure));
       outcome.failed = true;
     }
   }

@@ -11,6 +11,7 @@
 #include "cli/exit_status.hpp"
 #include "cli/measuring_settings.hpp"
 #include "cli/result_formats.hpp"
+#include "cli/site_exchanges.hpp"
 
 namespace zelvor::cli {
 
@@ -23,20 +24,25 @@ inline constexpr const char* pingClassName = "ping";
 SiteInUse siteInUse(const std::optional<SiteAddress>& commandLine,
                     const std::optional<std::string>& stored);
 
+// The command line's label (already checked), else the stored one; a stored
+// label that is not of the shape is said to be ignored.
+std::optional<std::string> chosenLabel(const std::optional<std::string>& commandLine,
+                                       const std::optional<std::string>& stored);
+
 struct MeasuringOutput {
   Format format = Format::table;
   bool quiet = false;
 };
 
 Outcome listClasses(const SiteInUse& site, Format format);
+// `label`, when there is one, goes with the post.
 Outcome runClass(const SiteInUse& site, const std::string& className, const Measuring& measuring,
-                 const MeasuringOutput& output, bool post, bool openResults);
+                 const MeasuringOutput& output, const std::optional<std::string>& label, bool post,
+                 bool openResults);
 Outcome pingHosts(const std::vector<std::string>& hosts, const Measuring& measuring,
                   const MeasuringOutput& output);
-Outcome postFiles(const SiteInUse& site, const std::vector<std::string>& files);
-
-// The handle a site answers a post with: URL-safe characters, 1 to 64 of
-// them. Anything else is not a site's answer.
-bool isHandleReply(const std::string& reply);
+// A file named as a kept report is posted with the time its name holds.
+Outcome postFiles(const SiteInUse& site, const std::vector<std::string>& files,
+                  const std::optional<std::string>& label);
 
 }  // namespace zelvor::cli

@@ -7,7 +7,7 @@
 
 namespace zelvor::cli {
 
-// In the spirit of fping's: a script can tell a quiet host from a name that
+// A script can tell a quiet host from a name that
 // does not resolve from a broken setup without reading any text.
 enum class ExitCode : int {
   allAnswered = 0,

@@ -1,5 +1,7 @@
 // Ctrl-C while zelvor-cli measures: instead of ending the process, it is
 // reported to the thread that watches for it, which then stops the run.
+// Scheduled runs also take SIGTERM this way, so that a service manager's
+// stop never cuts a run between its measuring and its post.
 #pragma once
 
 #include <cstdint>
@@ -12,12 +14,14 @@ namespace zelvor::cli {
 // only wakes wait(). Destroyed after the watching thread has ended.
 class InterruptWatch {
  public:
-  InterruptWatch();
+  // `alsoTerminate`: SIGTERM too, on systems that have it.
+  explicit InterruptWatch(bool alsoTerminate = false);
   ~InterruptWatch();
   InterruptWatch(const InterruptWatch&) = delete;
   InterruptWatch& operator=(const InterruptWatch&) = delete;
 
-  // True when Ctrl-C came, at once or within `timeoutMs`.
+  // True when Ctrl-C (or a watched SIGTERM) came, at once or within
+  // `timeoutMs`.
   bool wait(std::uint32_t timeoutMs);
 
  private:

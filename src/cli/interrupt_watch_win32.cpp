@@ -25,7 +25,9 @@ struct InterruptWatch::State {
   kelvo::OwnedHandle event{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
 };
 
-InterruptWatch::InterruptWatch() : state_(std::make_unique<State>()) {
+// Windows has no SIGTERM for a console program to take: a service stop comes
+// another way, so `alsoTerminate` changes nothing here.
+InterruptWatch::InterruptWatch(bool) : state_(std::make_unique<State>()) {
   interruptEvent.store(state_->event.get());
   SetConsoleCtrlHandler(onControl, TRUE);
 }

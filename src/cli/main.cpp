@@ -1,5 +1,6 @@
 // zelvor-cli: the command line, read with CLI11, and the command it names.
 #include <CLI/CLI.hpp>
+#include <cstdint>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -7,13 +8,16 @@
 #include <variant>
 #include <vector>
 
+#include "app/post_target.hpp"
 #include "app/settings.hpp"
 #include "app/site_address.hpp"
 #include "catalogue/report.hpp"
+#include "catalogue/vantage_label.hpp"
 #include "cli/commands.hpp"
 #include "cli/console.hpp"
 #include "cli/exit_status.hpp"
 #include "cli/measuring_settings.hpp"
+#include "cli/schedule.hpp"
 #include "support/version.hpp"
 
 namespace {
@@ -37,6 +41,9 @@ struct Arguments {
   bool quiet = false;
   bool noPost = false;
   bool open = false;
+  std::optional<std::string> label;
+  std::optional<std::string> every;
+  std::optional<std::uint64_t> count;
   std::string className;
   std::vector<std::string> items;  // hosts or files
 };
@@ -53,6 +60,14 @@ CLI::Option* takeNamed(CLI::Option* option,
 
 void addSite(CLI::App& command, Arguments& arguments) {
   command.add_option(siteOptionName, arguments.site, siteOptionHelp)->type_name(siteOptionType);
+}
+
+void addLabel(CLI::App& command, Arguments& arguments) {
+  command
+      .add_option(labelOptionName, arguments.label,
+                  "Send this vantage label with the post, instead of the stored one (" +
+                      std::string(vantageLabelShape) + ")")
+      ->type_name("LABEL");
 }
 
 void addFormat(CLI::App& command, Arguments& arguments, bool withReport) {
@@ -112,7 +127,16 @@ int main(int argc, char** argv) {
   run->add_option("CLASS", arguments.className, "The class, as `classes` names it")->required();
   run->add_flag("--no-post", arguments.noPost, "Measure only: post nothing");
   run->add_flag("--open", arguments.open, "Also open the results page in the browser");
+  run->add_option(everyOptionName, arguments.every,
+                  "Run again and again on this cadence from the first run (90s, 5m, 1h), one "
+                  "line per run on stderr; reports that cannot be posted are kept and posted at "
+                  "the next run the site takes; Ctrl-C or SIGTERM ends it, after a run under way")
+      ->type_name("DURATION");
+  run->add_option("--count", arguments.count, "With --every: stop after N runs")
+      ->type_name("N")
+      ->check(CLI::PositiveNumber);
   addSite(*run, arguments);
+  addLabel(*run, arguments);
   addMeasuring(*run, arguments);
 
   CLI::App* ping = app.add_subcommand(
@@ -125,6 +149,7 @@ int main(int argc, char** argv) {
   post->add_option("FILE", arguments.items, "Report files, such as the kept unsent ones")
       ->required();
   addSite(*post, arguments);
+  addLabel(*post, arguments);
 
   try {
     app.parse(argc, argv);
@@ -135,6 +160,21 @@ int main(int argc, char** argv) {
 
   if (run->parsed() && arguments.noPost && arguments.open)
     return complain("--open needs a post: it cannot go with --no-post");
+  if (arguments.label && !isVantageLabel(*arguments.label))
+    return complain(refusedLabelOption(*arguments.label));
+  std::optional<Schedule> schedule;
+  if (arguments.every) {
+    const auto period = parseDuration(*arguments.every);
+    if (!period)
+      return complain(std::string(everyOptionName) + ' ' + *arguments.every + ": not " +
+                      durationShapeText);
+    if (arguments.open) return complain("--open cannot go with --every: no one is there to look");
+    if (run->count("--format") > 0)
+      return complain("--format cannot go with --every: each run writes one line on stderr");
+    schedule = Schedule{*period, arguments.count};
+  } else if (arguments.count) {
+    return complain("--count needs --every");
+  }
 
   const Format format = arguments.format;
   const Settings stored = storedSettings();
@@ -148,14 +188,24 @@ int main(int argc, char** argv) {
   if (classes->parsed()) {
     outcome = listClasses(siteInUse(siteArgument, stored.site), format);
   } else if (post->parsed()) {
-    outcome = postFiles(siteInUse(siteArgument, stored.site), arguments.items);
+    outcome = postFiles(siteInUse(siteArgument, stored.site), arguments.items,
+                        chosenLabel(arguments.label, stored.label));
   } else {
     const auto measuring = measuringSettings(stored, arguments.measuring);
     if (const auto* complaint = std::get_if<std::string>(&measuring)) return complain(*complaint);
     const MeasuringOutput output{format, arguments.quiet};
-    if (run->parsed()) {
+    if (run->parsed() && schedule) {
+      const std::optional<std::string> label =
+          arguments.noPost ? std::nullopt : chosenLabel(arguments.label, stored.label);
+      outcome = runScheduled(siteInUse(siteArgument, stored.site), arguments.className,
+                             std::get<Measuring>(measuring), label, !arguments.noPost,
+                             !arguments.quiet && stderrIsTerminal(), *schedule);
+    } else if (run->parsed()) {
+      const std::optional<std::string> label =
+          arguments.noPost ? std::nullopt : chosenLabel(arguments.label, stored.label);
       outcome = runClass(siteInUse(siteArgument, stored.site), arguments.className,
-                         std::get<Measuring>(measuring), output, !arguments.noPost, arguments.open);
+                         std::get<Measuring>(measuring), output, label, !arguments.noPost,
+                         arguments.open);
     } else {
       for (const std::string& host : arguments.items) {
         // A report line is "host:rtt:": a host must be a report field.

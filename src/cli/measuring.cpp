@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "app/failure_text.hpp"
-#include "cli/interrupt_watch.hpp"
 #include "cli/progress_line.hpp"
 #include "ping/echo_service.hpp"
 #include "ping/ping_run.hpp"
@@ -52,16 +51,13 @@ std::string whyNothingMeasured(const PingEnd& ran, const Measuring& measuring) {
   return text;
 }
 
-}  // namespace
-
-MeasuringEnd measure(std::vector<ServerEntry>& servers, const Measuring& measuring,
-                     bool showProgress) {
+MeasuringEnd measureWith(std::vector<ServerEntry>& servers, const Measuring& measuring,
+                         bool showProgress, InterruptWatch& watch, bool signalStops) {
   kelvo::Event stop;
   ProgressCounter progress;
   MsClock clock;
   RunState state{{}, {}, progress, clock, stop};
 
-  InterruptWatch watch;
   std::atomic<bool> finished{false};
   std::atomic<bool> interrupted{false};
   std::thread watcher([&] {
@@ -69,7 +65,7 @@ MeasuringEnd measure(std::vector<ServerEntry>& servers, const Measuring& measuri
     while (!finished.load()) {
       if (watch.wait(watchSliceMs)) {
         interrupted.store(true);
-        stop.set();
+        if (signalStops) stop.set();
       }
       if (showProgress && !finished.load()) drawProgress(progress, start);
     }
@@ -87,7 +83,7 @@ MeasuringEnd measure(std::vector<ServerEntry>& servers, const Measuring& measuri
   watcher.join();
 
   MeasuringEnd end;
-  end.interrupted = interrupted.load();
+  (signalStops ? end.interrupted : end.signalled) = interrupted.load();
   if (end.interrupted || !ran.failure) return end;
   if (*ran.failure == pingNeverSucceededText && anySample(servers)) {
     end.noEchoSucceeded = true;
@@ -95,6 +91,19 @@ MeasuringEnd measure(std::vector<ServerEntry>& servers, const Measuring& measuri
     end.failure = whyNothingMeasured(ran, measuring);
   }
   return end;
+}
+
+}  // namespace
+
+MeasuringEnd measure(std::vector<ServerEntry>& servers, const Measuring& measuring,
+                     bool showProgress) {
+  InterruptWatch watch;
+  return measureWith(servers, measuring, showProgress, watch, true);
+}
+
+MeasuringEnd measureWatched(std::vector<ServerEntry>& servers, const Measuring& measuring,
+                            bool showProgress, InterruptWatch& watch) {
+  return measureWith(servers, measuring, showProgress, watch, false);
 }
 
 }  // namespace zelvor::cli

@@ -1,5 +1,6 @@
 // One measuring run of zelvor-cli: runPing on the calling thread, with a
-// watching thread that stops it on Ctrl-C and draws the progress line.
+// watching thread that stops it on Ctrl-C (or notes the signal, for a
+// scheduled run) and draws the progress line.
 #pragma once
 
 #include <optional>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "catalogue/catalogue.hpp"
+#include "cli/interrupt_watch.hpp"
 #include "cli/measuring_settings.hpp"
 
 namespace zelvor::cli {
@@ -18,10 +20,17 @@ struct MeasuringEnd {
   std::optional<std::string> failure;
   // Every echo failed; the samples say how.
   bool noEchoSucceeded = false;
+  // A signal came while the run went on to its end (measureWatched only).
+  bool signalled = false;
 };
 
 MeasuringEnd measure(std::vector<ServerEntry>& servers, const Measuring& measuring,
                      bool showProgress);
+
+// The same over the caller's `watch`, which outlives many runs; a signal
+// stops nothing but is given back in `signalled`.
+MeasuringEnd measureWatched(std::vector<ServerEntry>& servers, const Measuring& measuring,
+                            bool showProgress, InterruptWatch& watch);
 
 // What to do when neither engine may open its socket.
 inline constexpr const char* noIcmpAllowedText =

@@ -59,14 +59,29 @@ void fitConnectionsToFiles(ServerLimits& limits) {
           std::to_string(files.rlim_cur));
 }
 
-void reloadList(Site& site, const std::string& listFile) {
+std::string networksSummary(const Networks& networks) {
+  return std::to_string(networks.size()) + (networks.size() == 1 ? " range" : " ranges");
+}
+
+// SIGHUP: each file is read again on its own, so that a slip in one keeps
+// what was in force of it and still takes the other.
+void reloadFiles(Site& site, const SiteOptions& options) {
   try {
-    ServerList list = readServerListFile(listFile);
+    ServerList list = readServerListFile(options.serversFile);
     const std::string summary = listSummary(list);
     site.replaceList(std::move(list));
-    logLine("reloaded " + listFile + ": " + summary);
+    logLine("reloaded " + options.serversFile + ": " + summary);
   } catch (const kelvo::Failure& failure) {
     logLine("keeping the list served so far: " + failure);
+  }
+  if (options.networksFile.empty()) return;
+  try {
+    Networks networks = readNetworksFile(options.networksFile);
+    const std::string summary = networksSummary(networks);
+    site.replaceNetworks(std::move(networks));
+    logLine("reloaded " + options.networksFile + ": " + summary);
+  } catch (const kelvo::Failure& failure) {
+    logLine("keeping the networks in force so far: " + failure);
   }
 }
 
@@ -84,7 +99,8 @@ int run(int argc, char** argv) {
       "shows their results pages",
       "zelvor-site"};
   app.footer(
-      "Signals: SIGHUP reads the server list again (a bad list is logged and the old one kept); "
+      "Signals: SIGHUP reads the server list and the networks file again (a bad file is logged "
+      "and the old one kept); "
       "SIGTERM and SIGINT answer the requests in flight, close the store and exit 0.");
   app.set_version_flag("--version", "zelvor-site " + std::string(kelvo::version));
   SiteOptions options;
@@ -103,12 +119,17 @@ int run(int argc, char** argv) {
     std::optional<Retention> retention;
     if (options.keepDays) retention.emplace(*store, *options.keepDays);
     Site site(*store, std::move(list), options.postRules, options.metricsRules);
+    if (!options.networksFile.empty()) {
+      Networks networks = readNetworksFile(options.networksFile);
+      logLine("labelling by " + options.networksFile + ": " + networksSummary(networks));
+      site.replaceNetworks(std::move(networks));
+    }
     fitConnectionsToFiles(options.limits);
     BeastServer server(site, options.limits);
     const int port = server.bindTo(options.listen.host, options.listen.port);
     logLine("listening on " + displayAddress(options.listen, port));
     const bool served =
-        server.serve({[&] { reloadList(site, options.serversFile); },
+        server.serve({[&] { reloadFiles(site, options); },
                       [] { logLine("stopping: answering the requests in flight"); }});
     logLine(served ? "stopped" : "stopped: the listening socket failed");
     return served ? 0 : 1;

@@ -14,4 +14,21 @@ std::string reportDigest(std::string_view report) {
   return std::string(reinterpret_cast<const char*>(digest), length);
 }
 
+std::string postDigest(std::string_view report, const std::optional<std::string>& label,
+                       std::optional<std::int64_t> measuredAtMs) {
+  if (!label && !measuredAtMs) return reportDigest(report);
+  // A control character no label, time or report's first line holds keeps
+  // the parts apart.
+  constexpr char separator = '\x01';
+  std::string whole;
+  whole.reserve(report.size() + 96);
+  whole += separator;
+  if (label) whole += *label;
+  whole += separator;
+  if (measuredAtMs) whole += std::to_string(*measuredAtMs);
+  whole += separator;
+  whole += report;
+  return reportDigest(whole);
+}
+
 }  // namespace zelvor::site

@@ -136,8 +136,10 @@ std::string resultsPage(const ResultsView& results) {
   page += "<h1>Results for <span class=\"class-name\">" + className + "</span></h1>\n";
   page += "<p class=\"run-facts\"><time datetime=\"" + kelvo::isoUtcTime(run.measuredAtMs) + "\">" +
           kelvo::readableUtcTime(run.measuredAtMs) + "</time>";
-  // A report kept while the site could not be reached arrives later.
-  if (run.receivedAtMs / 1000 != run.measuredAtMs / 1000)
+  // A report kept while the site could not be reached arrives later; a
+  // run's own measuring takes seconds, not minutes.
+  constexpr std::int64_t lateMs = 60'000;
+  if (run.receivedAtMs - run.measuredAtMs > lateMs)
     page += " (received " + kelvo::readableUtcTime(run.receivedAtMs) + ")";
   if (run.label) page += " \u00b7 from " + escapeHtml(*run.label);
   page += " \u00b7 " + countText(run.hostCount, "host", "hosts") + " \u00b7 " +

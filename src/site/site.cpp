@@ -228,25 +228,41 @@ std::shared_ptr<const ServerList> Site::currentList() const {
   return list_;
 }
 
+void Site::replaceNetworks(Networks networks) {
+  auto replacement = std::make_shared<const Networks>(std::move(networks));
+  const std::lock_guard lock(listMutex_);
+  networks_.swap(replacement);
+}
+
+std::shared_ptr<const Networks> Site::currentNetworks() const {
+  const std::lock_guard lock(listMutex_);
+  return networks_;
+}
+
 Reply Site::postReport(const Request& request) {
   const std::int64_t nowMs = unixNowMs();
   auto query = readPostQuery(request.query, nowMs);
   if (const auto* refusal = std::get_if<std::string>(&query))
     return replyOf(400, std::move(*refusal), textType);
   PostQuery& post = std::get<PostQuery>(query);
+  // The client's own word wins; the address is only looked up, never kept.
+  if (!post.label)
+    post.label = currentNetworks()->labelOf(
+        clientAddress(request.peer, request.forwardedFor, trustedProxy_));
   ServerClass measured;
   try {
     measured = parseReport(request.body);
   } catch (const kelvo::Failure& reason) {
     return replyOf(400, reason + "\n", textType);
   }
+  std::string digest = postDigest(request.body, post.label, post.measuredAtMs);
   const NewRun run{measured.name,
                    request.body,
                    nowMs,
                    stats::runMedian(measured),
                    measured.servers.size(),
                    sampleCount(measured),
-                   reportDigest(request.body),
+                   std::move(digest),
                    std::move(post.label),
                    post.measuredAtMs.value_or(nowMs),
                    packHostSummaries(measured)};

@@ -14,6 +14,7 @@
 
 #include "site/address_range.hpp"
 #include "site/metrics.hpp"
+#include "site/networks.hpp"
 #include "site/post_limit.hpp"
 #include "site/reply.hpp"
 #include "site/request.hpp"
@@ -69,10 +70,13 @@ class Site {
 
   // The list served from now on; requests being answered keep the old one.
   void replaceList(ServerList list);
+  // The networks that label unlabelled posts from now on.
+  void replaceNetworks(Networks networks);
 
  private:
   std::shared_ptr<const ServerList> currentList() const;
   std::optional<Reply> refusalOf(const Request& head);
+  std::shared_ptr<const Networks> currentNetworks() const;
   Reply route(const Request& request);
   Reply showMetrics(const Request& request) const;
   Reply postReport(const Request& request);
@@ -94,8 +98,10 @@ class Site {
   const std::size_t maxReportBytes_;
   const std::vector<AddressRange> metricsFrom_;
   Metrics metrics_;
+  // Guards both shared pointers; what they point to never changes.
   mutable std::mutex listMutex_;
   std::shared_ptr<const ServerList> list_;
+  std::shared_ptr<const Networks> networks_ = std::make_shared<const Networks>();
 };
 
 }  // namespace zelvor::site

@@ -85,6 +85,10 @@ void addSiteOptions(CLI::App& app, SiteOptions& options) {
                  "The server list file: class:host:80 lines, # comments")
       ->type_name("FILE")
       ->capture_default_str();
+  app.add_option("--networks", options.networksFile,
+                 "Label the runs of clients that send no label by their address: a file of "
+                 "'CIDR label' lines, read again on SIGHUP")
+      ->type_name("FILE");
   app.add_option("--data", options.dataFile,
                  "The database of stored runs (made, with its folder, when missing)")
       ->type_name("FILE")

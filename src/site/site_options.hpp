@@ -21,6 +21,8 @@ struct ListenAddress {
 struct SiteOptions {
   ListenAddress listen{"127.0.0.1", 80};
   std::string serversFile;
+  // The networks file labelling unlabelled runs by address; empty for none.
+  std::string networksFile;
   std::string dataFile;
   // A postgresql:// URL; empty for the SQLite file `dataFile`.
   std::string storeUrl;

@@ -74,7 +74,7 @@ struct NewRun {
   std::optional<double> medianMs;
   std::size_t hostCount = 0;
   std::size_t sampleCount = 0;
-  // reportDigest of the report, or empty. A client whose post failed on the
+  // postDigest of the post, or empty. A client whose post failed on the
   // way back (a lost connection, a balancer's time-out) cannot know whether
   // its run was stored, and posts it again: a run with the digest of one
   // received within retryWindowMs before it is that same post, and is

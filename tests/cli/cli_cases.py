@@ -23,6 +23,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "gui"))
@@ -263,6 +264,14 @@ def bad_arguments(case):
         (["classes", "--site", "a b"], "--site a b: not HOST[:PORT]"),
         (["post", "x", "--site", "host:0"], "--site host:0: not HOST[:PORT]"),
         (["run", "Near", "--no-post", "--open"], "--open needs a post"),
+        (["run", "Near", "--label", "a b"], "--label a b: not a label (1 to 64 letters"),
+        (["post", "x", "--label", "x" * 65], "not a label"),
+        (["run", "Near", "--every", "90"], "--every 90: not a whole number of seconds"),
+        (["run", "Near", "--every", "0s"], "--every 0s: not"),
+        (["run", "Near", "--count", "3"], "--count needs --every"),
+        (["run", "Near", "--every", "5m", "--count", "0"], "--count"),
+        (["run", "Near", "--every", "5m", "--open"], "--open cannot go with --every"),
+        (["run", "Near", "--every", "5m", "--format", "json"], "--format cannot go with --every"),
         (["ping", fast(1), "--bogus"], ""),
     ]
     for arguments, said in cases:
@@ -509,10 +518,195 @@ def interrupted_run(case):
                  "only the list was asked for")
 
 
+# --- labels, measuring times and scheduled runs ----------------------------
+
+KEPT_NAME = re.compile(r"(\d{4})(\d\d)(\d\d)T(\d\d)(\d\d)(\d\d)Z-\d{3}\.report")
+RUN_LINE = re.compile(r"zelvor-cli: (\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ) (\S+) (\S+) "
+                      r"(\d+)/(\d+) (\S+) ms (.*)")
+
+
+def post_targets(site):
+    return [r.split(b" ", 2)[1].decode() for r in site.requests() if r.startswith(b"POST ")]
+
+
+def label_on_the_wire(case):
+    """The stored label, --label over it, a stored label not of the shape
+    never sent, and a kept report's name as its measuring time."""
+    site = case.site = ScriptedSite(server_list(("Near", fast(1))), b"h")
+    site.start()
+    kept = os.path.join(case.work, "20240229T235959Z-001.report")
+    plain = os.path.join(case.work, "plain.report")
+    for path in (kept, plain):
+        with open(path, "w") as file:
+            file.write(f"Kept\n{fast(1)}:7:\nEND\n")
+    runs = [
+        ({}, ["run", "Near", "--loops", "1"], "/zelvor", ""),
+        ({"label": "home-1"}, ["run", "Near", "--loops", "1"], "/zelvor?label=home-1", ""),
+        ({"label": "home-1"}, ["run", "Near", "--loops", "1", "--label", "desk.2"],
+         "/zelvor?label=desk.2", ""),
+        ({"label": "not ok"}, ["run", "Near", "--loops", "1"], "/zelvor",
+         "zelvor-cli: the stored label \"not ok\" is not 1 to 64 letters, digits, '-', '_' or "
+         "'.' and is ignored\n"),
+        ({"label": "home-1"}, ["post", kept],
+         "/zelvor?label=home-1&measured_at=2024-02-29T23:59:59Z", ""),
+        ({}, ["post", kept], "/zelvor?measured_at=2024-02-29T23:59:59Z", ""),
+        ({}, ["post", plain], "/zelvor", ""),
+    ]
+    for settings, arguments, target, err in runs:
+        case.make_sandbox(**settings)
+        if "label" in settings:
+            with open(case.sandbox.settings_path, "a") as file:
+                file.write(f"label={settings['label']}\n")
+        before = len(post_targets(site))
+        result = case.run(*arguments, "--site", "127.0.0.1", *(["--quiet"] * (arguments[0] == "run")))
+        expect_exit(result, 0, f"{arguments} with {settings}")
+        expect_equal(result.err, err, f"stderr of {arguments} with {settings}")
+        expect_equal(post_targets(site)[before:], [target], f"the post of {arguments}")
+    # Without a label or a time the request is what it always was.
+    expect(site.requests()[-1].startswith(b"POST /zelvor HTTP/1.0\r\nContent-length: "),
+           "the bare post")
+
+
+class LineReader:
+    """A process's stderr, line by line as it comes, each with the
+    monotonic time it arrived."""
+
+    def __init__(self, stream):
+        self.lines = []
+        self._lock = threading.Lock()
+        self._thread = threading.Thread(target=self._read, args=(stream,), daemon=True)
+        self._thread.start()
+
+    def _read(self, stream):
+        for line in iter(stream.readline, b""):
+            with self._lock:
+                self.lines.append((time.monotonic(), line.decode(errors="replace").rstrip("\n")))
+
+    def wait_for(self, count, seconds):
+        return wait_until(lambda: len(self.snapshot()) >= count or None, seconds,
+                          f"{count} lines on stderr: {self.snapshot()}")
+
+    def snapshot(self):
+        with self._lock:
+            return list(self.lines)
+
+    def join(self):
+        self._thread.join(RUN_SECONDS)
+
+
+def end_of(process, reader, began):
+    """The process's end, with its stdout; its stderr is the reader's."""
+    try:
+        code = process.wait(RUN_SECONDS)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        raise GuiTestFailure(f"zelvor-cli still ran after {RUN_SECONDS} s") from None
+    out = process.stdout.read()
+    reader.join()
+    return finished(process, out, b"", began)
+
+
+def scheduled_runs(case):
+    """Three runs on a 2 s cadence; the second, with the site away, is kept
+    and posted after the third with the time it was measured."""
+    # Answering hosts only: a silent one keeps a run past 2 s, and the next
+    # would rightly skip a slot.
+    entries = (("Near", fast(1)), ("Near", fast(2)))
+    site = case.real_site(*entries)
+    port, site_directory = site.port, os.path.join(case.work, "site")
+    process = case.start("run", "Near", "--site", f"127.0.0.1:{port}", "--every", "2s",
+                         "--count", "3", "--label", "lab-1", "--loops", "2", "--timeout", "300")
+    began = time.monotonic()
+    reader = LineReader(process.stderr)
+    reader.wait_for(1, 10)
+    site.stop()
+    reader.wait_for(2, 10)
+    case.site = RealSite(case.options.site_program, site_directory,
+                         server_list(*entries), port=port)
+    result = end_of(process, reader, began)
+    expect_exit(result, 0, "the last run, every host answering")
+    expect_equal(result.out, "", "stdout of scheduled runs")
+    lines = reader.snapshot()
+    texts = [text for _, text in lines]
+    expect_equal(len(texts), 4, f"three run lines and the kept report's: {texts}")
+    runs = [RUN_LINE.fullmatch(text) for text in (texts[0], texts[1], texts[3])]
+    expect(all(runs), f"the run lines: {texts}")
+    for run in runs:
+        expect_equal(run.group(2, 3, 4, 5), ("Near", "lab-1", "2", "2"), f"run line {run[0]}")
+    # The cadence, as the lines arrived and as they say.
+    arrivals = [lines[0][0], lines[1][0], lines[3][0]]
+    for before, after in zip(arrivals, arrivals[1:]):
+        expect(1.5 <= after - before <= 2.5,
+               f"runs {after - before:.2f} s apart: lines at "
+               f"{[round(at - began, 2) for at, _ in lines]} s")
+    stamps = [time.mktime(time.strptime(run.group(1), "%Y-%m-%dT%H:%M:%SZ")) for run in runs]
+    expect(all(1 <= b - a <= 3 for a, b in zip(stamps, stamps[1:])), f"run times {stamps}")
+
+    first_address = f"http://127.0.0.1:{port}/zelvor?handle="
+    expect(runs[0].group(7).startswith(first_address), f"the first posted: {texts[0]}")
+    kept = re.fullmatch(r"The results were kept in the file (\S+): Error connecting to "
+                        rf"127\.0\.0\.1:{port}: .*", runs[1].group(7))
+    expect(kept, f"the second kept: {texts[1]}")
+    name = os.path.basename(kept.group(1))
+    named = KEPT_NAME.fullmatch(name)
+    measured_at = "{}-{}-{}T{}:{}:{}Z".format(*named.groups())
+    expect_equal(measured_at, runs[1].group(1), "the kept report is named by its run's start")
+    posted = re.fullmatch(rf"zelvor-cli: kept report {re.escape(name)} posted: "
+                          rf"({re.escape(first_address)}(\S+))", texts[2])
+    expect(posted, f"the kept report posted after the third run: {texts[2]}")
+    expect(runs[2].group(7).startswith(first_address), f"the third posted: {texts[3]}")
+    expect_equal(case.sandbox.unsent_reports(), [], "nothing left kept")
+
+    stored = case.site.results(posted.group(2))
+    expect_equal([host["host"] for host in stored["hosts"]], [fast(1), fast(2)],
+                 "the kept report's hosts")
+    # These two read what the site shows of a post's query: they pass once
+    # the site stores the label and the measuring time.
+    expect_equal(stored.get("label"), "lab-1", "the label the site shows")
+    expect_equal(stored.get("measured_at"), measured_at, "the measuring time the site shows")
+
+
+def scheduled_signals(case):
+    """While waiting for a slot a signal ends the runs at once; during a run,
+    once it is posted. The exit code is the last run's."""
+    site = case.real_site(("Near", fast(1)), ("Near", silent(1)), ("Slow", slow(1)))
+    where = f"127.0.0.1:{site.port}"
+    for sent in (signal.SIGTERM, signal.SIGINT):
+        case.make_sandbox()
+        process = case.start("run", "Near", "--site", where, "--every", "1h", "--loops", "1",
+                             "--timeout", "300")
+        began = time.monotonic()
+        reader = LineReader(process.stderr)
+        reader.wait_for(1, 10)
+        time.sleep(0.3)
+        process.send_signal(sent)
+        signalled = time.monotonic()
+        result = end_of(process, reader, began)
+        stopped = time.monotonic() - signalled
+        expect_exit(result, 1, f"{sent.name} while waiting, after a run with a silent host")
+        expect(stopped < 1, f"ended {stopped:.2f} s after {sent.name} while waiting")
+        expect_equal(len(reader.snapshot()), 1, "one run")
+
+    case.make_sandbox()
+    process = case.start("run", "Slow", "--site", where, "--every", "1h", "--loops", "3",
+                         "--airborne", "1", "--threads", "0", "--timeout", "2000")
+    began = time.monotonic()
+    reader = LineReader(process.stderr)
+    time.sleep(1)
+    process.send_signal(signal.SIGTERM)
+    result = end_of(process, reader, began)
+    expect_exit(result, 0, "SIGTERM during a run of an answering host")
+    lines = [text for _, text in reader.snapshot()]
+    run = RUN_LINE.fullmatch(lines[0]) if len(lines) == 1 else None
+    expect(run and run.group(4, 5) == ("1", "1"), f"the whole run, then the end: {lines}")
+    expect(run.group(7).startswith(f"http://{where}/zelvor?handle="), "the run was posted")
+    expect(result.seconds >= 2, f"the run went on to its end: {result.seconds:.2f} s")
+
+
 CASES = {case.__name__: case for case in (
     ping_table, ping_json, ping_csv_and_report, exit_codes, bad_arguments, no_icmp_allowed,
     interrupted_ping, progress_line, classes, run_posts_report, post_files, unreachable_site,
-    garbage_site, interrupted_run)}
+    garbage_site, interrupted_run, label_on_the_wire, scheduled_runs, scheduled_signals)}
 
 
 def main():

@@ -12,6 +12,7 @@ from checks import expect, expect_equal, stays_false, wait_until
 from peer_hosts import FAST_DELAY_MS, fast, server_list, silent, slow
 from report_check import LIST_REQUEST, RESULTS_ADDRESS, expect_report, expect_results_post
 from scene import APPEAR_SECONDS, EXIT_SECONDS
+from zelvor_run import settings_text
 from zelvor_window import EXIT, GO, ZelvorWindow
 
 UNSENT_NAME = re.compile(r"[0-9]{8}T[0-9]{6}Z-[0-9]{3}\.report")
@@ -115,6 +116,35 @@ def click_run_of_second_class(scene):
     window.click(EXIT)
     scene.expect_exit(zelvor, 1)
     scene.expect_saved_position(60, 40)
+
+
+def labelled_run(scene):
+    """A label stored in the settings goes with the post as its query, one
+    not of the label's shape never does, and the window's save keeps either
+    as it was written."""
+    handle = "L1"
+    scene.make_sandbox(loops=2)
+    for run, (label, target) in enumerate((("lab-1.b", b"/zelvor?label=lab-1.b"),
+                                           ("lab 1", b"/zelvor"))):
+        scene.serve_site(server_list(("Europe", fast(1)), ("Asia", fast(5))), handle.encode())
+        with open(scene.sandbox.settings_path, "w") as file:
+            file.write(settings_text(scene.settings) + f"label={label}\n")
+        zelvor = scene.start_zelvor()
+        window = ready_window(scene)
+        window.click(GO)
+        posts = wait_until(lambda: results_posts(scene), RUN_SECONDS, "the results POST")
+        expect_results_post(posts[0], "Europe", [(fast(1), FAST_DELAY_MS)], 2,
+                            scene.settings["timeout_new"], target=target)
+        starts = wait_until(lambda: scene.sandbox.browser_starts()[run:], EXIT_SECONDS,
+                            "the browser start")
+        expect_equal(starts, [[RESULTS_ADDRESS + handle]], "the browser's arguments")
+        expect_ready_again(scene, window, zelvor)
+        window.click(EXIT)
+        scene.expect_exit(zelvor, 1)
+        saved = scene.sandbox.settings_file()
+        expect(saved.startswith("loops=2\n") and saved.endswith(f"\nlabel={label}\n"),
+               f"the saved settings keep the label: {saved!r}")
+        scene.site.stop()
 
 
 def no_replies(scene):
@@ -258,5 +288,6 @@ def real_site_run(scene):
 
 
 CASES = {case.__name__: case for case in (start_and_keyboard_run, click_run_of_second_class,
+                                          labelled_run,
                                           no_replies, browser_failure, close_during_run,
                                           unsent_results_kept, real_site_run)}

@@ -19,16 +19,18 @@ STOP_SECONDS = 30
 
 
 class RealSite:
-    def __init__(self, program, directory, server_list):
+    def __init__(self, program, directory, server_list, port=0):
+        """`port` 0: a free one. A site started again on the `directory` and
+        port of one stopped keeps its runs."""
         self._directory = directory
-        os.makedirs(directory)
+        os.makedirs(directory, exist_ok=True)
         self._log_path = os.path.join(directory, "site.log")
         list_path = os.path.join(directory, "servers.list")
         with open(list_path, "wb") as file:
             file.write(server_list)
         with open(self._log_path, "wb") as log:
             self._process = subprocess.Popen(
-                [program, "--listen", "127.0.0.1:0", "--servers", list_path,
+                [program, "--listen", f"127.0.0.1:{port}", "--servers", list_path,
                  "--data", os.path.join(directory, "data", "runs.db")],
                 stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True)
         self.port = int(wait_until(self._listening_port, START_SECONDS, "the site listening"))

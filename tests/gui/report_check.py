@@ -12,16 +12,16 @@ LIST_REQUEST = b"GET /zv_fetch HTTP/1.0\r\nHost: localhost\r\n\r\n"
 RESULTS_ADDRESS = "http://localhost/zelvor?handle="
 
 
-def expect_results_post(request, class_name, servers, loops, timeout_ms):
+def expect_results_post(request, class_name, servers, loops, timeout_ms, target=b"/zelvor"):
     """`servers` holds (host, outcome) in the class's order, the outcome being
     the lowest round-trip time in ms the host can show, or the failure text
-    each of its samples must carry.
+    each of its samples must carry. `target`: the path and query posted to.
     """
     head, separator, body = request.partition(b"\r\n\r\n")
     expect(separator, f"the results request has no end of head: {request!r}")
     expect_equal(head + separator,
-                 b"POST /zelvor HTTP/1.0\r\nContent-length: %d\r\nHost: localhost\r\n\r\n"
-                 % len(body), "the results request's head")
+                 b"POST %s HTTP/1.0\r\nContent-length: %d\r\nHost: localhost\r\n\r\n"
+                 % (target, len(body)), "the results request's head")
     expect_report(body, class_name, servers, loops, timeout_ms)
 
 

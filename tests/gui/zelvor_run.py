@@ -17,11 +17,13 @@ SETTINGS_ORDER = ("loops", "timeout_new", "airborne_new", "threads", "winx", "wi
 SANITIZER_MARKS = ("Sanitizer", "runtime error:")
 
 BROWSER_STAND_IN = """#!{python}
-# Records how zelvor started the browser, one file per start, in start order.
+# Records how zelvor started the browser, one file per start, in start order,
+# each written whole under another name first: the case reads them meanwhile.
 import json, os, sys, time
-name = "start-%020d.json" % time.monotonic_ns()
-with open(os.path.join({records!r}, name), "w") as record:
+path = os.path.join({records!r}, "start-%020d.json" % time.monotonic_ns())
+with open(path + ".part", "w") as record:
     json.dump(sys.argv[1:], record)
+os.rename(path + ".part", path)
 sys.exit({status})
 """
 
@@ -62,6 +64,8 @@ class Sandbox:
         """The argument lists of every xdg-open start so far."""
         starts = []
         for name in sorted(os.listdir(self._records)):
+            if name.endswith(".part"):
+                continue
             with open(os.path.join(self._records, name)) as record:
                 starts.append(json.load(record))
         return starts

@@ -44,6 +44,8 @@ PROGRAMS = ("/usr/bin/zelvor", "/usr/bin/zelvor-cli")
 LIST = "/etc/zelvor-site/servers.list"
 RUNS_FOLDER = "/var/lib/zelvor-site"
 UNIT = "zelvor-site.service"
+AGENT_UNIT = "zelvor-agent.service"
+AGENT_DEFAULTS = "/etc/default/zelvor-agent"
 COMMAND_SECONDS = 300
 
 
@@ -67,12 +69,12 @@ def project_version():
         return re.search(r"^project\(Zelvor VERSION ([0-9.]+) ", file.read(), re.M).group(1)
 
 
-def unit_path():
+def unit_path(unit=UNIT):
     for folder in ("/usr/lib/systemd/system", "/lib/systemd/system"):
-        path = os.path.join(folder, UNIT)
+        path = os.path.join(folder, unit)
         if os.path.exists(path):
             return path
-    raise GuiTestFailure(f"no {UNIT} installed")
+    raise GuiTestFailure(f"no {unit} installed")
 
 
 def install(options):
@@ -92,6 +94,14 @@ def install(options):
 
     expect_equal(run("dpkg-query", "-W", "-f", "${Conffiles}", "zelvor-site").stdout.split()[0],
                  LIST, "the conffile")
+    expect_equal(run("dpkg-query", "-W", "-f", "${Conffiles}", "zelvor").stdout.split()[0],
+                 AGENT_DEFAULTS, "the agent's conffile")
+    # The agent waits for its class: installed, neither enabled nor started.
+    expect(not os.path.exists(f"/etc/systemd/system/multi-user.target.wants/{AGENT_UNIT}"),
+           "the agent's unit is not enabled")
+    with open(AGENT_DEFAULTS) as file:
+        expect_equal(re.findall(r"^ZELVOR_AGENT_ARGS=(.*)$", file.read(), re.M), [""],
+                     "the agent's arguments as shipped: none")
     user = run("getent", "passwd", "zelvor-site").stdout.split(":")
     expect_equal(user[5], RUNS_FOLDER, "the site user's home")
     status = os.stat(RUNS_FOLDER)
@@ -111,12 +121,13 @@ def install(options):
         section = page[-1]
         expect(os.path.exists(f"/usr/share/man/man{section}/{page}.gz"), f"the man page {page}")
     if shutil.which("systemd-analyze"):
-        verify = run("systemd-analyze", "verify", unit_path(), check=False)
-        # Outside a systemd system it may not reach the manager; what it says
-        # about the unit file itself must be nothing.
-        complaints = [line for line in (verify.stdout + verify.stderr).splitlines()
-                      if UNIT in line or "zelvor-site" in line]
-        expect_equal(complaints, [], "systemd-analyze verify on the unit")
+        for unit, name in ((UNIT, "zelvor-site"), (AGENT_UNIT, "zelvor-agent")):
+            verify = run("systemd-analyze", "verify", unit_path(unit), check=False)
+            # Outside a systemd system it may not reach the manager; what it
+            # says about the unit file itself must be nothing.
+            complaints = [line for line in (verify.stdout + verify.stderr).splitlines()
+                          if unit in line or name in line]
+            expect_equal(complaints, [], f"systemd-analyze verify on {unit}")
 
 
 def reinstall(options):

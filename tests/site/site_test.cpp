@@ -153,10 +153,10 @@ TEST_F(SiteTest, APostedReportReadsBackWithItsFigures) {
   EXPECT_EQ(get("/zelvor.csv?handle=" + handle),
             "host,sent,received,loss_percent,BADADDRESS,SOCKERROR,TIMEOUT,EXPIRED,FOREIGN,"
             "UNREACHABLE,BADHEADER,FAILURE,min_ms,median_ms,mean_ms,max_ms,stddev_ms,jitter_ms,"
-            "p90_ms,p95_ms\r\n"
-            "c.test,2,2,0.0,0,0,0,0,0,0,0,0,5,6.0,6.0,7,1.0,2.0,,\r\n"
-            "a.test,4,3,25.0,0,0,1,0,0,0,0,0,10,20.0,20.0,30,8.2,15.0,,\r\n"
-            "b.test,2,0,100.0,0,0,0,0,0,2,0,0,,,,,,,,\r\n");
+            "p90_ms,p95_ms,label\r\n"
+            "c.test,2,2,0.0,0,0,0,0,0,0,0,0,5,6.0,6.0,7,1.0,2.0,,,\r\n"
+            "a.test,4,3,25.0,0,0,1,0,0,0,0,0,10,20.0,20.0,30,8.2,15.0,,,\r\n"
+            "b.test,2,0,100.0,0,0,0,0,0,2,0,0,,,,,,,,,\r\n");
 
   const std::string page = get("/zelvor?handle=" + handle);
   for (const std::string& expected :
@@ -541,9 +541,11 @@ TEST_F(SiteTest, BodiesBeingReadAreBoundedTogether) {
   EXPECT_TRUE(zelvor::site::isHandleShape(post(europeReport)));
 }
 
-Reply postFrom(std::uint16_t port, const char* from, const std::string& forwardedFor = "") {
-  const std::string report = "Limit\nh:1:\nEND\n";
-  std::string head = "POST /zelvor HTTP/1.0\r\nContent-Length: " + std::to_string(report.size());
+Reply postFrom(std::uint16_t port, const char* from, const std::string& forwardedFor = "",
+               const std::string& target = "/zelvor",
+               const std::string& report = "Limit\nh:1:\nEND\n") {
+  std::string head =
+      "POST " + target + " HTTP/1.0\r\nContent-Length: " + std::to_string(report.size());
   if (!forwardedFor.empty()) head += "\r\nX-Forwarded-For: " + forwardedFor;
   return exchange(port, head + "\r\n\r\n" + report, from);
 }
@@ -595,6 +597,64 @@ TEST_F(SiteTest, BehindATrustedProxyTheForwardedAddressIsLimited) {
                        // Not the proxy: counted as itself, whatever it claims.
                        {"127.0.0.2", "192.0.2.3", 200, ""},
                        {"127.0.0.2", "192.0.2.4", 429, "60"}});
+}
+
+TEST_F(SiteTest, UnlabelledRunsAreLabelledByTheNetworksFileReadAgainOnHangup) {
+  const std::string networks = folder.write("networks",
+                                            "# offices\n"
+                                            "127.0.0.0/8 loopback\n"
+                                            "127.0.0.2/32 desk.2\n"
+                                            "198.18.0.0/15 lab_v4\n"
+                                            "2001:db8:1::/48 lab-v6\n");
+  start({"--networks", networks, "--trusted-proxy", "127.0.0.1"});
+  ASSERT_TRUE(site->waitForLog("labelling by " + networks + ": 4 ranges", 10s)) << site->log();
+  int posted = 0;
+  const auto labelOf = [&](const char* from, const std::string& forwardedFor,
+                           const std::string& query = "") {
+    // A report of its own each time: the same one again is a re-post.
+    const std::string report = "Label\nh:" + std::to_string(++posted) + ":\nEND\n";
+    const Reply reply = postFrom(port(), from, forwardedFor, "/zelvor" + query, report);
+    EXPECT_EQ(reply.status, 200) << reply.body;
+    return results(reply.body)["label"];
+  };
+  const struct {
+    const char* from;
+    const char* forwardedFor;
+    const char* query;
+    nlohmann::json label;
+  } cases[] = {
+      {"127.0.0.3", "", "", "loopback"},
+      // The narrowest range wins.
+      {"127.0.0.2", "", "", "desk.2"},
+      {"127.0.0.1", "198.19.255.1", "", "lab_v4"},
+      {"127.0.0.1", "2001:db8:1:ffff::9", "", "lab-v6"},
+      {"127.0.0.1", "2001:db8:2::9", "", nullptr},
+      // Only the proxy is believed.
+      {"127.0.0.2", "198.18.0.1", "", "desk.2"},
+      // The client's own word wins.
+      {"127.0.0.2", "", "?label=own", "own"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.from) + " for " + c.forwardedFor + c.query);
+    EXPECT_EQ(labelOf(c.from, c.forwardedFor, c.query), c.label);
+  }
+
+  folder.write("networks", "127.0.0.0/8 moved\n");
+  site->signal(SIGHUP);
+  ASSERT_TRUE(site->waitForLog("reloaded " + networks + ": 1 range", 10s)) << site->log();
+  EXPECT_EQ(labelOf("127.0.0.2", ""), "moved");
+  folder.write("networks", "127.0.0.0/8 moved\n10.0.0.0/8 two words\n");
+  site->signal(SIGHUP);
+  ASSERT_TRUE(site->waitForLog("keeping the networks in force so far: " + networks +
+                                   ":2: write a range and a label: CIDR label",
+                               10s))
+      << site->log();
+  EXPECT_EQ(labelOf("127.0.0.2", ""), "moved");
+  // A bad label is refused, and nothing is stored.
+  const Reply refused = postFrom(port(), "127.0.0.2", "", "/zelvor?label=a%2Fb");
+  EXPECT_EQ(refused.status, 400);
+  EXPECT_EQ(refused.body, "The label \"a/b\" is not 1 to 64 letters, digits, '-', '_' or '.'\n");
+  EXPECT_EQ(storedRuns(), 9u);
 }
 
 TEST_F(SiteTest, HealthIsOkWhileTheStoreAnswers) {
@@ -728,7 +788,9 @@ TEST_F(SiteTest, MetricsGoOnlyToTheAddressesOfMetricsFrom) {
     if (*c.forwardedFor != '\0') request += "X-Forwarded-For: "s + c.forwardedFor + "\r\n";
     const Reply reply = exchange(port(), request + "\r\n", c.from);
     EXPECT_EQ(reply.status, c.status);
-    if (c.status == 403) EXPECT_EQ(reply.body, refused);
+    if (c.status == 403) {
+      EXPECT_EQ(reply.body, refused);
+    }
   }
 }
 
@@ -744,6 +806,13 @@ TEST_F(SiteTest, RefusesToStartWithAStoreOrLimitItCannotUse) {
       {{"--metrics-from", "10.0.0.1/8"},
        105,
        "--metrics-from: expected ADDRESS/PREFIX, not 10.0.0.1/8\n"},
+      {{"--networks", folder.write("bad.networks", "198.18.0.0/15 lab\n198.18.0.1/15 x\n")},
+       1,
+       "zelvor-site: " + (folder.path() / "bad.networks").string() +
+           ":2: not an address range such as 198.18.0.0/15 or 2001:db8::/32: 198.18.0.1/15\n"},
+      {{"--networks", (folder.path() / "none").string()},
+       1,
+       "zelvor-site: " + (folder.path() / "none").string() + ": cannot be read\n"},
       {{"--store", "postgresql://zelvor@/runs?host=" + folder.path().string()},
        1,
        "zelvor-site: Could not connect to the database: connection to server on socket \"" +

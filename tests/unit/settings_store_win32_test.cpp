@@ -183,6 +183,16 @@ TEST_F(RegistrySettings, SiteIsAStringSavedOnlyWhenThereIsOne) {
   EXPECT_EQ(readDword("winy"), 100u);
 }
 
+TEST_F(RegistrySettings, LabelIsAStringBesideTheSiteSavedOnlyWhenThereIsOne) {
+  const Settings labelled{.site = "site.test", .label = "not a label"};
+  zelvor::systemSettingsStore()->save(labelled);
+  EXPECT_EQ(readString("label"), "not a label");
+  EXPECT_EQ(zelvor::systemSettingsStore()->load(), labelled);
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, parentKeyPath);
+  zelvor::systemSettingsStore()->save(Settings{});
+  EXPECT_EQ(readString("label"), std::nullopt);
+}
+
 // A value the program cannot use is kept for the user to correct: a string
 // goes back as read, a value of another type stays as it was.
 TEST_F(RegistrySettings, StoredSiteSurvivesALoadAndSave) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -19,7 +20,8 @@ void PrintTo(const Settings& settings, std::ostream* out) {
   for (const SettingsField& field : settingsFields) {
     *out << field.name << '=' << settings.*field.member << ' ';
   }
-  if (settings.site) *out << siteSettingName << "=\"" << *settings.site << '"';
+  if (settings.site) *out << siteSettingName << "=\"" << *settings.site << "\" ";
+  if (settings.label) *out << labelSettingName << "=\"" << *settings.label << '"';
 }
 
 }  // namespace zelvor
@@ -127,6 +129,30 @@ TEST(SettingsInUse, BoundsEachValueOnItsOwnAndLeavesTheSiteAlone) {
                                                      .winy = 7,
                                                      .site = "h:0"}));
   EXPECT_EQ(zelvor::settingsInUse(Settings{}), Settings{});
+}
+
+// A label is kept as stored, whatever its shape, and written after the
+// site, so that a save never rewrites what the user wrote.
+TEST(LabelSettingText, KeptAsStoredAndWrittenAfterTheSite) {
+  const struct {
+    std::string text;
+    std::optional<std::string> label;
+    std::string written;
+  } cases[] = {
+      {"label=lab-1\n", "lab-1", "label=lab-1\n"},
+      {"label=not ok\r\nsite=h\n", "not ok", "site=h\nlabel=not ok\n"},
+      {"label=\n", "", "label=\n"},
+      {"label=a\nlabel=b", "b", "label=b\n"},
+      {"Label=a\n label=b\n", std::nullopt, ""},
+  };
+  const std::string numbers = zelvor::formatSettingsText(Settings{});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const Settings parsed = zelvor::parseSettingsText(c.text);
+    EXPECT_EQ(parsed.label, c.label);
+    EXPECT_EQ(zelvor::formatSettingsText(parsed), numbers + c.written);
+    EXPECT_EQ(zelvor::settingsInUse(parsed).label, c.label);
+  }
 }
 
 }  // namespace

@@ -51,8 +51,9 @@ class SiteAnswer : public zelvor::test::InTempDir {
  protected:
   void SetUp() override {
     InTempDir::SetUp();
-    store_ = zelvor::site::openSqliteStore((dir_ / "runs.db").string(),
-                                           zelvor::test::scripted({storedHandle, secondHandle}));
+    store_ = zelvor::site::openSqliteStore(
+        (dir_ / "runs.db").string(),
+        zelvor::test::scripted({storedHandle, secondHandle, "CCECAwQFBgcICQoLDA0ODw"}));
     site_ = std::make_unique<Site>(*store_, zelvor::site::parseServerListFile(listText, "list"),
                                    rules(), metricsRules());
     ASSERT_EQ(site_->answer(requestOf("POST", "/zelvor", "", report)).body, storedHandle);
@@ -180,10 +181,15 @@ TEST_F(SiteAnswer, APostsLabelAndMeasuredTimeAreKeptAndShown) {
       site_->answer(requestOf("GET", "/zelvor", "handle="s + secondHandle)).body;
   EXPECT_NE(page.find("</time> (received "), std::string::npos);
   EXPECT_NE(page.find(" \u00b7 from lab-1 \u00b7 "), std::string::npos);
+  // The same post again is a re-post; the same report from elsewhere or
+  // measured at another time is another run.
+  EXPECT_EQ(site_->answer(requestOf("POST", "/zelvor", query, later)).body, secondHandle);
+  EXPECT_EQ(site_->answer(requestOf("POST", "/zelvor", "label=lab-2", later)).status, 200);
+  EXPECT_EQ(store_->runCount({}), 3u);
   // Unlabelled, the index lists both; by label, only this one.
   EXPECT_NE(site_->answer(requestOf("GET", "/", "label=lab-1")).body.find("1 run stored"),
             std::string::npos);
-  EXPECT_NE(site_->answer(requestOf("GET", "/", "class=Near")).body.find("2 runs stored"),
+  EXPECT_NE(site_->answer(requestOf("GET", "/", "class=Near")).body.find("3 runs stored"),
             std::string::npos);
 }
 

@@ -45,52 +45,56 @@ TEST(MetricsText, EscapesLabelValuesAndWritesExactDecimals) {
   for (const auto& d : decimals) EXPECT_EQ(zelvor::site::decimalText(d.units, d.digits), d.text);
 }
 
+// The bucket lines of one series: `head` up to its le label, then each
+// bound (and +Inf) with its cumulative count.
+std::string bucketLines(const std::string& head, const std::vector<const char*>& bounds,
+                        const std::vector<int>& counts) {
+  std::string lines;
+  for (std::size_t i = 0; i < bounds.size(); ++i)
+    lines += head + "le=\"" + bounds[i] + "\"} " + std::to_string(counts[i]) + "\n";
+  return lines;
+}
+
 TEST(Metrics, RendersEveryFamilyExactly) {
   Metrics metrics;
   const auto list = zelvor::site::parseServerListFile("Near:n1.test:80\n", "list");
+  // 1 ms is on a bound, which its bucket includes; 6 s is past the last.
   metrics.countReport(parseReport("Near\nn1.test:1:\nn1.test::TIMEOUT\nn1.test:6000:\nEND\n"),
                       std::nullopt, list);
   metrics.countRequest(200, 2500us);
   metrics.countRefusal(429);
-  const std::string bucket = "zelvor_round_trip_seconds_bucket{class=\"Near\",host=\"n1.test\",";
-  const std::string duration = "zelvor_http_request_duration_seconds_bucket{le=\"";
-  EXPECT_EQ(
-      metrics.render(),
-      "# HELP zelvor_reports_received_total Reports stored by this instance since it started.\n"
-      "# TYPE zelvor_reports_received_total counter\n"
-      "zelvor_reports_received_total{class=\"Near\",label=\"\"} 1\n"
-      "# HELP zelvor_echoes_total Echo samples of the stored reports, by outcome: ok or the "
-      "failure word.\n"
-      "# TYPE zelvor_echoes_total counter\n"
-      "zelvor_echoes_total{class=\"Near\",host=\"n1.test\",label=\"\",outcome=\"TIMEOUT\"} 1\n"
-      "zelvor_echoes_total{class=\"Near\",host=\"n1.test\",label=\"\",outcome=\"ok\"} 2\n"
-      "# HELP zelvor_round_trip_seconds Round trips of the echoes that came back.\n"
-      "# TYPE zelvor_round_trip_seconds histogram\n" +
-          bucket + "label=\"\",le=\"0.001\"} 1\n" + bucket + "label=\"\",le=\"0.002\"} 1\n" +
-          bucket + "label=\"\",le=\"0.005\"} 1\n" + bucket + "label=\"\",le=\"0.01\"} 1\n" +
-          bucket + "label=\"\",le=\"0.02\"} 1\n" + bucket + "label=\"\",le=\"0.05\"} 1\n" + bucket +
-          "label=\"\",le=\"0.1\"} 1\n" + bucket + "label=\"\",le=\"0.2\"} 1\n" + bucket +
-          "label=\"\",le=\"0.5\"} 1\n" + bucket + "label=\"\",le=\"1\"} 1\n" + bucket +
-          "label=\"\",le=\"2\"} 1\n" + bucket + "label=\"\",le=\"5\"} 1\n" + bucket +
-          "label=\"\",le=\"+Inf\"} 2\n"
-          "zelvor_round_trip_seconds_sum{class=\"Near\",host=\"n1.test\",label=\"\"} 6.001\n"
-          "zelvor_round_trip_seconds_count{class=\"Near\",host=\"n1.test\",label=\"\"} 2\n"
-          "# HELP zelvor_http_requests_total Requests to this instance by the status of their "
-          "reply.\n"
-          "# TYPE zelvor_http_requests_total counter\n"
-          "zelvor_http_requests_total{code=\"200\"} 1\n"
-          "zelvor_http_requests_total{code=\"429\"} 1\n"
-          "# HELP zelvor_http_request_duration_seconds Time taken to answer a request once it "
-          "had arrived whole.\n"
-          "# TYPE zelvor_http_request_duration_seconds histogram\n" +
-          duration + "0.001\"} 0\n" + duration + "0.0025\"} 1\n" + duration + "0.005\"} 1\n" +
-          duration + "0.01\"} 1\n" + duration + "0.025\"} 1\n" + duration + "0.05\"} 1\n" +
-          duration + "0.1\"} 1\n" + duration + "0.25\"} 1\n" + duration + "0.5\"} 1\n" + duration +
-          "1\"} 1\n" + duration + "2.5\"} 1\n" + duration + "5\"} 1\n" + duration + "10\"} 1\n" +
-          duration +
-          "+Inf\"} 1\n"
-          "zelvor_http_request_duration_seconds_sum 0.0025\n"
-          "zelvor_http_request_duration_seconds_count 1\n");
+  const std::string expected =
+      R"(# HELP zelvor_reports_received_total Reports stored by this instance since it started.
+# TYPE zelvor_reports_received_total counter
+zelvor_reports_received_total{class="Near",label=""} 1
+# HELP zelvor_echoes_total Echo samples of the stored reports, by outcome: ok or the failure word.
+# TYPE zelvor_echoes_total counter
+zelvor_echoes_total{class="Near",host="n1.test",label="",outcome="TIMEOUT"} 1
+zelvor_echoes_total{class="Near",host="n1.test",label="",outcome="ok"} 2
+# HELP zelvor_round_trip_seconds Round trips of the echoes that came back.
+# TYPE zelvor_round_trip_seconds histogram
+)" +
+      bucketLines(R"(zelvor_round_trip_seconds_bucket{class="Near",host="n1.test",label="",)",
+                  {"0.001", "0.002", "0.005", "0.01", "0.02", "0.05", "0.1", "0.2", "0.5", "1", "2",
+                   "5", "+Inf"},
+                  {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2}) +
+      R"(zelvor_round_trip_seconds_sum{class="Near",host="n1.test",label=""} 6.001
+zelvor_round_trip_seconds_count{class="Near",host="n1.test",label=""} 2
+# HELP zelvor_http_requests_total Requests to this instance by the status of their reply.
+# TYPE zelvor_http_requests_total counter
+zelvor_http_requests_total{code="200"} 1
+zelvor_http_requests_total{code="429"} 1
+# HELP zelvor_http_request_duration_seconds Time taken to answer a request once it had arrived whole.
+# TYPE zelvor_http_request_duration_seconds histogram
+)" +
+      bucketLines("zelvor_http_request_duration_seconds_bucket{",
+                  {"0.001", "0.0025", "0.005", "0.01", "0.025", "0.05", "0.1", "0.25", "0.5", "1",
+                   "2.5", "5", "10", "+Inf"},
+                  {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}) +
+      R"(zelvor_http_request_duration_seconds_sum 0.0025
+zelvor_http_request_duration_seconds_count 1
+)";
+  EXPECT_EQ(metrics.render(), expected);
 }
 
 TEST(Metrics, BeforeAnythingHappensEveryFamilyIsDeclared) {

@@ -10,6 +10,7 @@
 #include <variant>
 
 #include "site/handle.hpp"
+#include "site/networks.hpp"
 #include "site/post_limit.hpp"
 #include "site/post_query.hpp"
 #include "site/query.hpp"
@@ -222,6 +223,50 @@ TEST(Query, ValueIsTheFirstOfItsNameDecoded) {
         Case{"page=1", ""}}) {
     SCOPED_TRACE(test.query);
     EXPECT_EQ(site::queryValue(test.query, "handle"), test.value);
+  }
+}
+
+TEST(Networks, EachLineIsARangeAndALabelAndTheNarrowestRangeWins) {
+  const site::Networks networks = site::parseNetworksFile(
+      "# comment\n\n198.18.0.0/15\twide\n  198.18.4.0/24   office \r\n2001:db8::/32 v6\n"
+      "2001:db8:0:1::/64 v6-desk\n198.18.4.0/24 later-equal\n",
+      "nets");
+  EXPECT_EQ(networks.size(), 5u);
+  const struct {
+    const char* address;
+    std::optional<std::string> label;
+  } cases[] = {
+      {"198.18.4.7", "office"},        {"198.19.0.1", "wide"},
+      {"::ffff:198.18.4.7", "office"}, {"198.20.0.1", std::nullopt},
+      {"2001:db8:0:1::5", "v6-desk"},  {"2001:db8:ff::5", "v6"},
+      {"2001:db9::1", std::nullopt},   {"not an address", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(networks.labelOf(c.address), c.label) << c.address;
+  EXPECT_EQ(site::parseNetworksFile("# nothing\n", "nets").size(), 0u);
+}
+
+TEST(Networks, ABadLineIsRefusedWithItsFileAndLine) {
+  const std::string shape = "a label is 1 to 64 letters, digits, '-', '_' or '.': ";
+  const struct {
+    std::string text;
+    std::string failure;
+  } cases[] = {
+      {"198.18.0.0/15\n", "nets:1: write a range and a label: CIDR label"},
+      {"# x\n198.18.0.0/15 a b\n", "nets:2: write a range and a label: CIDR label"},
+      {"198.18.0.0/33 a\n",
+       "nets:1: not an address range such as 198.18.0.0/15 or 2001:db8::/32: 198.18.0.0/33"},
+      {"office 198.18.0.0/15\n",
+       "nets:1: not an address range such as 198.18.0.0/15 or 2001:db8::/32: office"},
+      {"198.18.0.0/15 a/b\n", "nets:1: " + shape + "a/b"},
+      {"198.18.0.0/15 " + std::string(65, 'x') + "\n", "nets:1: " + shape + std::string(65, 'x')},
+  };
+  for (const auto& c : cases) {
+    try {
+      site::parseNetworksFile(c.text, "nets");
+      ADD_FAILURE() << c.text;
+    } catch (const kelvo::Failure& failure) {
+      EXPECT_EQ(failure, c.failure) << c.text;
+    }
   }
 }
 

@@ -275,6 +275,25 @@ TEST_F(WorkflowTest, TestMeasuresPostsTheReportAndOpensTheResultsPage) {
   EXPECT_FALSE(std::filesystem::exists(unsentPath));
 }
 
+// The label goes into the post's target when it has the shape; a stored
+// label of another shape is never sent.
+TEST_F(WorkflowTest, StoredLabelOfTheShapeGoesWithThePost) {
+  const std::pair<std::optional<std::string>, std::string> cases[] = {
+      {std::nullopt, "site.test/zelvor|"},
+      {"lab-1.b_2", "site.test/zelvor?label=lab-1.b_2|"},
+      {"lab 1", "site.test/zelvor|"},
+      {"", "site.test/zelvor|"},
+  };
+  fetchFirst();
+  view.setSelection(1);
+  for (const auto& [label, target] : cases) {
+    settings.label = label;
+    posted.clear();
+    workflow().testJob();
+    EXPECT_EQ(posted, std::vector<std::string>{target + "B\nh2:7:\nh2::TIMEOUT\nEND\n"});
+  }
+}
+
 TEST_F(WorkflowTest, EmptyHandleOpensTheBareResultsAddress) {
   fetchFirst();
   view.setSelection(1);

@@ -178,9 +178,12 @@ class Cases:
         else:
             self.check(entries == [], f"{case}: no Add/Remove Programs entry is left ({entries})")
 
-    def measure_from_the_window(self, case):
+    def measure_from_the_window(self, case, label=None):
         """The installed zelvor.exe, pointed at the site by the installer:
-        the list, a measurement of its class, the post and the page."""
+        the list, a measurement of its class, the post and the page; with
+        `label` stored in the key, the site shows the run with it."""
+        if os.path.exists(self.opened):
+            os.remove(self.opened)
         code, out = self.wine.run(self.driver, "--measure",
                                   os.path.join(self.installed, "zelvor.exe"), CLASS, self.opened)
         self.check(code == 0, f"{case}: the installed window measures against the site:\n{out}")
@@ -193,6 +196,20 @@ class Cases:
             got = sorted((host["host"], host["sent"], host["received"]) for host in hosts)
             self.check(got == [("127.0.0.1", 3, 3), ("127.0.0.2", 3, 3)],
                        f"{case}: the site holds three echoes from each host ({got})")
+            # What the site shows of the post's query: this passes once the
+            # site stores the label.
+            if label is not None:
+                shown = self.site.results(page.group(1)).get("label")
+                self.check(shown == label, f"{case}: the site shows the label ({shown!r})")
+
+    def measure_with_and_without_a_label(self, case):
+        self.measure_from_the_window(case)
+        self.wine.run("reg", "add", SETTINGS_KEY, "/v", "label", "/t", "REG_SZ", "/d", "lab-1",
+                      "/f")
+        try:
+            self.measure_from_the_window(f"{case}, a label stored", "lab-1")
+        finally:
+            self.wine.run("reg", "delete", SETTINGS_KEY, "/v", "label", "/f")
 
     def cli_says_its_version(self, case):
         code, out = self.wine.run(os.path.join(self.installed, "zelvor-cli.exe"), "--version")
@@ -210,7 +227,7 @@ class Cases:
         # is then done with it.
         cases = [
             ("install with SITE", ["/i", msi, f"SITE={site}"], 0,
-             version, site, none, self.measure_from_the_window),
+             version, site, none, self.measure_with_and_without_a_label),
             ("a rebuild replaces it, SITE given replacing the site",
              ["/i", rebuilt_msi, f"SITE={other_site}"], 0, version, other_site, PROGRAM_VALUES,
              None),

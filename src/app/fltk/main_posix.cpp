@@ -24,6 +24,7 @@
 #include "app/fltk/fltk_view.hpp"
 #include "app/fltk/main_window.hpp"
 #include "app/fltk/single_instance.hpp"
+#include "app/post_target.hpp"
 #include "app/program_exit.hpp"
 #include "app/program_state.hpp"
 #include "app/settings.hpp"
@@ -32,6 +33,7 @@
 #include "app/status_area.hpp"
 #include "app/string_ids.hpp"
 #include "app/workflow.hpp"
+#include "catalogue/vantage_label.hpp"
 #include "ping/run_state.hpp"
 #include "support/resource_string.hpp"
 #include "support/sync.hpp"
@@ -131,6 +133,8 @@ int run(int argc, const char* const* argv) {
     const Settings settings = store->load();
     SiteChoice site = chooseSite(commandLine.site, settings.site);
     if (site.settingRefused) reportRefusedSetting(*settings.site);
+    if (settings.label && !isVantageLabel(*settings.label))
+      std::fprintf(stderr, "zelvor: %s\n", refusedLabelSetting(*settings.label).c_str());
     DecodedImage picture = decodeBmp(embedded::backdropBitmap());
     DecodedImage icon = decodeIcon(embedded::iconFile(), iconSide);
     // The dialog grey the picture is drawn to melt into.

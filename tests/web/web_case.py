@@ -57,7 +57,8 @@ RESULTS_ROWS = [
 
 CSV_HEADER = ["host", "sent", "received", "loss_percent", "BADADDRESS", "SOCKERROR", "TIMEOUT",
               "EXPIRED", "FOREIGN", "UNREACHABLE", "BADHEADER", "FAILURE", "min_ms",
-              "median_ms", "mean_ms", "max_ms", "stddev_ms", "jitter_ms", "p90_ms", "p95_ms"]
+              "median_ms", "mean_ms", "max_ms", "stddev_ms", "jitter_ms", "p90_ms", "p95_ms",
+              "label"]
 
 
 def table_rows(browser, selector):
@@ -191,7 +192,8 @@ def trend_and_index(site, browser):
     browser.open("")
     expect_equal(browser.texts("p.run-facts"), ["4 runs stored, newest first."], "the index's facts")
     expect_equal(table_rows(browser, "table.runs"),
-                 [[times[i], *TREND_RUNS[i][:1], *TREND_RUNS[i][2:]] for i in (3, 2, 1, 0)],
+                 [[times[i], *TREND_RUNS[i][:1], "\u2014", *TREND_RUNS[i][2:]]
+                  for i in (3, 2, 1, 0)],
                  "the index's rows")
     expect_equal(run_links(browser), [f"/zelvor?handle={handles[i]}" for i in (3, 2, 1, 0)],
                  "the index's links")
@@ -216,7 +218,7 @@ def trend_and_index(site, browser):
     browser.driver.find_element("css selector", "nav.pager a[rel=next]").click()
     expect_equal(browser.driver.current_url, f"{site.base}?page=2", "the address of Older")
     expect_equal(run_links(browser), [f"/zelvor?handle={handles[0]}"], "the last page's links")
-    expect_equal(pager(browser), ([("prev", "Newer", "/?page=1")], ["page 2 of 2"]),
+    expect_equal(pager(browser), ([("prev", "Newer", "/")], ["page 2 of 2"]),
                  "the last page's pager")
     browser.expect_no_sideways_scroll(390, "the last index page")
     browser.expect_no_console_errors("the index's pages")

@@ -120,7 +120,7 @@ Site::Site(Store& store, ServerList list, const PostRules& rules, MetricsRules m
       trustedProxy_(rules.trustedProxy),
       maxReportBytes_(rules.maxReportBytes),
       metricsFrom_(std::move(metricsRules.from)),
-      list_(std::make_shared<const ServerList>(std::move(list))) {
+      list_(std::move(list)) {
   if (rules.perMinute) postLimit_.emplace(*rules.perMinute);
 }
 
@@ -182,7 +182,7 @@ Reply Site::route(const Request& request) {
   // A HEAD is answered as its GET; the server leaves the body out.
   if (request.method != "GET" && request.method != "HEAD") return notFound();
   const std::string& path = request.path;
-  if (path == "/zv_fetch") return replyOf(200, currentList()->body, textType);
+  if (path == "/zv_fetch") return replyOf(200, list_.current()->body, textType);
   if (path == resultsPath) return showResults(request, resultsPage, htmlType);
   if (path == resultsJsonPath) return showResults(request, resultsJson, jsonType);
   if (path == resultsCsvPath) return showResults(request, resultsCsv, csvType);
@@ -217,27 +217,9 @@ Reply Site::route(const Request& request) {
   return notFound();
 }
 
-void Site::replaceList(ServerList list) {
-  auto replacement = std::make_shared<const ServerList>(std::move(list));
-  const std::lock_guard lock(listMutex_);
-  list_.swap(replacement);
-}
+void Site::replaceList(ServerList list) { list_.replace(std::move(list)); }
 
-std::shared_ptr<const ServerList> Site::currentList() const {
-  const std::lock_guard lock(listMutex_);
-  return list_;
-}
-
-void Site::replaceNetworks(Networks networks) {
-  auto replacement = std::make_shared<const Networks>(std::move(networks));
-  const std::lock_guard lock(listMutex_);
-  networks_.swap(replacement);
-}
-
-std::shared_ptr<const Networks> Site::currentNetworks() const {
-  const std::lock_guard lock(listMutex_);
-  return networks_;
-}
+void Site::replaceNetworks(Networks networks) { networks_.replace(std::move(networks)); }
 
 Reply Site::postReport(const Request& request) {
   const std::int64_t nowMs = unixNowMs();
@@ -247,7 +229,7 @@ Reply Site::postReport(const Request& request) {
   PostQuery& post = std::get<PostQuery>(query);
   // The client's own word wins; the address is only looked up, never kept.
   if (!post.label)
-    post.label = currentNetworks()->labelOf(
+    post.label = networks_.current()->labelOf(
         clientAddress(request.peer, request.forwardedFor, trustedProxy_));
   ServerClass measured;
   try {
@@ -267,7 +249,7 @@ Reply Site::postReport(const Request& request) {
                    post.measuredAtMs.value_or(nowMs),
                    packHostSummaries(measured)};
   std::string handle = store_.addRun(run);
-  metrics_.countReport(measured, run.label, *currentList());
+  metrics_.countReport(measured, run.label, *list_.current());
   // The reply is the handle alone: the program appends it to the results
   // address as it stands.
   return replyOf(200, std::move(handle), textType);

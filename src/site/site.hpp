@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +18,7 @@
 #include "site/reply.hpp"
 #include "site/request.hpp"
 #include "site/server_list.hpp"
+#include "site/shared_value.hpp"
 #include "site/store.hpp"
 
 namespace zelvor::site {
@@ -74,9 +74,7 @@ class Site {
   void replaceNetworks(Networks networks);
 
  private:
-  std::shared_ptr<const ServerList> currentList() const;
   std::optional<Reply> refusalOf(const Request& head);
-  std::shared_ptr<const Networks> currentNetworks() const;
   Reply route(const Request& request);
   Reply showMetrics(const Request& request) const;
   Reply postReport(const Request& request);
@@ -98,10 +96,8 @@ class Site {
   const std::size_t maxReportBytes_;
   const std::vector<AddressRange> metricsFrom_;
   Metrics metrics_;
-  // Guards both shared pointers; what they point to never changes.
-  mutable std::mutex listMutex_;
-  std::shared_ptr<const ServerList> list_;
-  std::shared_ptr<const Networks> networks_ = std::make_shared<const Networks>();
+  SharedValue<ServerList> list_;
+  SharedValue<Networks> networks_{Networks()};
 };
 
 }  // namespace zelvor::site

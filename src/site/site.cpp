@@ -224,7 +224,7 @@ void Site::replaceNetworks(Networks networks) { networks_.replace(std::move(netw
 Reply Site::postReport(const Request& request) {
   const std::int64_t nowMs = unixNowMs();
   auto query = readPostQuery(request.query, nowMs);
-  if (const auto* refusal = std::get_if<std::string>(&query))
+  if (auto* refusal = std::get_if<std::string>(&query))
     return replyOf(400, std::move(*refusal), textType);
   PostQuery& post = std::get<PostQuery>(query);
   // The client's own word wins; the address is only looked up, never kept.

@@ -91,6 +91,13 @@ std::optional<HistoryWindow> windowOf(const Request& request) {
   return historyWindow(*range, unixNowMs());
 }
 
+// A history or class page: drawn anew each time, since its range ends now.
+Reply historyReply(std::string body, const char* contentType) {
+  Reply reply = replyOf(200, std::move(body), contentType);
+  reply.headers.emplace_back("Cache-Control", "no-cache");
+  return reply;
+}
+
 // Whatever answering threw: the store's failures mean the site cannot
 // answer now; anything else is a fault of ours.
 Reply failureReply(const Request& request, std::exception_ptr failure) {
@@ -298,6 +305,16 @@ Reply Site::showResults(const Request& request, Render render, const char* conte
 
 namespace zelvor::site {
 
+std::optional<HistoryBuilder> Site::pointsOf(const Request& request, PointQuery& query) {
+  const std::optional<HistoryWindow> window = windowOf(request);
+  if (!window) return std::nullopt;
+  query.fromMs = window->startMs;
+  query.toMs = window->endMs;
+  std::optional<HistoryBuilder> points(std::in_place, *window);
+  store_.visitHostPoints(query, [&](const HostPointView& point) { points->add(point); });
+  return points;
+}
+
 template <class Render>
 Reply Site::showHistory(const Request& request, Render render, const char* contentType) {
   PointQuery query;
@@ -309,18 +326,11 @@ Reply Site::showHistory(const Request& request, Render render, const char* conte
     if (!isVantageLabel(label)) return notFound();
     query.label = label;
   }
-  const std::optional<HistoryWindow> window = windowOf(request);
-  if (!window) return notFound();
-  query.fromMs = window->startMs;
-  query.toMs = window->endMs;
-  HistoryBuilder points(*window);
-  store_.visitHostPoints(query, [&](const HostPointView& point) { points.add(point); });
-  Reply reply = replyOf(200,
-                        render(historyView(std::move(query.className), std::move(*query.host),
-                                           std::move(query.label), points)),
-                        contentType);
-  reply.headers.emplace_back("Cache-Control", "no-cache");
-  return reply;
+  const std::optional<HistoryBuilder> points = pointsOf(request, query);
+  if (!points) return notFound();
+  return historyReply(render(historyView(std::move(query.className), std::move(*query.host),
+                                         std::move(query.label), *points)),
+                      contentType);
 }
 
 template <class Render>
@@ -328,15 +338,9 @@ Reply Site::showClass(const Request& request, Render render, const char* content
   PointQuery query;
   query.className = queryValue(request.query, "name");
   if (!isReportField(query.className)) return notFound();
-  const std::optional<HistoryWindow> window = windowOf(request);
-  if (!window) return notFound();
-  query.fromMs = window->startMs;
-  query.toMs = window->endMs;
-  HistoryBuilder points(*window);
-  store_.visitHostPoints(query, [&](const HostPointView& point) { points.add(point); });
-  Reply reply = replyOf(200, render(classView(std::move(query.className), points)), contentType);
-  reply.headers.emplace_back("Cache-Control", "no-cache");
-  return reply;
+  const std::optional<HistoryBuilder> points = pointsOf(request, query);
+  if (!points) return notFound();
+  return historyReply(render(classView(std::move(query.className), *points)), contentType);
 }
 
 }  // namespace zelvor::site

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "site/address_range.hpp"
+#include "site/history.hpp"
 #include "site/metrics.hpp"
 #include "site/networks.hpp"
 #include "site/post_limit.hpp"
@@ -85,6 +86,9 @@ class Site {
   Reply showResults(const Request& request, Render render, const char* contentType);
   // A host's history and a class's overview over the "range" parameter's
   // time, ending now; the not-found page for a query that names none.
+  // The points of `query` (its time set here) over the request's range;
+  // none when it names none.
+  std::optional<HistoryBuilder> pointsOf(const Request& request, PointQuery& query);
   template <class Render>
   Reply showHistory(const Request& request, Render render, const char* contentType);
   template <class Render>

@@ -32,61 +32,21 @@ static_assert(std::all_of(ranges.begin(), ranges.end(), [](const RangeInfo& info
 
 const RangeInfo& infoOf(HistoryRange range) { return ranges[static_cast<std::size_t>(range)]; }
 
-// Rounds toward minus infinity, as bucket edges must for any time.
-std::int64_t floorDivide(std::int64_t value, std::int64_t divisor) {
-  const std::int64_t quotient = value / divisor;
-  return quotient * divisor > value ? quotient - 1 : quotient;
-}
-
-// The values at the 1-based `ranks` (ascending) of `values` in ascending
-// order. Round trips are whole milliseconds that span little more than
-// their number, so they are counted, which is linear; a wider spread is
-// sorted instead. Either way each value is exact.
-template <std::size_t N>
-std::array<std::int32_t, N> valuesAtRanks(std::vector<std::int32_t>& values,
-                                          const std::array<std::size_t, N>& ranks) {
-  std::array<std::int32_t, N> found{};
-  const auto [low, high] = std::minmax_element(values.begin(), values.end());
-  const auto spread = static_cast<std::uint64_t>(static_cast<std::int64_t>(*high) - *low) + 1;
-  if (spread > 4 * values.size() + 1024) {
-    std::sort(values.begin(), values.end());
-    for (std::size_t i = 0; i < N; ++i) found[i] = values[ranks[i] - 1];
-    return found;
-  }
-  const std::int32_t base = *low;
-  std::vector<std::uint32_t> counts(static_cast<std::size_t>(spread));
-  for (const std::int32_t value : values) ++counts[static_cast<std::size_t>(value - base)];
-  std::size_t next = 0;
-  std::size_t seen = 0;
-  for (std::size_t offset = 0; offset < counts.size() && next < N; ++offset) {
-    seen += counts[offset];
-    while (next < N && ranks[next] <= seen)
-      found[next++] = static_cast<std::int32_t>(base + static_cast<std::int64_t>(offset));
-  }
-  return found;
-}
-
-PooledFigures pooled(std::vector<std::int32_t>& roundTrips, std::size_t runs, std::size_t echoes,
-                     std::size_t lost) {
-  PooledFigures figures{runs, echoes, lost, {}, {}, {}, {}, {}, {}};
-  const std::size_t n = roundTrips.size();
+PooledFigures pooled(const Tally& tally) {
+  PooledFigures figures{tally.runs(), tally.echoes(), tally.lost(), {}, {}, {}, {}, {}, {}};
+  const std::size_t n = tally.answered();
   if (n == 0) return figures;
+  figures.p10 = tally.atRank(stats::nearestRankPosition(n, 10));
+  figures.p25 = tally.atRank(stats::nearestRankPosition(n, 25));
   // The median as stats defines it: the middle value, or the mean of the
   // two middle values for an even count.
-  const std::size_t lowerMiddle = (n + 1) / 2;
-  const std::size_t upperMiddle = n / 2 + 1;
-  const auto at = valuesAtRanks(
-      roundTrips, std::array<std::size_t, 7>{
-                      stats::nearestRankPosition(n, 10), stats::nearestRankPosition(n, 25),
-                      lowerMiddle, upperMiddle, stats::nearestRankPosition(n, 75),
-                      stats::nearestRankPosition(n, 90), stats::nearestRankPosition(n, 95)});
-  figures.p10 = at[0];
-  figures.p25 = at[1];
-  figures.median = n % 2 == 1 ? static_cast<double>(at[2])
-                              : (static_cast<double>(at[2]) + static_cast<double>(at[3])) / 2.0;
-  figures.p75 = at[4];
-  figures.p90 = at[5];
-  if (n >= stats::percentileMinimum) figures.p95 = at[6];
+  const auto lowerMiddle = static_cast<double>(tally.atRank((n + 1) / 2));
+  figures.median = n % 2 == 1
+                       ? lowerMiddle
+                       : (lowerMiddle + static_cast<double>(tally.atRank(n / 2 + 1))) / 2.0;
+  figures.p75 = tally.atRank(stats::nearestRankPosition(n, 75));
+  figures.p90 = tally.atRank(stats::nearestRankPosition(n, 90));
+  if (n >= stats::percentileMinimum) figures.p95 = tally.atRank(stats::nearestRankPosition(n, 95));
   return figures;
 }
 
@@ -97,6 +57,11 @@ bool answersSooner(const HistorySeries& a, const HistorySeries& b) {
 }
 
 }  // namespace
+
+std::int64_t floorDivide(std::int64_t value, std::int64_t divisor) {
+  const std::int64_t quotient = value / divisor;
+  return quotient * divisor > value ? quotient - 1 : quotient;
+}
 
 std::optional<HistoryRange> parseRange(std::string_view text) {
   if (text.empty()) return HistoryRange::hours30;
@@ -129,57 +94,45 @@ std::optional<double> PooledFigures::lossPercent() const {
 
 HistoryBuilder::HistoryBuilder(const HistoryWindow& window) : window_(window) {}
 
-HistoryBuilder::Line& HistoryBuilder::lineOf(const HostPointView& point) {
-  const auto matches = [&](const Line& line) {
-    return line.host == point.host && line.label.has_value() == point.label.has_value() &&
-           (!point.label || *line.label == *point.label);
-  };
+HistoryBuilder::Line& HistoryBuilder::lineOf(std::string_view host,
+                                             std::optional<std::string_view> label) {
+  const auto matches = [&](const Line& line) { return line.host == host && line.label == label; };
   if (lastLine_ < lines_.size() && matches(lines_[lastLine_])) return lines_[lastLine_];
   for (lastLine_ = 0; lastLine_ < lines_.size(); ++lastLine_)
     if (matches(lines_[lastLine_])) return lines_[lastLine_];
-  lines_.push_back({std::string(point.host),
-                    point.label ? std::optional<std::string>(*point.label) : std::nullopt,
+  lines_.push_back({std::string(host), label ? std::optional<std::string>(*label) : std::nullopt,
                     std::vector<Tally>(bucketCount)});
   return lines_.back();
 }
 
 void HistoryBuilder::add(const HostPointView& point) {
   if (point.measuredAtMs < window_.startMs || point.measuredAtMs >= window_.endMs) return;
-  Tally& tally = lineOf(point).buckets[static_cast<std::size_t>(
-      (point.measuredAtMs - window_.startMs) / window_.bucketMs)];
-  ++tally.runs;
-  tally.echoes += point.echoes;
-  tally.lost += point.lost;
-  tally.roundTrips.insert(tally.roundTrips.end(), point.roundTrips.begin(), point.roundTrips.end());
+  lineOf(point.host, point.label)
+      .buckets[static_cast<std::size_t>((point.measuredAtMs - window_.startMs) / window_.bucketMs)]
+      .addRun(point.echoes, point.lost, point.roundTrips);
+}
+
+void HistoryBuilder::add(std::int64_t bucketStartMs, std::string_view host,
+                         std::optional<std::string_view> label, const Tally& tally) {
+  if (bucketStartMs < window_.startMs || bucketStartMs >= window_.endMs) return;
+  lineOf(host, label)
+      .buckets[static_cast<std::size_t>((bucketStartMs - window_.startMs) / window_.bucketMs)]
+      .add(tally);
 }
 
 HistorySeries HistoryBuilder::seriesOf(std::string host, std::optional<std::string> label,
                                        std::span<const Line* const> lines) const {
   HistorySeries series{std::move(host), std::move(label), {}, {}};
   series.buckets.reserve(bucketCount);
-  std::vector<std::int32_t> all;
-  std::vector<std::int32_t> inBucket;
-  std::size_t runs = 0;
-  std::size_t echoes = 0;
-  std::size_t lost = 0;
+  Tally all;
   for (std::size_t i = 0; i < bucketCount; ++i) {
-    inBucket.clear();
-    Tally sum;
-    for (const Line* line : lines) {
-      const Tally& tally = line->buckets[i];
-      sum.runs += tally.runs;
-      sum.echoes += tally.echoes;
-      sum.lost += tally.lost;
-      inBucket.insert(inBucket.end(), tally.roundTrips.begin(), tally.roundTrips.end());
-    }
-    all.insert(all.end(), inBucket.begin(), inBucket.end());
+    Tally inBucket;
+    for (const Line* line : lines) inBucket.add(line->buckets[i]);
+    all.add(inBucket);
     series.buckets.push_back({window_.startMs + static_cast<std::int64_t>(i) * window_.bucketMs,
-                              pooled(inBucket, sum.runs, sum.echoes, sum.lost)});
-    runs += sum.runs;
-    echoes += sum.echoes;
-    lost += sum.lost;
+                              pooled(inBucket)});
   }
-  series.overall = pooled(all, runs, echoes, lost);
+  series.overall = pooled(all);
   return series;
 }
 

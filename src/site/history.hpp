@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "site/history_tally.hpp"
 #include "site/store.hpp"
 
 namespace zelvor::site {
@@ -41,6 +42,9 @@ struct HistoryWindow {
 };
 
 HistoryWindow historyWindow(HistoryRange range, std::int64_t nowMs);
+
+// Rounds toward minus infinity, as bucket edges must for any time.
+std::int64_t floorDivide(std::int64_t value, std::int64_t divisor);
 
 // How a bucket's loss colours the median line: none; up to 5 %; up to 20 %;
 // more.
@@ -84,6 +88,8 @@ struct HistorySeries {
   std::vector<Bucket> buckets;
   // Over the whole range.
   PooledFigures overall;
+
+  bool operator==(const HistorySeries&) const = default;
 };
 
 // Gathers host points (PointQuery's, in any order) into a line per host
@@ -93,6 +99,11 @@ class HistoryBuilder {
   explicit HistoryBuilder(const HistoryWindow& window);
 
   void add(const HostPointView& point);
+  // What a host under a label measured in the bucket that starts at
+  // `bucketStartMs`, summed up already; a bucket outside the window is left
+  // out.
+  void add(std::int64_t bucketStartMs, std::string_view host,
+           std::optional<std::string_view> label, const Tally& tally);
   const HistoryWindow& window() const { return window_; }
 
   // One series per host and label, by host, then unlabelled first and by
@@ -102,19 +113,13 @@ class HistoryBuilder {
   std::vector<HistorySeries> byHost() const;
 
  private:
-  struct Tally {
-    std::size_t runs = 0;
-    std::size_t echoes = 0;
-    std::size_t lost = 0;
-    std::vector<std::int32_t> roundTrips;
-  };
   struct Line {
     std::string host;
     std::optional<std::string> label;
     std::vector<Tally> buckets;
   };
 
-  Line& lineOf(const HostPointView& point);
+  Line& lineOf(std::string_view host, std::optional<std::string_view> label);
   HistorySeries seriesOf(std::string host, std::optional<std::string> label,
                          std::span<const Line* const> lines) const;
 

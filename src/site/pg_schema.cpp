@@ -57,6 +57,11 @@ CREATE TABLE run_hosts (
 );
 CREATE INDEX run_hosts_by_class ON run_hosts (class_name, measured_at_ms, run_id))";
 
+// Store::historyChanges: one row, from nothing changed.
+constexpr char historyChangesTable[] = R"(
+CREATE TABLE history_changes (changes bigint NOT NULL);
+INSERT INTO history_changes VALUES (0))";
+
 // The runs stored before run_hosts was there get their summaries from
 // their reports, a batch at a time so that no more than a batch of reports
 // is held at once. A report that no longer reads (none should) leaves its
@@ -96,7 +101,8 @@ struct Step {
 };
 
 constexpr std::array steps{Step{runsTable}, Step{classHistoryIndex}, Step{digestAndAge},
-                           Step{labelAndMeasuredTime}, Step{hostSummaryTable, summariseStoredRuns}};
+                           Step{labelAndMeasuredTime}, Step{hostSummaryTable, summariseStoredRuns},
+                           Step{historyChangesTable}};
 static_assert(steps.size() == latestSchemaVersion, "both backends take the same steps");
 
 // Any constant of our own: sites of one database take the same lock.

@@ -86,12 +86,17 @@ const std::vector<PgStatement>& statements() {
        " WHERE class_name = $1 AND measured_at_ms >= $2 AND measured_at_ms < $3"
        " AND ($4::text IS NULL OR label = $4) ORDER BY measured_at_ms, run_id",
        {bytea, bigint, bigint, text}},
+      {"history_changes", historyChangesSql, {}},
+      {"count_history_change", countHistoryChangeSql, {}},
       {"check", "SELECT 1", {}},
       // Oldest first by the runs_by_age index. Several sites sweep at once:
       // each skips the rows another is deleting instead of waiting for them.
+      // A deletion counts as a history change in the same statement.
       {"delete_old",
        "WITH gone AS (DELETE FROM runs WHERE id IN (SELECT id FROM runs WHERE received_at_ms < $1"
-       " ORDER BY received_at_ms LIMIT $2 FOR UPDATE SKIP LOCKED) RETURNING 1)"
+       " ORDER BY received_at_ms LIMIT $2 FOR UPDATE SKIP LOCKED) RETURNING 1),"
+       " counted AS (UPDATE history_changes SET changes = changes + 1"
+       " WHERE EXISTS (SELECT 1 FROM gone))"
        " SELECT count(*) FROM gone",
        {bigint, bigint}},
   };
@@ -106,6 +111,7 @@ constexpr char classHistoryText[] = "Could not list the class's runs";
 constexpr char checkText[] = "Could not reach the database";
 constexpr char deleteText[] = "Could not delete old runs";
 constexpr char hostPointsText[] = "Could not read the hosts' history";
+constexpr char historyChangesText[] = "Could not read the history's changes";
 
 RunSummary summaryOf(const PgResult& result, std::size_t row) {
   return {result.bytes(row, 0),         result.bytes(row, 1),  result.integer(row, 2),
@@ -249,6 +255,12 @@ class PgStore final : public Store {
     visitPoints(found, query.host, visit);
   }
 
+  std::int64_t historyChanges() override {
+    return withConnection(true, [&](PgConnection& connection) {
+      return connection.run("history_changes", PgParams(), historyChangesText).integer(0, 0);
+    });
+  }
+
   void check() override {
     withConnection(
         true, [&](PgConnection& connection) { connection.run("check", PgParams(), checkText); });
@@ -289,6 +301,7 @@ class PgStore final : public Store {
       if (inserted.rows() == 1) {
         insertPgHosts(connection, "insert_host", inserted.integer(0, 0), run.className, run.label,
                       run.measuredAtMs, run.hostSummaries, insertText);
+        if (isLateRun(run)) connection.run("count_history_change", PgParams(), insertText);
         return handle;
       }
     }

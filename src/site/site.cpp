@@ -84,11 +84,12 @@ std::optional<std::size_t> pageNumber(const std::string& text, std::size_t pageC
   return page;
 }
 
-// The history's range, from "range": none when it names none.
-std::optional<HistoryWindow> windowOf(const Request& request) {
+// The history's range, from "range", ending at `nowMs`: none when it names
+// none.
+std::optional<HistoryWindow> windowOf(const Request& request, std::int64_t nowMs) {
   const std::optional<HistoryRange> range = parseRange(queryValue(request.query, "range"));
   if (!range) return std::nullopt;
-  return historyWindow(*range, unixNowMs());
+  return historyWindow(*range, nowMs);
 }
 
 // A history or class page: drawn anew each time, since its range ends now.
@@ -306,12 +307,13 @@ Reply Site::showResults(const Request& request, Render render, const char* conte
 namespace zelvor::site {
 
 std::optional<HistoryBuilder> Site::pointsOf(const Request& request, PointQuery& query) {
-  const std::optional<HistoryWindow> window = windowOf(request);
+  const std::int64_t nowMs = unixNowMs();
+  const std::optional<HistoryWindow> window = windowOf(request, nowMs);
   if (!window) return std::nullopt;
   query.fromMs = window->startMs;
   query.toMs = window->endMs;
   std::optional<HistoryBuilder> points(std::in_place, *window);
-  store_.visitHostPoints(query, [&](const HostPointView& point) { points->add(point); });
+  history_.gather(store_, query, nowMs, *points);
   return points;
 }
 

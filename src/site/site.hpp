@@ -13,6 +13,7 @@
 
 #include "site/address_range.hpp"
 #include "site/history.hpp"
+#include "site/history_cache.hpp"
 #include "site/metrics.hpp"
 #include "site/networks.hpp"
 #include "site/post_limit.hpp"
@@ -102,6 +103,7 @@ class Site {
   Metrics metrics_;
   SharedValue<ServerList> list_;
   SharedValue<Networks> networks_{Networks()};
+  HistoryCache history_;
 };
 
 }  // namespace zelvor::site

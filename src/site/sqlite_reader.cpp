@@ -4,6 +4,7 @@
 
 #include "site/host_summary.hpp"
 #include "site/sqlite_database.hpp"
+#include "site/store_rules.hpp"
 
 namespace zelvor::site {
 
@@ -40,6 +41,7 @@ constexpr char hostPointsSql[] =
     " WHERE class_name = ?1 AND measured_at_ms >= ?2 AND measured_at_ms < ?3"
     " AND (?4 IS NULL OR label = ?4) ORDER BY measured_at_ms, run_id";
 
+constexpr char historyChangesText[] = "Could not read the history's changes in";
 constexpr char checkSql[] = "SELECT id FROM runs LIMIT 1";
 
 constexpr int reportColumn = 8;
@@ -77,6 +79,7 @@ SqliteReader::SqliteReader(const std::string& path)
       runCount_(connection_, runCountSql, runCountText),
       classHistory_(connection_, classHistorySql, classHistoryText),
       hostPoints_(connection_, hostPointsSql, hostPointsText),
+      historyChanges_(connection_, historyChangesSql, historyChangesText),
       check_(connection_, checkSql, checkText) {}
 
 std::optional<StoredRun> SqliteReader::findRun(std::string_view handle) {
@@ -130,6 +133,12 @@ void SqliteReader::visitHostPoints(const PointQuery& query, const HostPointVisit
                        visit(point);
                      });
   }
+}
+
+std::int64_t SqliteReader::historyChanges() {
+  StatementUse use(historyChanges_);
+  use->step();
+  return use->columnInteger(0);
 }
 
 void SqliteReader::check() {

@@ -25,6 +25,7 @@ class SqliteReader {
   std::size_t runCount(const RunFilter& filter);
   std::vector<RunSummary> classHistory(std::string_view handle, std::size_t limit);
   void visitHostPoints(const PointQuery& query, const HostPointVisitor& visit);
+  std::int64_t historyChanges();
   void check();
 
  private:
@@ -35,6 +36,7 @@ class SqliteReader {
   SqliteStatement runCount_;
   SqliteStatement classHistory_;
   SqliteStatement hostPoints_;
+  SqliteStatement historyChanges_;
   SqliteStatement check_;
 };
 

@@ -21,6 +21,7 @@ class SqliteRunDeleter {
   // Declared first: the statement is finalized before it closes.
   SqliteConnection connection_;
   SqliteStatement delete_;
+  SqliteStatement countChange_;
 };
 
 }  // namespace zelvor::site

@@ -28,6 +28,7 @@ constexpr char findRepostSql[] =
     "SELECT handle FROM runs WHERE digest = ?1 AND received_at_ms >= ?2"
     " ORDER BY id DESC LIMIT 1";
 
+constexpr char countChangeText[] = "Could not count the history's change in";
 constexpr char savepointText[] = "Could not start storing the run in";
 constexpr char beginText[] = "Could not start storing runs in";
 constexpr char commitText[] = "Could not commit the runs to";
@@ -45,6 +46,7 @@ SqliteRunWriter::SqliteRunWriter(SqliteConnection connection, HandleSource newHa
       commit_(connection_, "COMMIT", commitText),
       insert_(connection_, insertSql, insertText),
       findRepost_(connection_, findRepostSql, findRepostText),
+      countChange_(connection_, countHistoryChangeSql, countChangeText),
       savepoint_(connection_, "SAVEPOINT run", savepointText),
       release_(connection_, "RELEASE run", commitText),
       undo_(connection_, "ROLLBACK TO run", commitText),
@@ -147,6 +149,7 @@ std::string SqliteRunWriter::insert(const NewRun& run) {
     if (code == SQLITE_DONE) {
       hostWriter_.write(sqlite3_last_insert_rowid(connection_.get()), run.className, run.label,
                         run.measuredAtMs, run.hostSummaries);
+      if (isLateRun(run)) StatementUse(countChange_)->step();
       return handle;
     }
     // The handle is the only unique column besides the id SQLite picks.

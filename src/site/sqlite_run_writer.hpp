@@ -65,6 +65,7 @@ class SqliteRunWriter {
   SqliteStatement commit_;
   SqliteStatement insert_;
   SqliteStatement findRepost_;
+  SqliteStatement countChange_;
   SqliteStatement savepoint_;
   SqliteStatement release_;
   SqliteStatement undo_;

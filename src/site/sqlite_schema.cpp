@@ -68,6 +68,11 @@ CREATE TABLE run_hosts (
 );
 CREATE INDEX run_hosts_by_class ON run_hosts (class_name, measured_at_ms);)";
 
+// Store::historyChanges: one row, from nothing changed.
+constexpr char historyChangesTable[] = R"(
+CREATE TABLE history_changes (changes INTEGER NOT NULL);
+INSERT INTO history_changes VALUES (0);)";
+
 // The runs stored before run_hosts was there get their summaries from
 // their reports. A report that no longer reads (none should) leaves its run
 // without them rather than the site without its database.
@@ -100,7 +105,8 @@ struct Step {
 };
 
 constexpr std::array steps{Step{runsTable}, Step{classHistoryIndex}, Step{digestAndAge},
-                           Step{labelAndMeasuredTime}, Step{hostSummaryTable, summariseStoredRuns}};
+                           Step{labelAndMeasuredTime}, Step{hostSummaryTable, summariseStoredRuns},
+                           Step{historyChangesTable}};
 static_assert(steps.size() == latestSchemaVersion);
 
 constexpr char readVersionText[] = "Could not read the schema version of";

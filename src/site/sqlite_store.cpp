@@ -52,6 +52,8 @@ class SqliteStore final : public Store {
     readers_.lease()->visitHostPoints(query, visit);
   }
 
+  std::int64_t historyChanges() override { return readers_.lease()->historyChanges(); }
+
   void check() override { readers_.lease()->check(); }
 
   // On a connection of its own, opened when first needed: a batch takes

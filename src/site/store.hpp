@@ -146,6 +146,12 @@ class Store {
   virtual void visitHostPoints(const PointQuery& query, const HostPointVisitor& visit) = 0;
   // The same, gathered.
   std::vector<HostPoint> hostPoints(const PointQuery& query);
+  // How many times the stored history changed other than by a run stored as
+  // it was measured: late runs stored (isLateRun) and deletions that
+  // deleted something. Never goes down, and each change counts in the
+  // transaction that makes it: a reader that reads this before the points
+  // it sums up learns of any change its sum may have missed.
+  virtual std::int64_t historyChanges() = 0;
 
   // Deletes up to `limit` of the runs received before `cutoffMs`, oldest
   // first, with their host summaries, in one transaction; how many runs it

@@ -2,6 +2,7 @@
 // refusal, over a real SQLite store in a folder of the test's own.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -465,6 +466,45 @@ TEST_F(SiteHistory, JsonHoldsTheExactFiguresOfEachBucketAndLabel) {
   EXPECT_EQ(overview["labels"][1]["hosts"][0]["overall"]["p90_ms"], 40);
 }
 
+// The sums of buckets long past are kept between requests; a late run in
+// one, and a deletion, show all the same at the next request.
+TEST_F(SiteHistory, KeptSumsOfThePastFollowLateRunsAndDeletions) {
+  const std::int64_t past = zelvor::site::unixNowMs() - 3 * 86'400'000;
+  const auto overall = [&](const char* range) {
+    const nlohmann::json series =
+        json("/history.json", "class=Near&host=198.18.1.1&range="s + range)["series"];
+    return series.empty() ? nlohmann::json() : series[0]["overall"];
+  };
+  const struct {
+    const char* what;
+    std::function<void()> change;
+    nlohmann::json runs, median;
+  } steps[] = {
+      {"a run",
+       [&] { post("measured_at=" + kelvo::isoUtcTime(past), "Near\n198.18.1.1:10:\nEND\n"); },
+       1, 10.0},
+      {"a late run beside it",
+       [&] {
+         post("measured_at=" + kelvo::isoUtcTime(past + 1000), "Near\n198.18.1.1:30:\nEND\n");
+       },
+       2, 20.0},
+      {"both deleted", [&] { store_->deleteRunsBefore(zelvor::site::unixNowMs() + 1, 10); },
+       nullptr, nullptr},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.change();
+    for (const char* range : {"10d", "360d", "10d"}) {
+      const nlohmann::json figures = overall(range);
+      const auto field = [&](const char* name) {
+        return figures.is_null() ? nlohmann::json() : figures[name];
+      };
+      EXPECT_EQ(field("runs"), step.runs) << range;
+      EXPECT_EQ(field("median_ms"), step.median) << range;
+    }
+  }
+}
+
 TEST_F(SiteHistory, PagesAnswerAndQueriesThatNameNothingAreNotFound) {
   post("", report);
   const struct {
@@ -523,6 +563,7 @@ class FailingStore final : public zelvor::site::Store {
                        const zelvor::site::HostPointVisitor&) override {
     fail();
   }
+  std::int64_t historyChanges() override { fail(); }
   std::size_t deleteRunsBefore(std::int64_t, std::size_t) override { fail(); }
   void check() override { fail(); }
 

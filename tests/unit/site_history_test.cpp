@@ -3,6 +3,7 @@
 // percentiles, and the charts, pages and JSON drawn from them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "site/history.hpp"
 #include "site/history_chart.hpp"
 #include "site/history_downloads.hpp"
+#include "site/history_tally.hpp"
 #include "site/history_page.hpp"
 #include "site/host_summary.hpp"
 #include "support/failure.hpp"
@@ -255,6 +257,49 @@ TEST(HistoryBuckets, PercentilesArePooledExactlyOverEveryRunOfTheBucket) {
     EXPECT_EQ(series[0].buckets[0].figures, c.figures);
     EXPECT_EQ(series[0].overall, c.figures);
   }
+}
+
+// What the site keeps of buckets long past: each host and label's runs
+// summed. Added as sums, they give exactly what the runs give.
+TEST(HistoryBuckets, SumsOfRunsGiveWhatTheRunsGive) {
+  const std::int64_t w = zeroWindow.bucketMs;
+  const std::vector<HostPoint> points{
+      pointOf(10, {5, 1, 3}, 1),         pointOf(20, {3, 3}),
+      pointOf(w + 1, {9}, 2, "x"),       pointOf(w + 2, {}, 1, "x"),
+      pointOf(w + 3, {2}, 0, {}, "g"),   pointOf(5 * w, hundredDownToOne()),
+      pointOf(299 * w, {7, 7}, 0, "x"),  pointOf(300 * w, {1}),
+  };
+  struct Sum {
+    std::int64_t startMs;
+    std::string host;
+    Label label;
+    zelvor::site::Tally tally;
+  };
+  std::vector<Sum> sums;
+  for (const HostPoint& point : points) {
+    const std::int64_t startMs = point.measuredAtMs / w * w;
+    auto sum = std::find_if(sums.begin(), sums.end(), [&](const Sum& s) {
+      return s.startMs == startMs && s.host == point.summary.host && s.label == point.label;
+    });
+    if (sum == sums.end()) sum = sums.insert(sums.end(), {startMs, point.summary.host, point.label, {}});
+    sum->tally.addRun(point.summary.echoes, point.summary.lost, point.summary.roundTrips);
+  }
+  using Count = zelvor::site::Tally::Count;
+  EXPECT_EQ(std::vector<Count>(sums[0].tally.counts().begin(), sums[0].tally.counts().end()),
+            (std::vector<Count>{{1, 1}, {3, 3}, {5, 1}}));
+  EXPECT_EQ(sums[0].tally.runs(), 2u);
+  EXPECT_EQ(sums[0].tally.echoes(), 6u);
+  EXPECT_EQ(sums[0].tally.answered(), 5u);
+
+  zelvor::site::HistoryBuilder summed(zeroWindow);
+  for (const Sum& sum : sums) {
+    summed.add(sum.startMs, sum.host,
+               sum.label ? std::optional<std::string_view>(*sum.label) : std::nullopt, sum.tally);
+  }
+  const auto fromRuns = builderOf(points);
+  EXPECT_EQ(summed.byHostAndLabel(), fromRuns.byHostAndLabel());
+  EXPECT_EQ(summed.byHost(), fromRuns.byHost());
+  EXPECT_EQ(fromRuns.byHostAndLabel().size(), 3u);
 }
 
 TEST(HistorySeries, ALineEachLabelAndEachHostInTheirOrders) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <set>
@@ -344,6 +345,39 @@ TEST_P(StoreContract, DeletesRunsBeforeTheCutoffOldestFirstInBatches) {
   EXPECT_EQ(store->addRun(runOf("A", "r", 0)), "h7");
   EXPECT_EQ(store->runCount({}), 2u);
   store->check();
+}
+
+// What a history that keeps sums of its past learns from: late runs and
+// deletions count; runs stored as measured, re-posts and empty sweeps do not.
+TEST_P(StoreContract, HistoryChangesCountLateRunsAndDeletionsAlone) {
+  std::unique_ptr<Store> store = open(scripted({"h1", "h2", "h3", "h4", "h5"}));
+  const auto measured = [](std::int64_t before, std::string digest = "") {
+    NewRun run = runOf("A", "r", 100'000'000);
+    run.measuredAtMs = run.receivedAtMs - before;
+    run.digest = std::move(digest);
+    return run;
+  };
+  const struct {
+    const char* what;
+    std::function<void()> change;
+    std::int64_t changes;
+  } steps[] = {
+      {"nothing yet", [] {}, 0},
+      {"in time", [&] { store->addRun(measured(0)); }, 0},
+      {"just in time", [&] { store->addRun(measured(lateRunMs)); }, 0},
+      {"late", [&] { store->addRun(measured(lateRunMs + 1, "d")); }, 1},
+      {"the late run again", [&] { store->addRun(measured(lateRunMs + 1, "d")); }, 1},
+      {"ahead of the clock", [&] { store->addRun(measured(-300'000)); }, 1},
+      {"a sweep that finds nothing", [&] { store->deleteRunsBefore(1000, 10); }, 1},
+      {"a sweep that deletes", [&] { store->deleteRunsBefore(200'000'000, 2); }, 2},
+      {"and the rest", [&] { store->deleteRunsBefore(200'000'000, 10); }, 3},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.change();
+    EXPECT_EQ(store->historyChanges(), step.changes);
+  }
+  EXPECT_EQ(store->runCount({}), 0u);
 }
 
 TEST_P(StoreContract, HostSummariesAreReadByClassHostLabelAndMeasuredTime) {

@@ -41,9 +41,8 @@ PooledFigures pooled(const Tally& tally) {
   // The median as stats defines it: the middle value, or the mean of the
   // two middle values for an even count.
   const auto lowerMiddle = static_cast<double>(tally.atRank((n + 1) / 2));
-  figures.median = n % 2 == 1
-                       ? lowerMiddle
-                       : (lowerMiddle + static_cast<double>(tally.atRank(n / 2 + 1))) / 2.0;
+  figures.median =
+      n % 2 == 1 ? lowerMiddle : (lowerMiddle + static_cast<double>(tally.atRank(n / 2 + 1))) / 2.0;
   figures.p75 = tally.atRank(stats::nearestRankPosition(n, 75));
   figures.p90 = tally.atRank(stats::nearestRankPosition(n, 90));
   if (n >= stats::percentileMinimum) figures.p95 = tally.atRank(stats::nearestRankPosition(n, 95));
@@ -129,8 +128,8 @@ HistorySeries HistoryBuilder::seriesOf(std::string host, std::optional<std::stri
     Tally inBucket;
     for (const Line* line : lines) inBucket.add(line->buckets[i]);
     all.add(inBucket);
-    series.buckets.push_back({window_.startMs + static_cast<std::int64_t>(i) * window_.bucketMs,
-                              pooled(inBucket)});
+    series.buckets.push_back(
+        {window_.startMs + static_cast<std::int64_t>(i) * window_.bucketMs, pooled(inBucket)});
   }
   series.overall = pooled(all);
   return series;

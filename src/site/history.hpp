@@ -102,8 +102,8 @@ class HistoryBuilder {
   // What a host under a label measured in the bucket that starts at
   // `bucketStartMs`, summed up already; a bucket outside the window is left
   // out.
-  void add(std::int64_t bucketStartMs, std::string_view host,
-           std::optional<std::string_view> label, const Tally& tally);
+  void add(std::int64_t bucketStartMs, std::string_view host, std::optional<std::string_view> label,
+           const Tally& tally);
   const HistoryWindow& window() const { return window_; }
 
   // One series per host and label, by host, then unlabelled first and by

@@ -29,15 +29,16 @@ void HistoryCache::gather(Store& store, const PointQuery& query, std::int64_t no
                           HistoryBuilder& points) {
   const HistoryWindow& window = points.window();
   const std::int64_t width = window.bucketMs;
-  const std::int64_t settledEnd = std::clamp(floorDivide(nowMs - settledAfterMs, width) * width,
-                                             window.startMs, window.endMs);
+  const std::int64_t settledEnd =
+      std::clamp(floorDivide(nowMs - settledAfterMs, width) * width, window.startMs, window.endMs);
   // Before any point is read: see Store::historyChanges.
   const std::int64_t changes = store.historyChanges();
   const bool mayKeep = agreeOn(changes);
 
   const auto add = [&](std::int64_t startMs, const Lines& lines) {
     for (const Line& line : lines)
-      if (selects(query, line.host, line.label)) points.add(startMs, line.host, line.label, line.tally);
+      if (selects(query, line.host, line.label))
+        points.add(startMs, line.host, line.label, line.tally);
   };
   const Key first{query.className, width, window.startMs};
   std::vector<std::size_t> missing;

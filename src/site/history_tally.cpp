@@ -5,8 +5,7 @@
 
 namespace zelvor::site {
 
-void Tally::addRun(std::size_t echoes, std::size_t lost,
-                   std::span<const std::int32_t> roundTrips) {
+void Tally::addRun(std::size_t echoes, std::size_t lost, std::span<const std::int32_t> roundTrips) {
   ++runs_;
   echoes_ += echoes;
   lost_ += lost;

@@ -41,8 +41,7 @@ bool isLateRun(const NewRun& run);
 
 // Store::historyChanges as both backends keep it: one row, one count.
 inline constexpr char historyChangesSql[] = "SELECT changes FROM history_changes";
-inline constexpr char countHistoryChangeSql[] =
-    "UPDATE history_changes SET changes = changes + 1";
+inline constexpr char countHistoryChangeSql[] = "UPDATE history_changes SET changes = changes + 1";
 
 inline constexpr char handlesExhaustedText[] =
     "Could not store the run: every candidate handle was taken already";

@@ -481,8 +481,8 @@ TEST_F(SiteHistory, KeptSumsOfThePastFollowLateRunsAndDeletions) {
     nlohmann::json runs, median;
   } steps[] = {
       {"a run",
-       [&] { post("measured_at=" + kelvo::isoUtcTime(past), "Near\n198.18.1.1:10:\nEND\n"); },
-       1, 10.0},
+       [&] { post("measured_at=" + kelvo::isoUtcTime(past), "Near\n198.18.1.1:10:\nEND\n"); }, 1,
+       10.0},
       {"a late run beside it",
        [&] {
          post("measured_at=" + kelvo::isoUtcTime(past + 1000), "Near\n198.18.1.1:30:\nEND\n");

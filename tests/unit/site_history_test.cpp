@@ -15,8 +15,8 @@
 #include "site/history.hpp"
 #include "site/history_chart.hpp"
 #include "site/history_downloads.hpp"
-#include "site/history_tally.hpp"
 #include "site/history_page.hpp"
+#include "site/history_tally.hpp"
 #include "site/host_summary.hpp"
 #include "support/failure.hpp"
 
@@ -264,10 +264,10 @@ TEST(HistoryBuckets, PercentilesArePooledExactlyOverEveryRunOfTheBucket) {
 TEST(HistoryBuckets, SumsOfRunsGiveWhatTheRunsGive) {
   const std::int64_t w = zeroWindow.bucketMs;
   const std::vector<HostPoint> points{
-      pointOf(10, {5, 1, 3}, 1),         pointOf(20, {3, 3}),
-      pointOf(w + 1, {9}, 2, "x"),       pointOf(w + 2, {}, 1, "x"),
-      pointOf(w + 3, {2}, 0, {}, "g"),   pointOf(5 * w, hundredDownToOne()),
-      pointOf(299 * w, {7, 7}, 0, "x"),  pointOf(300 * w, {1}),
+      pointOf(10, {5, 1, 3}, 1),        pointOf(20, {3, 3}),
+      pointOf(w + 1, {9}, 2, "x"),      pointOf(w + 2, {}, 1, "x"),
+      pointOf(w + 3, {2}, 0, {}, "g"),  pointOf(5 * w, hundredDownToOne()),
+      pointOf(299 * w, {7, 7}, 0, "x"), pointOf(300 * w, {1}),
   };
   struct Sum {
     std::int64_t startMs;
@@ -281,7 +281,8 @@ TEST(HistoryBuckets, SumsOfRunsGiveWhatTheRunsGive) {
     auto sum = std::find_if(sums.begin(), sums.end(), [&](const Sum& s) {
       return s.startMs == startMs && s.host == point.summary.host && s.label == point.label;
     });
-    if (sum == sums.end()) sum = sums.insert(sums.end(), {startMs, point.summary.host, point.label, {}});
+    if (sum == sums.end())
+      sum = sums.insert(sums.end(), {startMs, point.summary.host, point.label, {}});
     sum->tally.addRun(point.summary.echoes, point.summary.lost, point.summary.roundTrips);
   }
   using Count = zelvor::site::Tally::Count;

@@ -27,10 +27,14 @@ namespace zelvor {
 inline constexpr std::size_t echoRequestSize = 32;
 using EchoRequest = std::array<std::uint8_t, echoRequestSize>;
 
+// The protocol a request goes out on: ICMP over IPv4 or ICMPv6.
+enum class IcmpFamily { v4, v6 };
+
 // The echo request for `identifier` (the low 16 bits of the process id),
-// `sequence` and the send time on the millisecond clock.
+// `sequence` and the send time on the millisecond clock. An ICMPv6 request
+// differs in its type alone, and leaves its checksum to the kernel.
 EchoRequest buildEchoRequest(std::uint16_t identifier, std::uint16_t sequence,
-                             std::uint32_t sendTime);
+                             std::uint32_t sendTime, IcmpFamily family = IcmpFamily::v4);
 
 // What a received datagram (the whole IPv4 datagram, header first) is to a
 // request in flight. The numbers are the codes the engine has always used;
@@ -50,7 +54,32 @@ struct ReplyClass {
   std::uint16_t sequence;  // 0 unless kind is echoReply
 };
 
+// What each message type is to the engine, for both protocols: the one
+// table of it. A type not named is a bad header; an echo request is our
+// own only with our identifier, and someone else's is a bad header.
+struct ReplyType {
+  IcmpFamily family;
+  std::uint8_t type;
+  ReplyKind kind;
+};
+inline constexpr ReplyType replyTypes[] = {
+    {IcmpFamily::v4, icmp::echoReply, ReplyKind::echoReply},
+    {IcmpFamily::v4, icmp::destinationUnreachable, ReplyKind::unreachable},
+    {IcmpFamily::v4, icmp::timeExceeded, ReplyKind::expired},
+    {IcmpFamily::v4, icmp::echoRequest, ReplyKind::ownRequest},
+    {IcmpFamily::v6, icmp6::echoReply, ReplyKind::echoReply},
+    // Every code: no route, administratively prohibited, address and port
+    // unreachable, a rejected route alike.
+    {IcmpFamily::v6, icmp6::destinationUnreachable, ReplyKind::unreachable},
+    {IcmpFamily::v6, icmp6::timeExceeded, ReplyKind::expired},
+    {IcmpFamily::v6, icmp6::echoRequest, ReplyKind::ownRequest},
+};
+
+// `datagram` is a whole IPv4 datagram, header first.
 ReplyClass classifyReply(std::span<const std::uint8_t> datagram, std::uint16_t identifier);
+// `message` is an ICMPv6 message, as IPv6 sockets give it: without the
+// IPv6 header.
+ReplyClass classifyIcmp6Reply(std::span<const std::uint8_t> message, std::uint16_t identifier);
 
 // The failure text a matched datagram of this kind records; null for an
 // echo reply (which is timed instead) and for our own request.

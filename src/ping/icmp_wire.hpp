@@ -1,6 +1,6 @@
-// The ICMP echo wire: type and code numbers, where the header's fields lie,
-// the two byte orders its 16-bit fields are written in here, and the Internet
-// checksum. Pure functions over bytes.
+// The ICMP and ICMPv6 echo wire: type and code numbers, where the header's
+// fields lie, the two byte orders its 16-bit fields are written in here, and
+// the Internet checksum. Pure functions over bytes.
 //
 //    0      1      2      3      4      5      6      7      8
 //   +------+------+-------------+-------------+-------------+---------
@@ -61,6 +61,30 @@ constexpr void writeLittle16(std::span<std::uint8_t> bytes, std::size_t at, std:
 void fillChecksum(std::span<std::uint8_t> message);
 
 }  // namespace icmp
+
+// ICMPv6 keeps the header's layout (the offsets above) with numbers of its
+// own. A raw or ping socket of IPv6 gives the message without the IPv6
+// header, and the kernel writes every checksum, since it covers a pseudo
+// header of the addresses the kernel picks.
+namespace icmp6 {
+
+inline constexpr std::uint8_t destinationUnreachable = 1;
+inline constexpr std::uint8_t packetTooBig = 2;
+inline constexpr std::uint8_t timeExceeded = 3;
+inline constexpr std::uint8_t parameterProblem = 4;
+inline constexpr std::uint8_t echoRequest = 128;
+inline constexpr std::uint8_t echoReply = 129;
+
+// Codes of destinationUnreachable.
+inline constexpr std::uint8_t noRoute = 0;
+inline constexpr std::uint8_t administrativelyProhibited = 1;
+inline constexpr std::uint8_t addressUnreachable = 3;
+inline constexpr std::uint8_t portUnreachable = 4;
+inline constexpr std::uint8_t rejectRoute = 6;
+
+inline constexpr std::uint8_t hopLimitExceeded = 0;  // code of timeExceeded
+
+}  // namespace icmp6
 
 // The RFC 1071 checksum of `bytes`, summed as little-endian 16-bit words:
 // stored little-endian, it is the Internet checksum of the bytes as sent.

@@ -1,7 +1,8 @@
-// Fuzz target for classifyReply and matchSlot: any datagram, any requests in
-// flight. Nothing is read out of bounds (the sanitizers watch), an echo
-// reply is only ever one that carries our identifier and pattern, and a
-// match is exactly the one the matching rules name.
+// Fuzz target for classifyReply, classifyIcmp6Reply and matchSlot: any
+// datagram (read as IPv4 and as ICMPv6), any requests in flight. Nothing is
+// read out of bounds (the sanitizers watch), an echo reply is only ever one
+// that carries our identifier and pattern, and a match is exactly the one
+// the matching rules name.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -53,6 +54,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(reply.sequence == read16(&datagram[32]));
   } else {
     require(reply.sequence == 0);
+  }
+
+  const zelvor::ReplyClass reply6 = zelvor::classifyIcmp6Reply(datagram, identifier);
+  if (reply6.kind == zelvor::ReplyKind::echoReply) {
+    require(datagram.size() >= 16 && datagram[0] == 129);
+    require(read16(&datagram[4]) == identifier);
+    require(datagram[14] == 0xDE && datagram[15] == 0xFE);
+    require(reply6.sequence == read16(&datagram[12]));
+  } else {
+    require(reply6.sequence == 0);
   }
 
   const auto match = zelvor::matchSlot(slots, reply, source);

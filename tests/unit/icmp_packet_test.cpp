@@ -79,6 +79,15 @@ TEST(EchoRequest, IsByteForByteTheKnownMessage) {
   EXPECT_EQ(Bytes(request.begin(), request.end()), expected);
 }
 
+// The same message as ICMPv6: its type, and no checksum of ours.
+TEST(EchoRequest, OverIpv6DiffersInTypeAndLeavesTheChecksumToTheKernel) {
+  const zelvor::EchoRequest request =
+      zelvor::buildEchoRequest(0x1234, 1, 5, zelvor::IcmpFamily::v6);
+  Bytes expected = {0x80, 0x00, 0x00, 0x00, 0x34, 0x12, 0x01, 0x00, 0x05, 0x00, 0x00, 0x00};
+  for (int i = 0; i < 5; ++i) expected.insert(expected.end(), {0x01, 0x00, 0xDE, 0xFE});
+  EXPECT_EQ(Bytes(request.begin(), request.end()), expected);
+}
+
 TEST(EchoRequest, ChecksumMakesTheMessageSumToZero) {
   const zelvor::EchoRequest request = zelvor::buildEchoRequest(0xBEEF, 65535, 0xFFFFFFFF);
   EXPECT_EQ(zelvor::internetChecksum(request), 0);
@@ -154,6 +163,58 @@ INSTANTIATE_TEST_SUITE_P(
                      ReplyKind::badHeader, 0},
         ClassifyCase{"HeaderLengthBeyondTheData", Bytes{0x4F, 0, 0, 0, 0, 0, 0, 0},
                      ReplyKind::badHeader, 0},
+        ClassifyCase{"Empty", Bytes{}, ReplyKind::badHeader, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ICMPv6 messages come without the IPv6 header, so the pattern follows the
+// send time at byte 12 whatever the addresses were.
+class ClassifyIcmp6Reply : public testing::TestWithParam<ClassifyCase> {};
+
+TEST_P(ClassifyIcmp6Reply, GivesTheKindAndOnlyAnEchoReplysSequence) {
+  const zelvor::ReplyClass reply = zelvor::classifyIcmp6Reply(GetParam().datagram, 0x1234);
+  EXPECT_EQ(reply.kind, GetParam().kind);
+  EXPECT_EQ(reply.sequence, GetParam().sequence);
+}
+
+// An ICMPv6 message of `type` and `code`, as icmp() makes it.
+Bytes icmp6(std::uint8_t type, std::uint8_t code, std::uint16_t identifier, std::uint16_t sequence,
+            std::size_t size = 32) {
+  Bytes message = icmp(type, identifier, sequence, size);
+  if (message.size() > 1) message[1] = code;
+  return message;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, ClassifyIcmp6Reply,
+    testing::Values(
+        ClassifyCase{"OurReply", icmp6(129, 0, 0x1234, 77), ReplyKind::echoReply, 77},
+        ClassifyCase{
+            "TheExactBytes",
+            {0x81, 0x00, 0x12, 0x34, 0x34, 0x12, 0x09, 0x00, 0, 0, 0, 0, 0x09, 0x00, 0xDE, 0xFE},
+            ReplyKind::echoReply,
+            9},
+        ClassifyCase{"PatternCutShort",
+                     {0x81, 0x00, 0x12, 0x34, 0x34, 0x12, 0x09, 0x00, 0, 0, 0, 0, 0x09, 0x00, 0xDE},
+                     ReplyKind::foreign,
+                     0},
+        ClassifyCase{"OtherIdentifier", icmp6(129, 0, 0x4321, 77), ReplyKind::foreign, 0},
+        ClassifyCase{
+            "OtherMark",
+            {0x81, 0x00, 0x12, 0x34, 0x34, 0x12, 0x09, 0x00, 0, 0, 0, 0, 0x09, 0x00, 0xDE, 0xFF},
+            ReplyKind::foreign,
+            0},
+        ClassifyCase{"NoRoute", icmp6(1, 0, 0, 0), ReplyKind::unreachable, 0},
+        ClassifyCase{"AdministrativelyProhibited", icmp6(1, 1, 0, 0), ReplyKind::unreachable, 0},
+        ClassifyCase{"AddressUnreachable", icmp6(1, 3, 0, 0), ReplyKind::unreachable, 0},
+        ClassifyCase{"RejectRoute", icmp6(1, 6, 0, 0), ReplyKind::unreachable, 0},
+        ClassifyCase{"HopLimitExceeded", icmp6(3, 0, 0, 0), ReplyKind::expired, 0},
+        ClassifyCase{"OurOwnRequest", icmp6(128, 0, 0x1234, 77), ReplyKind::ownRequest, 0},
+        ClassifyCase{"SomeoneElsesRequest", icmp6(128, 0, 0x9999, 77), ReplyKind::badHeader, 0},
+        ClassifyCase{"PacketTooBig", icmp6(2, 0, 0x1234, 77), ReplyKind::badHeader, 0},
+        ClassifyCase{"NeighbourSolicitation", icmp6(135, 0, 0, 0), ReplyKind::badHeader, 0},
+        ClassifyCase{"Ipv4EchoReplyType", icmp6(0, 0, 0x1234, 77), ReplyKind::badHeader, 0},
+        ClassifyCase{"Ipv4TimeExceededType", icmp6(11, 0, 0, 0), ReplyKind::badHeader, 0},
+        ClassifyCase{"HeaderCutShort", icmp6(129, 0, 0x1234, 77, 7), ReplyKind::badHeader, 0},
         ClassifyCase{"Empty", Bytes{}, ReplyKind::badHeader, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 

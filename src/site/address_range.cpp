@@ -72,6 +72,19 @@ std::optional<AddressRange> parseAddressRange(std::string_view text) {
   return range;
 }
 
+std::string clientNetwork(std::string_view text) {
+  std::optional<Address> address = parseAddress(text);
+  if (!address) return std::string(text);
+  char written[INET6_ADDRSTRLEN] = {};
+  if (!address->v6) {
+    ::inet_ntop(AF_INET, address->bytes.data(), written, sizeof written);
+    return written;
+  }
+  std::fill(address->bytes.begin() + 8, address->bytes.end(), 0);
+  ::inet_ntop(AF_INET6, address->bytes.data(), written, sizeof written);
+  return std::string(written) + "/64";
+}
+
 std::vector<AddressRange> loopbackRanges() {
   return {*parseAddressRange("127.0.0.0/8"), *parseAddressRange("::1")};
 }

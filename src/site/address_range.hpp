@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -29,6 +30,13 @@ struct AddressRange {
 // address. None for anything else, and for an address with bits set past
 // its prefix, which is more likely a slip than meant.
 std::optional<AddressRange> parseAddressRange(std::string_view text);
+
+// The client an address text stands for, where one client may hold many
+// addresses: an IPv6 address as its /64 ("2001:db8:1:2::/64"), since a
+// home or a phone is given a whole /64 to pick from; an IPv4 address, or one
+// mapped into IPv6, as the IPv4 address. Text that is no address stands for
+// itself.
+std::string clientNetwork(std::string_view address);
 
 // 127.0.0.0/8 and ::1: this machine alone.
 std::vector<AddressRange> loopbackRanges();

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "site/address_range.hpp"
+
 namespace zelvor::site {
 
 double PostLimit::earned(const Bucket& bucket, Clock::time_point now) const {
@@ -11,7 +13,8 @@ double PostLimit::earned(const Bucket& bucket, Clock::time_point now) const {
   return std::min<double>(perMinute_, bucket.posts + std::max(0.0, minutes) * perMinute_);
 }
 
-std::optional<long> PostLimit::take(const std::string& address, Clock::time_point now) {
+std::optional<long> PostLimit::take(const std::string& client, Clock::time_point now) {
+  const std::string address = clientNetwork(client);
   const std::lock_guard lock(mutex_);
   if (buckets_.size() >= maxAddresses && !buckets_.contains(address)) {
     std::erase_if(buckets_,

@@ -1,6 +1,7 @@
-// The limit on posts per client address (--post-limit N/min): each address
-// may post N reports at once and earns one more every 60/N seconds, so a
-// steady client is never refused and a flood is, whatever its pace.
+// The limit on posts per client (--post-limit N/min): each client address,
+// or IPv6 /64, may post N reports at once and earns one more every 60/N
+// seconds, so a steady client is never refused and a flood is, whatever its
+// pace.
 #pragma once
 
 #include <chrono>
@@ -23,9 +24,10 @@ class PostLimit {
 
   explicit PostLimit(unsigned perMinute) : perMinute_(perMinute) {}
 
-  // None when `address` may post at `now` (and counts the post); else the
-  // whole seconds until it may.
-  std::optional<long> take(const std::string& address, Clock::time_point now);
+  // None when `client` may post at `now` (and counts the post); else the
+  // whole seconds until it may. Clients are counted by clientNetwork, so
+  // the addresses of one IPv6 /64 share a limit.
+  std::optional<long> take(const std::string& client, Clock::time_point now);
 
  private:
   struct Bucket {

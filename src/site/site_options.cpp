@@ -110,8 +110,8 @@ void addSiteOptions(CLI::App& app, SiteOptions& options) {
            if (!options.postRules.perMinute)
              throw CLI::ValidationError("--post-limit", "expected N/min, not " + text);
          },
-         "Reports one client address may post per minute; more are refused with 429 "
-         "(default: no limit)")
+         "Reports one client (an IPv4 address, an IPv6 /64) may post per minute; more are "
+         "refused with 429 (default: no limit)")
       ->type_name("N/min");
   app.add_option_function<std::string>(
          "--trusted-proxy",

@@ -9,6 +9,7 @@
 #include <string>
 #include <variant>
 
+#include "site/address_range.hpp"
 #include "site/handle.hpp"
 #include "site/networks.hpp"
 #include "site/post_limit.hpp"
@@ -159,6 +160,33 @@ TEST(PostLimit, AllowsABurstThenOnePerShareOfTheMinutePerAddress) {
     SCOPED_TRACE(testing::Message() << post.address << " at " << post.at);
     EXPECT_EQ(limit.take(post.address, at(post.at)), post.wait);
   }
+}
+
+// One IPv6 client may use a whole /64; an IPv4 one its address.
+TEST(PostLimit, CountsAnIpv6ClientByItsSlash64) {
+  const struct {
+    const char* address;
+    const char* client;
+  } cases[] = {
+      {"2001:db8:1:2:3:4:5:6", "2001:db8:1:2::/64"},
+      {"2001:db8:1:2::1", "2001:db8:1:2::/64"},
+      {"2001:DB8:1:2:ffff::", "2001:db8:1:2::/64"},
+      {"2001:db8:1:3::1", "2001:db8:1:3::/64"},
+      {"::1", "::/64"},
+      {"198.18.1.1", "198.18.1.1"},
+      {"::ffff:198.18.1.1", "198.18.1.1"},
+      {"fe80::1%eth0", "fe80::1%eth0"},
+      {"not an address", "not an address"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(site::clientNetwork(c.address), c.client) << c.address;
+
+  site::PostLimit limit(1);
+  const site::PostLimit::Clock::time_point now{};
+  EXPECT_EQ(limit.take("2001:db8:1:2::1", now), std::nullopt);
+  EXPECT_EQ(limit.take("2001:db8:1:2::9", now), 60);
+  EXPECT_EQ(limit.take("2001:db8:1:3::1", now), std::nullopt);
+  EXPECT_EQ(limit.take("::ffff:198.18.1.1", now), std::nullopt);
+  EXPECT_EQ(limit.take("198.18.1.1", now), 60);
 }
 
 TEST(PostLimit, CountsTheBalancersLastForwardedAddressOnlyFromTheBalancer) {

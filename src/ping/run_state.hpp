@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "ping/address_choice.hpp"
 #include "support/sync.hpp"
 
 namespace zelvor {
@@ -17,6 +18,7 @@ struct PingSettings {
   std::uint32_t timeoutMs = 0;  // how long an echo may take
   std::uint32_t airborne = 0;   // raw-socket requests in flight; 0: no raw-socket engine
   std::uint32_t threads = 0;    // echo-service workers; 0: no echo-service engine
+  IpChoice ip = IpChoice::automatic;  // which of a host's addresses is measured
 };
 
 // Milliseconds on a monotonic clock. The engines take one, so that tests

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "net/address_lookup_system.hpp"
 #include "net/socket.hpp"
 #include "support/owned_fd_posix.hpp"
 
@@ -60,6 +61,10 @@ bool resolveAddress(const char* host, SocketAddress& address) {
   address.family = AF_INET;
   address.address = first.sin_addr.s_addr;
   return true;
+}
+
+std::vector<IpAddress> resolveAddresses(const char* host) {
+  return detail::lookUpAddresses(host);
 }
 
 // poll rather than select: a descriptor numbered past FD_SETSIZE would

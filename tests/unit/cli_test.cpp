@@ -155,7 +155,7 @@ TEST(ResultFormats, CsvHasTheSitesColumnsAndKeepsCellsText) {
 
 TEST(ResultFormats, JsonIsOneDocumentWithSettingsAndEverySample) {
   const ServerClass measured{"Near", {{"a", {ok(20), failed(failure::timeout)}}, {"b", {}}}};
-  const Measuring settings{3, 2000, 16, 0, Engine::raw};
+  const Measuring settings{{3, 2000, 16, 0}, Engine::raw};
   const std::string hostA =
       R"({"host":"a","sent":2,"received":1,"loss_percent":50.0,"failures":{"BADADDRESS":0,)"
       R"("SOCKERROR":0,"TIMEOUT":1,"EXPIRED":0,"FOREIGN":0,"UNREACHABLE":0,"BADHEADER":0,)"

@@ -220,7 +220,7 @@ TEST(AnswerRequest6, EachBehaviourSendsExactlyThesePackets) {
   }
 }
 
-TEST(AnswerRequest, ProhibitedOverIpv4IsCode13OfDestinationUnreachable) {
+TEST(AnswerRequest, OverIpv4ProhibitedIsCode13AndAnIpv6RouterLeavesTheHostToAnswer) {
   // 198.18.0.1 -> 198.18.1.1, identifier 0xbeef, sequence 1, "zelvor!!".
   const Bytes request = {0x45, 0x00, 0x00, 0x24, 0x12, 0x34, 0x00, 0x00, 0x40, 0x01, 0xdb, 0x7e,
                          0xc6, 0x12, 0x00, 0x01, 0xc6, 0x12, 0x01, 0x01, 0x08, 0x00, 0xc1, 0x9f,
@@ -240,6 +240,12 @@ TEST(AnswerRequest, ProhibitedOverIpv4IsCode13OfDestinationUnreachable) {
   expected[23] = static_cast<std::uint8_t>(checksum);
   EXPECT_EQ(prohibited[0].bytes, expected);
   EXPECT_EQ(internetChecksum(zelvor::test::ByteView(prohibited[0].bytes).subspan(20)), 0);
+
+  // A fallback's IPv6 router cannot speak for an IPv4 host: the host does.
+  const auto expired = answerRequest(parseBehaviour("expired:2001:db8:255::254"), *parsed, 7);
+  ASSERT_EQ(expired.size(), 1u);
+  EXPECT_EQ(Bytes(expired[0].bytes.begin() + 12, expired[0].bytes.begin() + 22),
+            (Bytes{0xc6, 0x12, 0x01, 0x01, 0xc6, 0x12, 0x00, 0x01, 11, 0}));
 }
 
 // --- the plan --------------------------------------------------------------------------

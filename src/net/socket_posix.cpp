@@ -63,9 +63,7 @@ bool resolveAddress(const char* host, SocketAddress& address) {
   return true;
 }
 
-std::vector<IpAddress> resolveAddresses(const char* host) {
-  return detail::lookUpAddresses(host);
-}
+std::vector<IpAddress> resolveAddresses(const char* host) { return detail::lookUpAddresses(host); }
 
 // poll rather than select: a descriptor numbered past FD_SETSIZE would
 // overflow select's set. An interrupted wait resumes with the time it has

@@ -32,9 +32,7 @@ bool resolveAddress(const char* host, SocketAddress& address) {
   return true;
 }
 
-std::vector<IpAddress> resolveAddresses(const char* host) {
-  return detail::lookUpAddresses(host);
-}
+std::vector<IpAddress> resolveAddresses(const char* host) { return detail::lookUpAddresses(host); }
 
 int waitReady(NativeSocket socket, int mode, std::uint32_t timeoutMs) {
   fd_set set;

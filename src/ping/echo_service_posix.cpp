@@ -98,8 +98,8 @@ class PingSocketHandle final : public EchoHandle {
     const detail::SystemAddress target = detail::systemAddressOf(address);
     const std::int64_t sentAt = monotonicNs();
     const auto sent = kelvo::retryInterrupted([&] {
-      return ::sendto(socket_.get(), request.data(), request.size(), 0,
-                      target.get(), target.length);
+      return ::sendto(socket_.get(), request.data(), request.size(), 0, target.get(),
+                      target.length);
     });
     if (sent < 0 || static_cast<std::size_t>(sent) != request.size()) return {};
 

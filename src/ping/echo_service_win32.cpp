@@ -143,8 +143,7 @@ class IcmpDllService final : public EchoService,
 
   std::unique_ptr<EchoHandle> open(IcmpFamily family) override {
     if (family == IcmpFamily::v6 && !library6_.usable()) return nullptr;
-    const HANDLE handle =
-        family == IcmpFamily::v6 ? library6_.createFile() : library_.createFile();
+    const HANDLE handle = family == IcmpFamily::v6 ? library6_.createFile() : library_.createFile();
     if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return nullptr;
     return std::make_unique<IcmpEchoHandle>(shared_from_this(), family, handle);
   }
@@ -199,9 +198,9 @@ EchoOutcome IcmpEchoHandle::echo6(const HostAddress& address, std::span<const st
   std::memcpy(&target.sin6_addr, address.bytes.data(), sizeof target.sin6_addr);
   std::vector<unsigned char> replies(sizeof(Icmp6EchoReply) + data.size() + icmp6ReplyExtra);
   const DWORD count = service_->library6().sendEcho(
-      handle_, nullptr, nullptr, nullptr, &source, &target,
-      const_cast<std::uint8_t*>(data.data()), static_cast<WORD>(data.size()), nullptr,
-      replies.data(), static_cast<DWORD>(replies.size()), timeoutMs);
+      handle_, nullptr, nullptr, nullptr, &source, &target, const_cast<std::uint8_t*>(data.data()),
+      static_cast<WORD>(data.size()), nullptr, replies.data(), static_cast<DWORD>(replies.size()),
+      timeoutMs);
   if (count == 0) return {};
   Icmp6EchoReply first;
   std::memcpy(&first, replies.data(), sizeof first);

@@ -46,8 +46,8 @@ void RawEchoEngine::run(std::vector<ServerEntry>& servers, std::uint32_t airborn
   for (ServerEntry& server : servers) server.samples.clear();
   // After the channel: on Windows its Winsock start-up is what lets names
   // resolve.
-  addresses_ = resolveHosts(servers, platform_.resolve, state_.settings.ip,
-                            platform_.lookupsAtOnce, state_.stop);
+  addresses_ = resolveHosts(servers, platform_.resolve, state_.settings.ip, platform_.lookupsAtOnce,
+                            state_.stop);
   // With one request in flight per server at most, the lowest free slot
   // always lies below the server count: more slots would never be used.
   slots_.assign(std::min<std::size_t>(airborne, servers.size()), Slot{});

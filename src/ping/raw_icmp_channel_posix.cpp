@@ -51,9 +51,8 @@ bool setOption(int fd, int level, int name, const Option& value) {
 
 bool sendTo(int fd, std::span<const std::uint8_t> message, const HostAddress& to) {
   const detail::SystemAddress target = detail::systemAddressOf(to);
-  const auto sent = kelvo::retryInterrupted([&] {
-    return ::sendto(fd, message.data(), message.size(), 0, target.get(), target.length);
-  });
+  const auto sent = kelvo::retryInterrupted(
+      [&] { return ::sendto(fd, message.data(), message.size(), 0, target.get(), target.length); });
   return sent >= 0 && static_cast<std::size_t>(sent) == message.size();
 }
 
@@ -119,8 +118,7 @@ class RawSocketChannel final : public RawIcmpChannel {
   bool openV6() {
     if (v6_) return true;
     kelvo::OwnedFd opened(openRawSocket(AF_INET6, IPPROTO_ICMPV6));
-    if (!opened.valid() ||
-        !setOption(opened.get(), IPPROTO_IPV6, IPV6_UNICAST_HOPS, int{255}) ||
+    if (!opened.valid() || !setOption(opened.get(), IPPROTO_IPV6, IPV6_UNICAST_HOPS, int{255}) ||
         !setOption(opened.get(), IPPROTO_ICMPV6, ICMP6_FILTER, engineTypesOnly())) {
       return false;
     }

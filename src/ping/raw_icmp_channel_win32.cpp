@@ -112,8 +112,7 @@ class WinsockRawChannel final : public RawIcmpChannel {
     return WSASocketA(AF_INET, SOCK_RAW, IPPROTO_ICMP, nullptr, 0, 0);
   }
 
-  static std::optional<ReceivedDatagram> receiveFrom(SOCKET socket,
-                                                     std::span<std::uint8_t> buffer,
+  static std::optional<ReceivedDatagram> receiveFrom(SOCKET socket, std::span<std::uint8_t> buffer,
                                                      HostAddress& source) {
     const int size = static_cast<int>(std::min<std::size_t>(buffer.size(), largestReceive));
     sockaddr_storage sender{};

@@ -189,4 +189,106 @@ TEST_F(NamedHosts, EchoServiceTimesRepliesAsIfTheHostsWereGivenByAddress) {
   });
 }
 
+// The same over IPv6, beside one IPv4 host and names of either family
+// (tests/netns/CMakeLists.txt gives the plan, the names and the firewall of
+// the hosts' side).
+class RealHosts6 : public RealHosts {
+ protected:
+  RealHosts6() {
+    servers.clear();
+    for (const char* host : {
+             "2001:db8:1::1",     // reply:20
+             "2001:db8:1::2",     // drop
+             "2001:db8:1::3",     // foreign:5
+             "2001:db8:1::4",     // twice:10
+             "2001:db8:1::5",     // late:400
+             "2001:db8:1::6",     // unreachable, from the target
+             "2001:db8:1::7",     // expired:2001:db8:255::254
+             "2001:db8:1::8",     // options:5, an extension header the kernel skips
+             "2001:db8:1::9",     // reply:0
+             "::1",               // the client's own kernel
+             "2001:db8:1::a",     // expired:2001:db8:1::a, from the target itself
+             "2001:db8:3::1",     // the hosts' firewall rejects: admin-prohibited
+             "2001:db8:3::2",     // the hosts' firewall drops
+             "198.18.1.1",        // IPv4 in the same class: reply:20
+             "both.zelvor.test",  // 198.18.1.9 (reply:0) and 2001:db8:1::b (reply:30)
+             "six.zelvor.test",   // 2001:db8:1::c (reply:15) alone
+         }) {
+      servers.push_back({host, {}});
+    }
+  }
+};
+
+TEST_F(RealHosts6, RawEngineTimesRepliesAndNamesEachFailure) {
+  zelvor::RawEchoEngine(state, zelvor::RawEchoEngine::systemPlatform()).run(servers, 16);
+  expectTimes(servers[0], 20, 22);
+  expectWord(servers[1], zelvor::failure::timeout);
+  expectWord(servers[2], zelvor::failure::foreign);
+  expectTimes(servers[3], 10, 12);
+  expectWord(servers[4], zelvor::failure::timeout);
+  expectWord(servers[5], zelvor::failure::unreachable);
+  expectWord(servers[6], zelvor::failure::timeout);
+  expectTimes(servers[7], 5, 7);
+  expectTimes(servers[8], 0, 2);
+  expectTimes(servers[9], 0, 2);
+  expectWord(servers[10], zelvor::failure::expired);
+  expectWord(servers[11], zelvor::failure::unreachable);
+  expectWord(servers[12], zelvor::failure::timeout);
+  expectTimes(servers[13], 20, 22);
+  // Under auto a name with both families is measured over IPv4.
+  expectTimes(servers[14], 0, 2);
+  expectTimes(servers[15], 15, 17);
+  EXPECT_EQ(progress.fraction(), 1.0);
+}
+
+TEST_F(RealHosts6, EchoServiceTimesRepliesAndFailsEverythingElse) {
+  zelvor::DllEchoEngine(state, zelvor::DllEchoEngine::systemPlatform()).run(servers, 4);
+  for (const int failed : {1, 2, 4, 5, 6, 10, 11, 12})
+    expectWord(servers[failed], zelvor::failure::serviceFailure);
+  expectTimes(servers[0], 20, 22);
+  expectTimes(servers[3], 10, 12);
+  expectTimes(servers[7], 5, 7);
+  expectTimes(servers[8], 0, 2);
+  expectTimes(servers[9], 0, 2);
+  expectTimes(servers[13], 20, 22);
+  expectTimes(servers[14], 0, 2);
+  expectTimes(servers[15], 15, 17);
+}
+
+// Forced to one family, each engine measures a name over it, and a host
+// without an address of it is BADADDRESS.
+TEST_F(RealHosts6, EachEngineTakesTheFamilyItIsToldTo) {
+  struct Case {
+    zelvor::IpChoice choice;
+    std::vector<std::pair<std::int32_t, std::int32_t>> times;  // {-1, -1}: BADADDRESS
+  };
+  const Case cases[] = {
+      {zelvor::IpChoice::v6, {{30, 32}, {15, 17}, {-1, -1}, {20, 22}}},
+      {zelvor::IpChoice::v4, {{0, 2}, {-1, -1}, {20, 22}, {-1, -1}}},
+  };
+  const std::vector<std::string> hosts = {"both.zelvor.test", "six.zelvor.test", "198.18.1.1",
+                                          "2001:db8:1::1"};
+  for (const Case& c : cases) {
+    for (const bool raw : {true, false}) {
+      SCOPED_TRACE(testing::Message()
+                   << zelvor::ipChoiceName(c.choice) << (raw ? " raw" : " service"));
+      servers.clear();
+      for (const std::string& host : hosts) servers.push_back({host, {}});
+      state.settings.ip = c.choice;
+      if (raw) {
+        zelvor::RawEchoEngine(state, zelvor::RawEchoEngine::systemPlatform()).run(servers, 16);
+      } else {
+        zelvor::DllEchoEngine(state, zelvor::DllEchoEngine::systemPlatform()).run(servers, 4);
+      }
+      for (std::size_t i = 0; i < hosts.size(); ++i) {
+        if (c.times[i].first < 0) {
+          expectWord(servers[i], zelvor::failure::badAddress);
+        } else {
+          expectTimes(servers[i], c.times[i].first, c.times[i].second);
+        }
+      }
+    }
+  }
+}
+
 }  // namespace

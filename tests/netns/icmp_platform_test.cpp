@@ -392,7 +392,8 @@ TEST_F(RawChannel, Icmp6ComesAsTheMessageAloneAndOnlyOfTheTypesTheEngineReads) {
       EXPECT_EQ(source, loopback6Address());
       types.push_back(buffer[icmp::typeAt]);
       if (buffer[icmp::typeAt] == icmp6::echoReply) {
-        reply = Bytes(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(received->length));
+        reply =
+            Bytes(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(received->length));
       }
     }
   }

@@ -139,8 +139,8 @@ bool FakeIcmpNetwork::send(std::span<const std::uint8_t> message, const HostAddr
       std::vector<std::uint8_t> error(icmp::headerSize, 0);
       if (v6) {
         error[icmp::typeAt] = unreachable ? icmp6::destinationUnreachable : icmp6::timeExceeded;
-        error[icmp::codeAt] = unreachable ? icmp6::administrativelyProhibited
-                                          : icmp6::hopLimitExceeded;
+        error[icmp::codeAt] =
+            unreachable ? icmp6::administrativelyProhibited : icmp6::hopLimitExceeded;
         // An IPv6 header's worth of zeros stands in for the quoted header.
         error.resize(icmp::headerSize + 40, 0);
         error.insert(error.end(), message.begin(), message.begin() + icmp::headerSize);
@@ -217,7 +217,8 @@ std::vector<HostAddress> FakeResolver::resolve(const char* host) {
   const auto found = names_.find(host);
   if (found == names_.end()) return resolveLiteral(host);
   std::vector<HostAddress> addresses;
-  for (const std::string& address : found->second) addresses.push_back(resolveLiteral(address.c_str()).at(0));
+  for (const std::string& address : found->second)
+    addresses.push_back(resolveLiteral(address.c_str()).at(0));
   return addresses;
 }
 

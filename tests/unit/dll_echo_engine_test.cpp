@@ -114,7 +114,8 @@ TEST_F(DllEngine, EachEchoGoesOverItsHostsFamily) {
   };
   using zelvor::IcmpFamily;
   const Case cases[] = {
-      {zelvor::IpChoice::automatic, {IcmpFamily::v4, IcmpFamily::v6, IcmpFamily::v4},
+      {zelvor::IpChoice::automatic,
+       {IcmpFamily::v4, IcmpFamily::v6, IcmpFamily::v4},
        {"7", "20", "30"}},
       {zelvor::IpChoice::v6, {IcmpFamily::v6, IcmpFamily::v6}, {"BADADDRESS", "20", "33"}},
   };

@@ -42,7 +42,8 @@ TEST(HostLookup, RunsAsManyLookupsAtOnceAsAllowed) {
   std::vector<std::string> hosts;
   for (int i = 0; i < 20; ++i) hosts.push_back(host(i));
   kelvo::Event stop;
-  const auto addresses = zelvor::resolveHosts(serversOf(hosts), resolver.resolver(), zelvor::IpChoice::automatic, 8, stop);
+  const auto addresses = zelvor::resolveHosts(serversOf(hosts), resolver.resolver(),
+                                              zelvor::IpChoice::automatic, 8, stop);
   EXPECT_EQ(resolver.threadCount(), 8u);
   EXPECT_EQ(resolver.lookups().size(), 20u);
   EXPECT_EQ(shown(addresses), hosts);
@@ -56,7 +57,8 @@ TEST(HostLookup, StopStartsNoLookupButWaitsForThoseUnderWay) {
   resolver.setOnLookup(3, stop);
   std::vector<std::string> hosts;
   for (int i = 0; i < 6; ++i) hosts.push_back(host(i));
-  const auto addresses = zelvor::resolveHosts(serversOf(hosts), resolver.resolver(), zelvor::IpChoice::automatic, 3, stop);
+  const auto addresses = zelvor::resolveHosts(serversOf(hosts), resolver.resolver(),
+                                              zelvor::IpChoice::automatic, 3, stop);
   EXPECT_EQ(resolver.lookups().size(), 3u);
   EXPECT_EQ(shown(addresses), (std::vector<std::string>{host(0), host(1), host(2), "-", "-", "-"}));
 }
@@ -67,9 +69,8 @@ TEST(HostLookup, ResolverThatThrowsLeavesItsHostUnresolved) {
     return zelvor::test::resolveLiteral(name);
   };
   kelvo::Event stop;
-  const auto addresses =
-      zelvor::resolveHosts(serversOf({host(1), "bad.test", host(2), host(3)}), throwing,
-                           zelvor::IpChoice::automatic, 4, stop);
+  const auto addresses = zelvor::resolveHosts(serversOf({host(1), "bad.test", host(2), host(3)}),
+                                              throwing, zelvor::IpChoice::automatic, 4, stop);
   EXPECT_EQ(shown(addresses), (std::vector<std::string>{host(1), "-", host(2), host(3)}));
 }
 

@@ -6,8 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "net/byte_reader.hpp"
+#include "net/ip_address.hpp"
 #include "support/failure.hpp"
 
 namespace kelvo {
@@ -31,6 +33,11 @@ static_assert(sizeof(SocketAddress) == 16);
 // a dotted address or a host name; the port stays 0. False when the host
 // does not resolve to an IPv4 address.
 bool resolveAddress(const char* host, SocketAddress& address);
+
+// Every address of `host`, IPv4 and IPv6 from one lookup, in the order the
+// system gives them (a dotted IPv4 address or an IPv6 literal: itself);
+// none when it does not resolve.
+std::vector<IpAddress> resolveAddresses(const char* host);
 
 enum : int { waitReadable = 0, waitWritable = 1 };
 

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "net/address_lookup_system.hpp"
 #include "net/socket.hpp"
 #include "support/owned_fd_posix.hpp"
 
@@ -61,6 +62,8 @@ bool resolveAddress(const char* host, SocketAddress& address) {
   address.address = first.sin_addr.s_addr;
   return true;
 }
+
+std::vector<IpAddress> resolveAddresses(const char* host) { return detail::lookUpAddresses(host); }
 
 // poll rather than select: a descriptor numbered past FD_SETSIZE would
 // overflow select's set. An interrupted wait resumes with the time it has

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "net/address_lookup_system.hpp"
 #include "net/socket.hpp"
 
 namespace kelvo {
@@ -30,6 +31,8 @@ bool resolveAddress(const char* host, SocketAddress& address) {
   std::memcpy(&address.address, entry->h_addr_list[0], sizeof address.address);
   return true;
 }
+
+std::vector<IpAddress> resolveAddresses(const char* host) { return detail::lookUpAddresses(host); }
 
 int waitReady(NativeSocket socket, int mode, std::uint32_t timeoutMs) {
   fd_set set;

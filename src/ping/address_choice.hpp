@@ -3,8 +3,6 @@
 // row of a table.
 #pragma once
 
-#include <array>
-#include <cstdint>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -22,14 +20,8 @@ enum class IpChoice { automatic, v4, v6 };
 std::optional<IpChoice> parseIpChoice(std::string_view text);
 std::string_view ipChoiceName(IpChoice choice);
 
-// An address of either family, in network byte order: IPv4 in the first
-// four bytes, the rest zero.
-struct HostAddress {
-  IcmpFamily family = IcmpFamily::v4;
-  std::array<std::uint8_t, 16> bytes{};
-
-  bool operator==(const HostAddress&) const = default;
-};
+// An address of either family, as a lookup gives it.
+using HostAddress = kelvo::IpAddress;
 
 // The address measured among those a lookup found, in the lookup's order;
 // none when the choice leaves none (the host's samples are BADADDRESS).

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "catalogue/failure_texts.hpp"
+#include "net/socket.hpp"
 
 namespace zelvor {
 
@@ -13,7 +14,7 @@ constexpr std::uint8_t echoDataByte = 0xAA;
 }  // namespace
 
 DllEchoEngine::Platform DllEchoEngine::systemPlatform() {
-  return {[] { return bindEchoService(); }, kelvo::resolveAddress};
+  return {[] { return bindEchoService(); }, kelvo::resolveAddresses};
 }
 
 DllEchoEngine::DllEchoEngine(RunState& state, Platform platform)
@@ -26,8 +27,8 @@ void DllEchoEngine::run(std::vector<ServerEntry>& servers, std::uint32_t threads
   abandoned_ = false;
   // After the service: on Windows its Winsock start-up is what lets names
   // resolve.
-  const std::vector<std::optional<kelvo::SocketAddress>> addresses =
-      resolveHosts(servers, platform_.resolve, platform_.lookupsAtOnce, state_.stop);
+  const std::vector<std::optional<HostAddress>> addresses = resolveHosts(
+      servers, platform_.resolve, state_.settings.ip, platform_.lookupsAtOnce, state_.stop);
   // A worker beyond the server count would be dealt nothing.
   threads = static_cast<std::uint32_t>(std::min<std::size_t>(threads, servers.size()));
   if (threads == 0 || state_.stop.isSet()) {
@@ -90,17 +91,17 @@ void DllEchoEngine::work(Worker& worker) {
   }
 }
 
-EchoSample DllEchoEngine::echoOnce(const std::optional<kelvo::SocketAddress>& address,
+EchoSample DllEchoEngine::echoOnce(const std::optional<HostAddress>& address,
                                    std::uint32_t timeoutMs) {
   if (!address) return {failure::badAddress, 0};
   kelvo::MutexLock lock(echoLock_);
-  std::unique_ptr<EchoHandle> handle = service_->open();
+  std::unique_ptr<EchoHandle> handle = service_->open(address->family);
   if (!handle) return {failure::serviceFailure, 0};
   lock.release();
 
   std::array<std::uint8_t, echoDataSize> data;
   data.fill(echoDataByte);
-  const EchoOutcome outcome = handle->echo(address->address, data, timeoutMs);
+  const EchoOutcome outcome = handle->echo(*address, data, timeoutMs);
 
   lock.acquire(kelvo::Thread::infinite);
   handle.reset();

@@ -47,14 +47,14 @@ class DllEchoEngine {
   struct Worker {
     DllEchoEngine* engine = nullptr;
     std::vector<ServerEntry> servers;
-    std::vector<std::optional<kelvo::SocketAddress>> addresses;  // by server
+    std::vector<std::optional<HostAddress>> addresses;  // by server
     kelvo::Thread thread;
   };
 
   // One echo to `address` (none: the host did not resolve); the opening and
   // closing of the handle are serialised across workers, the echo itself is
   // not.
-  EchoSample echoOnce(const std::optional<kelvo::SocketAddress>& address, std::uint32_t timeoutMs);
+  EchoSample echoOnce(const std::optional<HostAddress>& address, std::uint32_t timeoutMs);
 
   static std::uint32_t workerBody(void* argument);
   void work(Worker& worker);

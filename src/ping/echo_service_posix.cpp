@@ -1,8 +1,9 @@
-// The echo service on the kernel's ping sockets (SOCK_DGRAM, IPPROTO_ICMP):
-// no privilege needed, only membership of net.ipv4.ping_group_range. The
-// kernel fills in the identifier (the socket's own port) and the checksum,
-// hands each socket only the replies carrying its identifier, and gives them
-// without the IP header.
+// The echo service on the kernel's ping sockets (SOCK_DGRAM, IPPROTO_ICMP or
+// IPPROTO_ICMPV6): no privilege needed, only membership of
+// net.ipv4.ping_group_range, which governs both families. The kernel fills
+// in the identifier (the socket's own port) and the checksum, hands each
+// socket only the replies carrying its identifier, and gives them without
+// the IP header.
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -19,6 +20,7 @@
 #include "ping/arrival_stamp_posix.hpp"
 #include "ping/echo_service.hpp"
 #include "ping/icmp_wire.hpp"
+#include "ping/system_address_posix.hpp"
 #include "support/failure.hpp"
 #include "support/owned_fd_posix.hpp"
 
@@ -39,8 +41,10 @@ std::int64_t monotonicNs() noexcept {
   return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-int openPingSocket() {
-  return ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMP);
+int openPingSocket(IcmpFamily family) {
+  const bool v6 = family == IcmpFamily::v6;
+  return ::socket(v6 ? int{AF_INET6} : int{AF_INET}, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                  v6 ? int{IPPROTO_ICMPV6} : int{IPPROTO_ICMP});
 }
 
 // One pending report from the error queue: a destination-unreachable or
@@ -49,7 +53,7 @@ int openPingSocket() {
 void takeQueuedError(int fd) {
   std::uint8_t quoted[64];
   std::uint8_t control[256];
-  sockaddr_in offender{};
+  sockaddr_storage offender{};
   iovec part{quoted, sizeof quoted};
   msghdr message{};
   message.msg_name = &offender;
@@ -63,35 +67,39 @@ void takeQueuedError(int fd) {
 
 class PingSocketHandle final : public EchoHandle {
  public:
-  explicit PingSocketHandle(int fd) noexcept : socket_(fd) {}
+  explicit PingSocketHandle(IcmpFamily family) noexcept
+      : family_(family), socket_(openPingSocket(family)) {}
 
   bool valid() const noexcept { return socket_.valid(); }
 
-  // Without IP_RECVERR the kernel keeps no report of an unreachable or
-  // time-exceeded answer for us, and the echo would wait out its time-out.
+  // Without IP_RECVERR (IPV6_RECVERR) the kernel keeps no report of an
+  // unreachable or time-exceeded answer for us, and the echo would wait out
+  // its time-out.
   bool reportErrors() noexcept {
     const int on = 1;
+    if (family_ == IcmpFamily::v6) {
+      return ::setsockopt(socket_.get(), IPPROTO_IPV6, IPV6_RECVERR, &on, sizeof on) == 0;
+    }
     return ::setsockopt(socket_.get(), IPPROTO_IP, IP_RECVERR, &on, sizeof on) == 0;
   }
 
   void stampArrivals() noexcept { detail::askForArrivalStamps(socket_.get()); }
 
-  EchoOutcome echo(std::uint32_t address, std::span<const std::uint8_t> data,
+  EchoOutcome echo(const HostAddress& address, std::span<const std::uint8_t> data,
                    std::uint32_t timeoutMs) override {
+    const bool v6 = family_ == IcmpFamily::v6;
     const std::uint16_t sequence = nextSequence.fetch_add(1, std::memory_order_relaxed);
     // Network byte order: the kernel passes the sequence on as it stands.
     std::vector<std::uint8_t> request(icmp::headerSize + data.size());
-    request[icmp::typeAt] = icmp::echoRequest;
+    request[icmp::typeAt] = v6 ? icmp6::echoRequest : icmp::echoRequest;
     icmp::writeBig16(request, icmp::sequenceAt, sequence);
     std::copy(data.begin(), data.end(), request.begin() + icmp::headerSize);
 
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_addr.s_addr = address;
+    const detail::SystemAddress target = detail::systemAddressOf(address);
     const std::int64_t sentAt = monotonicNs();
     const auto sent = kelvo::retryInterrupted([&] {
-      return ::sendto(socket_.get(), request.data(), request.size(), 0,
-                      reinterpret_cast<const sockaddr*>(&target), sizeof target);
+      return ::sendto(socket_.get(), request.data(), request.size(), 0, target.get(),
+                      target.length);
     });
     if (sent < 0 || static_cast<std::size_t>(sent) != request.size()) return {};
 
@@ -130,7 +138,7 @@ class PingSocketHandle final : public EchoHandle {
       const auto waited = static_cast<std::int64_t>(detail::waitedSinceArrival(message));
       const std::int64_t receivedAt = monotonicNs() - waited;
       if (static_cast<std::size_t>(length) == request.size() &&
-          reply[icmp::typeAt] == icmp::echoReply &&
+          reply[icmp::typeAt] == (v6 ? icmp6::echoReply : icmp::echoReply) &&
           icmp::readBig16(reply, icmp::sequenceAt) == sequence &&
           std::equal(data.begin(), data.end(), reply.begin() + icmp::headerSize)) {
         return {true, static_cast<std::uint32_t>((receivedAt - sentAt) / nsPerMs)};
@@ -139,6 +147,7 @@ class PingSocketHandle final : public EchoHandle {
   }
 
  private:
+  IcmpFamily family_;
   kelvo::OwnedFd socket_;
 };
 
@@ -146,8 +155,8 @@ class PingSocketService final : public EchoService {
  public:
   explicit PingSocketService(ArrivalStamps stamps) noexcept : stamps_(stamps) {}
 
-  std::unique_ptr<EchoHandle> open() override {
-    auto handle = std::make_unique<PingSocketHandle>(openPingSocket());
+  std::unique_ptr<EchoHandle> open(IcmpFamily family) override {
+    auto handle = std::make_unique<PingSocketHandle>(family);
     if (!handle->valid() || !handle->reportErrors()) return nullptr;
     if (stamps_ == ArrivalStamps::kernel) handle->stampArrivals();
     return handle;
@@ -163,7 +172,7 @@ class PingSocketService final : public EchoService {
 // ping sockets; it is closed again straight away. Any failure counts as a
 // refusal: without ping sockets the run can measure nothing this way.
 std::shared_ptr<EchoService> bindEchoService(ArrivalStamps stamps) {
-  const kelvo::OwnedFd probe(openPingSocket());
+  const kelvo::OwnedFd probe(openPingSocket(IcmpFamily::v4));
   if (!probe.valid()) throw kelvo::Failure(echoServiceRefusedText);
   return std::make_shared<PingSocketService>(stamps);
 }

@@ -16,11 +16,12 @@ namespace {
 // each of which takes the next host not yet taken.
 class Lookups {
  public:
-  Lookups(std::vector<const std::string*> hosts, const Resolver& resolve, kelvo::Event& stop,
-          std::uint32_t helpers)
+  Lookups(std::vector<const std::string*> hosts, const Resolver& resolve, IpChoice choice,
+          kelvo::Event& stop, std::uint32_t helpers)
       : hosts_(std::move(hosts)),
         results_(hosts_.size()),
         resolve_(resolve),
+        choice_(choice),
         stop_(stop),
         helpers_(helpers),
         helpersLeft_(helpers) {}
@@ -29,11 +30,10 @@ class Lookups {
     while (!stop_.isSet()) {
       const std::size_t i = next_.fetch_add(1);
       if (i >= hosts_.size()) return;
-      kelvo::SocketAddress address;
       // A resolver that throws has not resolved the host; nothing may
       // unwind past the helpers still using this object.
       try {
-        if (resolve_(hosts_[i]->c_str(), address)) results_[i] = address;
+        results_[i] = chooseAddress(resolve_(hosts_[i]->c_str()), choice_);
       } catch (...) {
       }
     }
@@ -61,12 +61,13 @@ class Lookups {
     if (helpers_ != 0) allHelpersEnded_.wait(kelvo::Thread::infinite);
   }
 
-  std::vector<std::optional<kelvo::SocketAddress>>& results() { return results_; }
+  std::vector<std::optional<HostAddress>>& results() { return results_; }
 
  private:
   const std::vector<const std::string*> hosts_;
-  std::vector<std::optional<kelvo::SocketAddress>> results_;  // each written by one thread
+  std::vector<std::optional<HostAddress>> results_;  // each written by one thread
   const Resolver& resolve_;
+  const IpChoice choice_;
   kelvo::Event& stop_;
   std::atomic<std::size_t> next_{0};
   const std::uint32_t helpers_;
@@ -76,9 +77,9 @@ class Lookups {
 
 }  // namespace
 
-std::vector<std::optional<kelvo::SocketAddress>> resolveHosts(
-    const std::vector<ServerEntry>& servers, const Resolver& resolve, std::uint32_t atOnce,
-    kelvo::Event& stop) {
+std::vector<std::optional<HostAddress>> resolveHosts(const std::vector<ServerEntry>& servers,
+                                                     const Resolver& resolve, IpChoice choice,
+                                                     std::uint32_t atOnce, kelvo::Event& stop) {
   std::vector<const std::string*> distinct;
   std::vector<std::size_t> serverHost;  // each server's index into distinct
   std::unordered_map<std::string, std::size_t> seen;
@@ -91,7 +92,7 @@ std::vector<std::optional<kelvo::SocketAddress>> resolveHosts(
   const std::size_t together = std::min<std::size_t>(std::max<std::uint32_t>(atOnce, 1),
                                                      std::max<std::size_t>(distinct.size(), 1));
   const auto helpers = static_cast<std::uint32_t>(together - 1);
-  Lookups lookups(std::move(distinct), resolve, stop, helpers);
+  Lookups lookups(std::move(distinct), resolve, choice, stop, helpers);
   std::vector<std::unique_ptr<kelvo::Thread>> threads;
   for (std::uint32_t h = 0; h < helpers; ++h) {
     try {
@@ -104,7 +105,7 @@ std::vector<std::optional<kelvo::SocketAddress>> resolveHosts(
   lookups.work();
   lookups.waitForHelpers();
 
-  std::vector<std::optional<kelvo::SocketAddress>> addresses;
+  std::vector<std::optional<HostAddress>> addresses;
   addresses.reserve(servers.size());
   for (const std::size_t host : serverHost) addresses.push_back(lookups.results()[host]);
   return addresses;

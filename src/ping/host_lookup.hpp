@@ -9,28 +9,30 @@
 #include <vector>
 
 #include "catalogue/catalogue.hpp"
-#include "net/socket.hpp"
+#include "ping/address_choice.hpp"
 #include "support/sync.hpp"
 
 namespace zelvor {
 
-// Resolves a host text to an IPv4 address: kelvo::resolveAddress in the
-// program, a table in tests. Called from several threads at once.
-using Resolver = std::function<bool(const char* host, kelvo::SocketAddress& address)>;
+// Every address of a host text, both families from one lookup, none when it
+// does not resolve: kelvo::resolveAddresses in the program, a table in
+// tests. Called from several threads at once.
+using Resolver = std::function<std::vector<HostAddress>(const char* host)>;
 
 // Enough lookups at once that a list of hundreds of names starts within a
 // few lookup times, few enough that the system's resolver is not flooded.
 inline constexpr std::uint32_t defaultLookupsAtOnce = 8;
 
-// The address of each server's host, in server order; nothing for a host
-// that does not resolve, or that was never looked up because `stop` was
-// set first. Each distinct host text is looked up once, the first
+// The address of each server's host that `choice` takes among its
+// addresses, in server order; nothing for a host that does not resolve,
+// has no address the choice takes, or was never looked up because `stop`
+// was set first. Each distinct host text is looked up once, the first
 // occurrences first, with up to `atOnce` lookups running together (on the
 // calling thread and on threads of its own; fewer when no more threads can
 // be made). Once `stop` is set no lookup starts; those already running are
 // waited for, since they use the resolver and the results.
-std::vector<std::optional<kelvo::SocketAddress>> resolveHosts(
-    const std::vector<ServerEntry>& servers, const Resolver& resolve, std::uint32_t atOnce,
-    kelvo::Event& stop);
+std::vector<std::optional<HostAddress>> resolveHosts(const std::vector<ServerEntry>& servers,
+                                                     const Resolver& resolve, IpChoice choice,
+                                                     std::uint32_t atOnce, kelvo::Event& stop);
 
 }  // namespace zelvor

@@ -90,12 +90,12 @@ const char* replyFailureText(ReplyKind kind) {
 }
 
 std::optional<std::size_t> matchSlot(std::span<const SlotView> slots, ReplyClass reply,
-                                     std::uint32_t sourceAddress) {
+                                     const kelvo::IpAddress& source) {
   if (reply.kind == ReplyKind::ownRequest) return std::nullopt;
   for (std::size_t i = 0; i < slots.size(); ++i) {
     if (!slots[i].busy) continue;
     const bool matches = reply.kind == ReplyKind::echoReply ? slots[i].sequence == reply.sequence
-                                                            : slots[i].address == sourceAddress;
+                                                            : slots[i].address == source;
     if (matches) return i;
   }
   return std::nullopt;

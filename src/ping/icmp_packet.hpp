@@ -20,6 +20,7 @@
 #include <optional>
 #include <span>
 
+#include "net/ip_address.hpp"
 #include "ping/icmp_wire.hpp"
 
 namespace zelvor {
@@ -28,7 +29,7 @@ inline constexpr std::size_t echoRequestSize = 32;
 using EchoRequest = std::array<std::uint8_t, echoRequestSize>;
 
 // The protocol a request goes out on: ICMP over IPv4 or ICMPv6.
-enum class IcmpFamily { v4, v6 };
+using IcmpFamily = kelvo::IpFamily;
 
 // The echo request for `identifier` (the low 16 bits of the process id),
 // `sequence` and the send time on the millisecond clock. An ICMPv6 request
@@ -89,7 +90,7 @@ const char* replyFailureText(ReplyKind kind);
 struct SlotView {
   bool busy;
   std::uint16_t sequence;
-  std::uint32_t address;  // IPv4, network byte order
+  kelvo::IpAddress address;
 };
 
 // The slot a datagram completes, if any. An echo reply matches the busy slot
@@ -98,6 +99,6 @@ struct SlotView {
 // no sequence of ours and match the lowest busy slot sent to their source
 // address. Our own requests match nothing.
 std::optional<std::size_t> matchSlot(std::span<const SlotView> slots, ReplyClass reply,
-                                     std::uint32_t sourceAddress);
+                                     const kelvo::IpAddress& source);
 
 }  // namespace zelvor

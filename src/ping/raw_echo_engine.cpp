@@ -5,14 +5,15 @@
 #include <atomic>
 
 #include "catalogue/failure_texts.hpp"
+#include "net/socket.hpp"
 #include "ping/icmp_packet.hpp"
 
 namespace zelvor {
 
 namespace {
 
-// Room for the IP header and 256 bytes of ICMP message; a longer datagram is
-// none of ours and is lost.
+// Room for an IPv4 header and 256 bytes of ICMP message (an ICMPv6 message
+// comes without its header); anything longer is none of ours and is lost.
 constexpr std::size_t receiveLimit = 276;
 // The longest wait for a datagram; an expired request is noticed at most
 // this late.
@@ -31,7 +32,7 @@ std::uint16_t nextSequence() noexcept {
 }
 
 RawEchoEngine::Platform RawEchoEngine::systemPlatform() {
-  return {[] { return openRawIcmpChannel(); }, kelvo::resolveAddress, processIdentifier()};
+  return {[] { return openRawIcmpChannel(); }, kelvo::resolveAddresses, processIdentifier()};
 }
 
 RawEchoEngine::RawEchoEngine(RunState& state, Platform platform)
@@ -45,7 +46,8 @@ void RawEchoEngine::run(std::vector<ServerEntry>& servers, std::uint32_t airborn
   for (ServerEntry& server : servers) server.samples.clear();
   // After the channel: on Windows its Winsock start-up is what lets names
   // resolve.
-  addresses_ = resolveHosts(servers, platform_.resolve, platform_.lookupsAtOnce, state_.stop);
+  addresses_ = resolveHosts(servers, platform_.resolve, state_.settings.ip, platform_.lookupsAtOnce,
+                            state_.stop);
   // With one request in flight per server at most, the lowest free slot
   // always lies below the server count: more slots would never be used.
   slots_.assign(std::min<std::size_t>(airborne, servers.size()), Slot{});
@@ -76,17 +78,18 @@ void RawEchoEngine::measure() {
 
 bool RawEchoEngine::receiveOne() {
   std::array<std::uint8_t, receiveLimit> buffer;
-  kelvo::SocketAddress source;
+  HostAddress source;
   const std::optional<ReceivedDatagram> received = channel_->receive(buffer, source);
   if (!received || received->length == 0) return false;
   const std::uint32_t receivedAt = state_.clock.before(received->waitedNs);
 
-  const ReplyClass reply =
-      classifyReply(std::span(buffer.data(), received->length), platform_.identifier);
+  const std::span<const std::uint8_t> bytes(buffer.data(), received->length);
+  const ReplyClass reply = source.family == IcmpFamily::v6
+                               ? classifyIcmp6Reply(bytes, platform_.identifier)
+                               : classifyReply(bytes, platform_.identifier);
   views_.clear();
-  for (const Slot& slot : slots_)
-    views_.push_back({slot.busy, slot.sequence, slot.address.address});
-  const std::optional<std::size_t> match = matchSlot(views_, reply, source.address);
+  for (const Slot& slot : slots_) views_.push_back({slot.busy, slot.sequence, slot.address});
+  const std::optional<std::size_t> match = matchSlot(views_, reply, source);
   if (!match) return true;
 
   Slot& slot = slots_[*match];
@@ -125,7 +128,8 @@ void RawEchoEngine::send(std::size_t server, Slot& slot) {
   slot.server = server;
   slot.sequence = nextSequence();
   slot.sentAt = state_.clock.now();
-  const EchoRequest request = buildEchoRequest(platform_.identifier, slot.sequence, slot.sentAt);
+  const EchoRequest request =
+      buildEchoRequest(platform_.identifier, slot.sequence, slot.sentAt, slot.address.family);
   if (!channel_->send(request, slot.address)) {
     record(server, EchoSample{failure::sockError, 0});
     return;

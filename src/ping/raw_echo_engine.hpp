@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "catalogue/catalogue.hpp"
-#include "net/socket.hpp"
 #include "ping/host_lookup.hpp"
 #include "ping/icmp_packet.hpp"
 #include "ping/raw_icmp_channel.hpp"
@@ -57,7 +56,7 @@ class RawEchoEngine {
     bool busy = false;
     std::uint16_t sequence = 0;
     std::uint32_t sentAt = 0;
-    kelvo::SocketAddress address;
+    HostAddress address;
     std::size_t server = 0;
   };
 
@@ -74,7 +73,7 @@ class RawEchoEngine {
   RunState& state_;
   Platform platform_;
   std::vector<ServerEntry>* servers_ = nullptr;
-  std::vector<std::optional<kelvo::SocketAddress>> addresses_;  // by server
+  std::vector<std::optional<HostAddress>> addresses_;  // by server
   std::vector<Slot> slots_;
   std::vector<SlotView> views_;  // the slots as matching sees them, rebuilt per datagram
   std::unique_ptr<RawIcmpChannel> channel_;

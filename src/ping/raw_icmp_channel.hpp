@@ -8,7 +8,7 @@
 #include <optional>
 #include <span>
 
-#include "net/socket.hpp"
+#include "ping/address_choice.hpp"
 #include "ping/run_state.hpp"
 
 namespace zelvor {
@@ -25,18 +25,22 @@ class RawIcmpChannel {
  public:
   virtual ~RawIcmpChannel() = default;
 
-  // Sends one ICMP message to `to`; the system adds the IP header, with a
-  // time-to-live of 255. False when the send failed.
-  virtual bool send(std::span<const std::uint8_t> message, const kelvo::SocketAddress& to) = 0;
+  // Sends one ICMP message (ICMPv6 to an IPv6 address) to `to`; the system
+  // adds the IP header, with a time-to-live or hop limit of 255, and the
+  // ICMPv6 checksum. False when the send failed, or the channel cannot
+  // reach that family.
+  virtual bool send(std::span<const std::uint8_t> message, const HostAddress& to) = 0;
 
-  // One whole IPv4 datagram, header first, into `buffer`, without waiting:
-  // its length and wait, or nothing when none is queued, the receive
-  // failed, or the datagram did not fit (it is then lost). `source` gets its
-  // sender.
+  // What came next from either family into `buffer`, without waiting: a
+  // whole IPv4 datagram, header first, or an ICMPv6 message without its
+  // IPv6 header. Its length and wait, or nothing when none is queued, the
+  // receive failed, or it did not fit (it is then lost). `source` gets its
+  // sender, whose family says which of the two it is.
   virtual std::optional<ReceivedDatagram> receive(std::span<std::uint8_t> buffer,
-                                                  kelvo::SocketAddress& source) = 0;
+                                                  HostAddress& source) = 0;
 
-  // Waits until a datagram can be received, at most `timeoutMs`.
+  // Waits until a datagram of either family can be received, at most
+  // `timeoutMs`.
   virtual void waitReadable(std::uint32_t timeoutMs) = 0;
 };
 
@@ -48,7 +52,10 @@ inline constexpr const char* rawSocketSetupText = "Error creating socket";
 
 // The system's raw ICMP channel. Throws rawSocketRefusedText when the system
 // refuses raw sockets, rawSocketSetupText when one opens but cannot be made
-// non-blocking with a time-to-live of 255. Arrival stamps are asked for only
+// non-blocking with a time-to-live of 255. Both are settled on IPv4; the
+// ICMPv6 socket is opened by the first send to an IPv6 address, so that a
+// run without one never opens it, and a system without IPv6 fails only
+// those sends. Arrival stamps are asked for only
 // where the system has them (Linux); a refusal leaves the channel without.
 std::unique_ptr<RawIcmpChannel> openRawIcmpChannel(ArrivalStamps stamps = ArrivalStamps::kernel);
 

@@ -1,5 +1,7 @@
-// The raw ICMP channel on a Winsock raw socket, which receives each datagram
-// whole, IP header first.
+// The raw ICMP channel on Winsock raw sockets: the IPv4 one receives each
+// datagram whole, IP header first; the ICMPv6 one, opened by the first send
+// to an IPv6 address, receives the message alone and has the stack write
+// its checksum.
 
 // winsock2.h (which brings in windows.h) and ws2tcpip.h: the Winsock 2
 // value of IP_TTL; the old winsock.h one would set another option.
@@ -8,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "ping/raw_icmp_channel.hpp"
@@ -31,6 +34,7 @@ class RawSocket {
   ~RawSocket() {
     if (socket_ != INVALID_SOCKET) closesocket(socket_);
   }
+  RawSocket(RawSocket&& other) noexcept : socket_(other.socket_) { other.socket_ = INVALID_SOCKET; }
   RawSocket(const RawSocket&) = delete;
   RawSocket& operator=(const RawSocket&) = delete;
 
@@ -56,36 +60,45 @@ class WinsockRawChannel final : public RawIcmpChannel {
     }
   }
 
-  bool send(std::span<const std::uint8_t> message, const kelvo::SocketAddress& to) override {
+  bool send(std::span<const std::uint8_t> message, const HostAddress& to) override {
     if (message.size() > 0x7FFFFFFF) return false;
-    sockaddr_in target{};
-    target.sin_family = to.family;
-    target.sin_port = to.port;
-    target.sin_addr.s_addr = to.address;
-    const int sent = sendto(socket_.get(), reinterpret_cast<const char*>(message.data()),
+    sockaddr_storage target{};
+    int length = 0;
+    if (to.family == IcmpFamily::v6) {
+      if (!openV6()) return false;
+      sockaddr_in6 v6{};
+      v6.sin6_family = AF_INET6;
+      std::memcpy(&v6.sin6_addr, to.bytes.data(), sizeof v6.sin6_addr);
+      std::memcpy(&target, &v6, sizeof v6);
+      length = sizeof v6;
+    } else {
+      sockaddr_in v4{};
+      v4.sin_family = AF_INET;
+      std::memcpy(&v4.sin_addr, to.bytes.data(), sizeof v4.sin_addr);
+      std::memcpy(&target, &v4, sizeof v4);
+      length = sizeof v4;
+    }
+    const SOCKET socket = to.family == IcmpFamily::v6 ? v6_->get() : socket_.get();
+    const int sent = sendto(socket, reinterpret_cast<const char*>(message.data()),
                             static_cast<int>(message.size()), 0,
-                            reinterpret_cast<const sockaddr*>(&target), sizeof target);
+                            reinterpret_cast<const sockaddr*>(&target), length);
     return sent != SOCKET_ERROR && static_cast<std::size_t>(sent) == message.size();
   }
 
   std::optional<ReceivedDatagram> receive(std::span<std::uint8_t> buffer,
-                                          kelvo::SocketAddress& source) override {
-    const int size = static_cast<int>(std::min<std::size_t>(buffer.size(), largestReceive));
-    sockaddr_in sender{};
-    int senderLength = sizeof sender;
-    const int count = recvfrom(socket_.get(), reinterpret_cast<char*>(buffer.data()), size, 0,
-                               reinterpret_cast<sockaddr*>(&sender), &senderLength);
-    if (count == SOCKET_ERROR || count == 0) return std::nullopt;
-    source = kelvo::SocketAddress{};
-    source.family = sender.sin_family;
-    source.port = sender.sin_port;
-    source.address = sender.sin_addr.s_addr;
-    return ReceivedDatagram{static_cast<std::size_t>(count), 0};
+                                          HostAddress& source) override {
+    if (auto received = receiveFrom(socket_.get(), buffer, source)) return received;
+    if (!v6_) return std::nullopt;
+    return receiveFrom(v6_->get(), buffer, source);
   }
 
   void waitReadable(std::uint32_t timeoutMs) override {
-    kelvo::waitReady(static_cast<kelvo::NativeSocket>(socket_.get()), kelvo::waitReadable,
-                     timeoutMs);
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(socket_.get(), &set);
+    if (v6_) FD_SET(v6_->get(), &set);
+    timeval time{static_cast<long>(timeoutMs / 1000), static_cast<long>((timeoutMs % 1000) * 1000)};
+    select(0, &set, nullptr, nullptr, &time);
   }
 
  private:
@@ -99,8 +112,48 @@ class WinsockRawChannel final : public RawIcmpChannel {
     return WSASocketA(AF_INET, SOCK_RAW, IPPROTO_ICMP, nullptr, 0, 0);
   }
 
+  static std::optional<ReceivedDatagram> receiveFrom(SOCKET socket, std::span<std::uint8_t> buffer,
+                                                     HostAddress& source) {
+    const int size = static_cast<int>(std::min<std::size_t>(buffer.size(), largestReceive));
+    sockaddr_storage sender{};
+    int senderLength = sizeof sender;
+    const int count = recvfrom(socket, reinterpret_cast<char*>(buffer.data()), size, 0,
+                               reinterpret_cast<sockaddr*>(&sender), &senderLength);
+    if (count == SOCKET_ERROR || count == 0) return std::nullopt;
+    source = HostAddress{};
+    if (sender.ss_family == AF_INET6) {
+      sockaddr_in6 v6{};
+      std::memcpy(&v6, &sender, sizeof v6);
+      source.family = IcmpFamily::v6;
+      std::memcpy(source.bytes.data(), &v6.sin6_addr, sizeof v6.sin6_addr);
+    } else {
+      sockaddr_in v4{};
+      std::memcpy(&v4, &sender, sizeof v4);
+      std::memcpy(source.bytes.data(), &v4.sin_addr, sizeof v4.sin_addr);
+    }
+    return ReceivedDatagram{static_cast<std::size_t>(count), 0};
+  }
+
+  // One that cannot be opened or set up is tried again at the next send to
+  // an IPv6 address.
+  bool openV6() {
+    if (v6_) return true;
+    RawSocket opened(WSASocketA(AF_INET6, SOCK_RAW, IPPROTO_ICMPV6, nullptr, 0, 0));
+    const int hopLimit = 255;
+    u_long nonBlocking = 1;
+    if (!opened.valid() ||
+        setsockopt(opened.get(), IPPROTO_IPV6, IPV6_UNICAST_HOPS,
+                   reinterpret_cast<const char*>(&hopLimit), sizeof hopLimit) == SOCKET_ERROR ||
+        ioctlsocket(opened.get(), FIONBIO, &nonBlocking) == SOCKET_ERROR) {
+      return false;
+    }
+    v6_.emplace(std::move(opened));
+    return true;
+  }
+
   detail::WinsockStartup winsock_;
   RawSocket socket_;
+  std::optional<RawSocket> v6_;
 };
 
 }  // namespace

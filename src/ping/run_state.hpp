@@ -14,10 +14,10 @@ namespace zelvor {
 // The settings of a measurement, written into the run state by runPing
 // before any engine starts and only read afterwards.
 struct PingSettings {
-  std::uint32_t loops = 0;      // echoes per server
-  std::uint32_t timeoutMs = 0;  // how long an echo may take
-  std::uint32_t airborne = 0;   // raw-socket requests in flight; 0: no raw-socket engine
-  std::uint32_t threads = 0;    // echo-service workers; 0: no echo-service engine
+  std::uint32_t loops = 0;            // echoes per server
+  std::uint32_t timeoutMs = 0;        // how long an echo may take
+  std::uint32_t airborne = 0;         // raw-socket requests in flight; 0: no raw-socket engine
+  std::uint32_t threads = 0;          // echo-service workers; 0: no echo-service engine
   IpChoice ip = IpChoice::automatic;  // which of a host's addresses is measured
 };
 

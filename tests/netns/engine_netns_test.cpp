@@ -189,4 +189,105 @@ TEST_F(NamedHosts, EchoServiceTimesRepliesAsIfTheHostsWereGivenByAddress) {
   });
 }
 
+// What a host's samples should be: each a success within [low, high] ms,
+// or each the failure `word`.
+struct Expected {
+  const char* word = nullptr;
+  std::int32_t low = 0;
+  std::int32_t high = 0;
+};
+constexpr Expected within(std::int32_t low, std::int32_t high) { return {nullptr, low, high}; }
+constexpr Expected every(const char* word) { return {word, 0, 0}; }
+
+void expectAs(const ServerEntry& server, const Expected& expected) {
+  if (expected.word != nullptr) {
+    expectWord(server, expected.word);
+  } else {
+    expectTimes(server, expected.low, expected.high);
+  }
+}
+
+// The same over IPv6, beside one IPv4 host and names of either family
+// (tests/netns/CMakeLists.txt gives the plan, the names and the firewall of
+// the hosts' side): each host with what each engine should record of it.
+struct Host6 {
+  const char* host;
+  Expected raw;
+  Expected service;
+};
+const Host6 hosts6[] = {
+    {"2001:db8:1::1", within(20, 22), within(20, 22)},  // reply:20
+    {"2001:db8:1::2", every(zelvor::failure::timeout), every(zelvor::failure::serviceFailure)},
+    {"2001:db8:1::3", every(zelvor::failure::foreign), every(zelvor::failure::serviceFailure)},
+    {"2001:db8:1::4", within(10, 12), within(10, 12)},  // twice:10
+    {"2001:db8:1::5", every(zelvor::failure::timeout), every(zelvor::failure::serviceFailure)},
+    // Destination unreachable from the target.
+    {"2001:db8:1::6", every(zelvor::failure::unreachable), every(zelvor::failure::serviceFailure)},
+    // Time exceeded from a router names no request in flight.
+    {"2001:db8:1::7", every(zelvor::failure::timeout), every(zelvor::failure::serviceFailure)},
+    // An extension header before the reply is the kernel's to skip.
+    {"2001:db8:1::8", within(5, 7), within(5, 7)},
+    {"2001:db8:1::9", within(0, 2), within(0, 2)},
+    {"::1", within(0, 2), within(0, 2)},  // the client's own kernel
+    // Time exceeded from the target itself.
+    {"2001:db8:1::a", every(zelvor::failure::expired), every(zelvor::failure::serviceFailure)},
+    // The hosts' firewall rejects (admin-prohibited), then drops.
+    {"2001:db8:3::1", every(zelvor::failure::unreachable), every(zelvor::failure::serviceFailure)},
+    {"2001:db8:3::2", every(zelvor::failure::timeout), every(zelvor::failure::serviceFailure)},
+    {"198.18.1.1", within(20, 22), within(20, 22)},  // IPv4 in the same class
+    // 198.18.1.9 (reply:0) and 2001:db8:1::b (reply:30): IPv4 under auto.
+    {"both.zelvor.test", within(0, 2), within(0, 2)},
+    {"six.zelvor.test", within(15, 17), within(15, 17)},  // 2001:db8:1::c alone
+};
+
+class RealHosts6 : public RealHosts {
+ protected:
+  RealHosts6() {
+    servers.clear();
+    for (const Host6& host : hosts6) servers.push_back({host.host, {}});
+  }
+
+  void expectEach(Expected Host6::*engine) {
+    for (std::size_t i = 0; i < servers.size(); ++i) expectAs(servers[i], hosts6[i].*engine);
+    EXPECT_EQ(progress.fraction(), 1.0);
+  }
+};
+
+TEST_F(RealHosts6, RawEngineTimesRepliesAndNamesEachFailure) {
+  zelvor::RawEchoEngine(state, zelvor::RawEchoEngine::systemPlatform()).run(servers, 16);
+  expectEach(&Host6::raw);
+}
+
+TEST_F(RealHosts6, EchoServiceTimesRepliesAndFailsEverythingElse) {
+  zelvor::DllEchoEngine(state, zelvor::DllEchoEngine::systemPlatform()).run(servers, 4);
+  expectEach(&Host6::service);
+}
+
+// Forced to one family, each engine measures a name over it, and a host
+// without an address of it is BADADDRESS.
+TEST_F(RealHosts6, EachEngineTakesTheFamilyItIsToldTo) {
+  const std::vector<std::string> hosts = {"both.zelvor.test", "six.zelvor.test", "198.18.1.1",
+                                          "2001:db8:1::1"};
+  const Expected bad = every(zelvor::failure::badAddress);
+  const std::pair<zelvor::IpChoice, std::vector<Expected>> cases[] = {
+      {zelvor::IpChoice::v6, {within(30, 32), within(15, 17), bad, within(20, 22)}},
+      {zelvor::IpChoice::v4, {within(0, 2), bad, within(20, 22), bad}},
+  };
+  for (const auto& [choice, expected] : cases) {
+    for (const bool raw : {true, false}) {
+      SCOPED_TRACE(testing::Message()
+                   << zelvor::ipChoiceName(choice) << (raw ? " raw" : " service"));
+      servers.clear();
+      for (const std::string& host : hosts) servers.push_back({host, {}});
+      state.settings.ip = choice;
+      if (raw) {
+        zelvor::RawEchoEngine(state, zelvor::RawEchoEngine::systemPlatform()).run(servers, 16);
+      } else {
+        zelvor::DllEchoEngine(state, zelvor::DllEchoEngine::systemPlatform()).run(servers, 4);
+      }
+      for (std::size_t i = 0; i < hosts.size(); ++i) expectAs(servers[i], expected[i]);
+    }
+  }
+}
+
 }  // namespace

@@ -30,6 +30,7 @@
 
 #include "ping/arrival_stamp_posix.hpp"
 #include "ping/echo_service.hpp"
+#include "ping/icmp_packet.hpp"
 #include "ping/icmp_wire.hpp"
 #include "ping/raw_icmp_channel.hpp"
 #include "support/failure.hpp"
@@ -45,17 +46,18 @@ using std::chrono::milliseconds;
 constexpr std::size_t ipHeaderSize = 20;  // what the kernel writes: no options
 constexpr int capNetRaw = 13;
 
-std::uint32_t loopbackAddress() { return htonl(INADDR_LOOPBACK); }
-
-// An address from the benchmarking block, which has no route in a namespace
-// that has only loopback.
-std::uint32_t unroutedAddress() { return htonl(0xC6124D4D); }  // 198.18.77.77
-
-kelvo::SocketAddress loopbackSocketAddress() {
-  kelvo::SocketAddress address;
-  address.family = AF_INET;
-  address.address = loopbackAddress();
+HostAddress loopbackAddress() { return {IcmpFamily::v4, {127, 0, 0, 1}}; }
+HostAddress loopback6Address() {
+  HostAddress address{IcmpFamily::v6, {}};
+  address.bytes[15] = 1;
   return address;
+}
+
+// Addresses from the benchmarking block and the documentation range, which
+// have no route in a namespace that has only loopback.
+HostAddress unroutedAddress() { return {IcmpFamily::v4, {198, 18, 77, 77}}; }
+HostAddress unrouted6Address() {
+  return {IcmpFamily::v6, {0x20, 0x01, 0x0d, 0xb8, 0, 0x77, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x77}};
 }
 
 long long elapsedMs(Clock::time_point since) {
@@ -106,7 +108,7 @@ std::optional<Bytes> awaitDatagram(RawIcmpChannel& channel,
                                    std::uint32_t timeoutMs) {
   const auto deadline = Clock::now() + milliseconds(timeoutMs);
   Bytes buffer(1500);
-  kelvo::SocketAddress source;
+  HostAddress source;
   while (Clock::now() < deadline) {
     const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now()).count();
     channel.waitReadable(static_cast<std::uint32_t>(std::max<long long>(left, 0)));
@@ -186,7 +188,7 @@ class KernelEchoesSilenced {
 // One echo on a thread of its own, so that the test can answer it.
 class BackgroundEcho {
  public:
-  BackgroundEcho(EchoHandle& handle, std::uint32_t address, Bytes data, std::uint32_t timeoutMs)
+  BackgroundEcho(EchoHandle& handle, HostAddress address, Bytes data, std::uint32_t timeoutMs)
       : data_(std::move(data)),
         started_(Clock::now()),
         thread_([this, &handle, address, timeoutMs] {
@@ -328,20 +330,19 @@ TEST_F(RawChannel, SeesOurRequestAndTheKernelsReplyWholeWithIpHeaderFirst) {
   const Bytes payload = patternPayload(24, 0x41);
   const Bytes request = echoMessage(icmp::echoRequest, identifier, 0x5A17, payload);
   const auto started = Clock::now();
-  ASSERT_TRUE(channel->send(request, loopbackSocketAddress()));
+  ASSERT_TRUE(channel->send(request, loopbackAddress()));
 
   std::optional<Bytes> seenRequest;
   std::optional<Bytes> seenReply;
   Bytes buffer(1500);
   while ((!seenRequest || !seenReply) && elapsedMs(started) < 1000) {
     channel->waitReadable(100);
-    kelvo::SocketAddress source;
+    HostAddress source;
     while (const auto received = channel->receive(buffer, source)) {
       const Bytes datagram(buffer.begin(),
                            buffer.begin() + static_cast<std::ptrdiff_t>(received->length));
       ASSERT_EQ(datagram.size(), ipHeaderSize + request.size());
-      EXPECT_EQ(source.family, AF_INET);
-      EXPECT_EQ(source.address, loopbackAddress());
+      EXPECT_EQ(source, loopbackAddress());
       EXPECT_EQ(datagram[0], 0x45) << "IPv4 header of 20 bytes first";
       EXPECT_EQ(datagram[9], IPPROTO_ICMP);
       EXPECT_EQ((datagram[2] << 8) | datagram[3], static_cast<int>(datagram.size()));
@@ -365,13 +366,52 @@ TEST_F(RawChannel, SeesOurRequestAndTheKernelsReplyWholeWithIpHeaderFirst) {
       << "identifier, sequence and payload come back unchanged";
 }
 
+// The ICMPv6 socket gives the message alone, checksummed by the kernel, and
+// lets in only what the engine reads: of a packet-too-big, a destination
+// unreachable, our own request and the kernel's reply, the second and last.
+TEST_F(RawChannel, Icmp6ComesAsTheMessageAloneAndOnlyOfTheTypesTheEngineReads) {
+  const auto channel = openRawIcmpChannel();
+  const auto message = [](std::uint8_t type) {
+    Bytes bytes(icmp::headerSize + 40, 0);
+    bytes[icmp::typeAt] = type;
+    return bytes;
+  };
+  ASSERT_TRUE(channel->send(message(icmp6::packetTooBig), loopback6Address()));
+  ASSERT_TRUE(channel->send(message(icmp6::destinationUnreachable), loopback6Address()));
+  const EchoRequest request = buildEchoRequest(processIdentifier(), 0x5A17, 1234, IcmpFamily::v6);
+  ASSERT_TRUE(channel->send(request, loopback6Address()));
+
+  std::vector<std::uint8_t> types;
+  std::optional<Bytes> reply;
+  Bytes buffer(1500);
+  const auto started = Clock::now();
+  while (!reply && elapsedMs(started) < 1000) {
+    channel->waitReadable(100);
+    HostAddress source;
+    while (const auto received = channel->receive(buffer, source)) {
+      EXPECT_EQ(source, loopback6Address());
+      types.push_back(buffer[icmp::typeAt]);
+      if (buffer[icmp::typeAt] == icmp6::echoReply) {
+        reply =
+            Bytes(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(received->length));
+      }
+    }
+  }
+  EXPECT_EQ(types, (std::vector<std::uint8_t>{icmp6::destinationUnreachable, icmp6::echoReply}));
+  ASSERT_TRUE(reply) << "the kernel's ICMPv6 echo reply";
+  ASSERT_EQ(reply->size(), request.size());
+  EXPECT_NE(icmp::readBig16(*reply, icmp::checksumAt), 0) << "the kernel checksummed our request";
+  EXPECT_EQ(Bytes(reply->begin() + 4, reply->end()), Bytes(request.begin() + 4, request.end()));
+  EXPECT_EQ(classifyIcmp6Reply(*reply, processIdentifier()).sequence, 0x5A17);
+}
+
 TEST_F(RawChannel, ReceiveWithNothingQueuedReturnsNothingAtOnce) {
   const auto channel = openRawIcmpChannel();
   std::atomic<bool> returned{false};
   std::optional<ReceivedDatagram> result = ReceivedDatagram{};
   std::thread receiver([&] {
     Bytes buffer(1500);
-    kelvo::SocketAddress source;
+    HostAddress source;
     result = channel->receive(buffer, source);
     returned.store(true);
   });
@@ -381,7 +421,7 @@ TEST_F(RawChannel, ReceiveWithNothingQueuedReturnsNothingAtOnce) {
   const bool returnedAtOnce = returned.load();
   // A receive that blocks is woken by a datagram, so that the test ends.
   if (!returnedAtOnce) {
-    channel->send(echoMessage(icmp::echoRequest, 1, 1, {}), loopbackSocketAddress());
+    channel->send(echoMessage(icmp::echoRequest, 1, 1, {}), loopbackAddress());
   }
   receiver.join();
   ASSERT_TRUE(returnedAtOnce) << "receive waited for a datagram";
@@ -392,14 +432,14 @@ TEST_F(RawChannel, DatagramLargerThanTheBufferIsLostNotCut) {
   const auto channel = openRawIcmpChannel();
   const Bytes request =
       echoMessage(icmp::echoRequest, processIdentifier(), 0x0102, patternPayload(32, 9));
-  ASSERT_TRUE(channel->send(request, loopbackSocketAddress()));
+  ASSERT_TRUE(channel->send(request, loopbackAddress()));
   // Loopback queues our request and then the kernel's reply; give the reply
   // time to follow.
   channel->waitReadable(1000);
   std::this_thread::sleep_for(milliseconds(50));
 
   Bytes small(ipHeaderSize + 8);
-  kelvo::SocketAddress source;
+  HostAddress source;
   EXPECT_FALSE(channel->receive(small, source).has_value());
 
   Bytes large(1500);
@@ -416,11 +456,11 @@ TEST_P(RawChannelStamps, ReceiveTellsHowLongTheDatagramWaitedOnlyWhenStamped) {
   const ArrivalStampsOn stampsOn;
   const auto channel = openRawIcmpChannel(GetParam().stamps);
   const Bytes request = echoMessage(icmp::echoRequest, processIdentifier(), 0x0A0B, {});
-  ASSERT_TRUE(channel->send(request, loopbackSocketAddress()));
+  ASSERT_TRUE(channel->send(request, loopbackAddress()));
   channel->waitReadable(1000);
   std::this_thread::sleep_for(milliseconds(50));
   Bytes buffer(1500);
-  kelvo::SocketAddress source;
+  HostAddress source;
   const auto received = channel->receive(buffer, source);
   ASSERT_TRUE(received.has_value());
   if (GetParam().stamps == ArrivalStamps::kernel) {
@@ -449,13 +489,15 @@ TEST(RawChannelRefused, WithoutCapNetRaw) {
 
 using PingSocketEcho = FreshNetns;
 
-TEST_F(PingSocketEcho, EchoesLoopbackWithinAMillisecondOrSo) {
+TEST_F(PingSocketEcho, EchoesLoopbackOfEitherFamilyWithinAMillisecondOrSo) {
   const auto service = bindEchoService();
-  const auto handle = service->open();
-  ASSERT_NE(handle, nullptr);
-  const auto outcome = handle->echo(loopbackAddress(), patternPayload(32, 3), 1000);
-  EXPECT_TRUE(outcome.replied);
-  EXPECT_LE(outcome.roundTripMs, 1u);
+  for (const HostAddress& loopback : {loopbackAddress(), loopback6Address()}) {
+    const auto handle = service->open(loopback.family);
+    ASSERT_NE(handle, nullptr);
+    const auto outcome = handle->echo(loopback, patternPayload(32, 3), 1000);
+    EXPECT_TRUE(outcome.replied);
+    EXPECT_LE(outcome.roundTripMs, 1u);
+  }
 }
 
 TEST_F(PingSocketEcho, HandlesEchoAtOnceOnSeveralThreads) {
@@ -467,7 +509,7 @@ TEST_F(PingSocketEcho, HandlesEchoAtOnceOnSeveralThreads) {
   for (int t = 0; t < threadCount; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < echoesEach; ++i) {
-        const auto handle = service->open();
+        const auto handle = service->open(IcmpFamily::v4);
         if (handle == nullptr) continue;
         const auto payload =
             patternPayload(16 + static_cast<std::size_t>(t), static_cast<std::uint8_t>(t * 10 + i));
@@ -479,21 +521,23 @@ TEST_F(PingSocketEcho, HandlesEchoAtOnceOnSeveralThreads) {
   EXPECT_EQ(replied.load(), threadCount * echoesEach);
 }
 
-TEST_F(PingSocketEcho, UnroutedAddressFailsAtOnce) {
+TEST_F(PingSocketEcho, UnroutedAddressOfEitherFamilyFailsAtOnce) {
   const auto service = bindEchoService();
-  const auto handle = service->open();
-  ASSERT_NE(handle, nullptr);
-  const auto started = Clock::now();
-  const auto outcome = handle->echo(unroutedAddress(), patternPayload(32, 5), 3000);
-  EXPECT_FALSE(outcome.replied);
-  EXPECT_LT(elapsedMs(started), 500);
+  for (const HostAddress& unrouted : {unroutedAddress(), unrouted6Address()}) {
+    const auto handle = service->open(unrouted.family);
+    ASSERT_NE(handle, nullptr);
+    const auto started = Clock::now();
+    const auto outcome = handle->echo(unrouted, patternPayload(32, 5), 3000);
+    EXPECT_FALSE(outcome.replied);
+    EXPECT_LT(elapsedMs(started), 500);
+  }
 }
 
 TEST_F(PingSocketEcho, NoReplyEndsAtTheTimeOutThoughSignalsInterruptTheWait) {
   const KernelEchoesSilenced silenced;
   const InterruptingSignal signal;
   const auto service = bindEchoService();
-  const auto handle = service->open();
+  const auto handle = service->open(IcmpFamily::v4);
   ASSERT_NE(handle, nullptr);
   BackgroundEcho echo(*handle, loopbackAddress(), patternPayload(32, 7), 300);
   // Signals until past the time-out: a wait that gave up at the first would
@@ -513,7 +557,7 @@ TEST_F(PingSocketEcho, OnlyAnEchoReplyMatchingSequenceAndPayloadCounts) {
   const KernelEchoesSilenced silenced;
   const auto channel = openRawIcmpChannel();
   const auto service = bindEchoService();
-  const auto handle = service->open();
+  const auto handle = service->open(IcmpFamily::v4);
   ASSERT_NE(handle, nullptr);
   const Bytes payload = patternPayload(32, 11);
   BackgroundEcho echo(*handle, loopbackAddress(), payload, 3000);
@@ -530,7 +574,7 @@ TEST_F(PingSocketEcho, OnlyAnEchoReplyMatchingSequenceAndPayloadCounts) {
   Bytes longerPayload = payload;
   longerPayload.push_back(0);
 
-  const auto to = loopbackSocketAddress();
+  const auto to = loopbackAddress();
   ASSERT_TRUE(channel->send(
       echoMessage(icmp::echoReply, identifier, static_cast<std::uint16_t>(sequence + 1), payload),
       to));
@@ -559,7 +603,7 @@ TEST_P(PingSocketEchoStamps, ReplyReadLateIsTimedByItsArrivalOnlyWhenStamped) {
   const SleepingSignal sleeping(300);
   const auto channel = openRawIcmpChannel();
   const auto service = bindEchoService(GetParam().stamps);
-  const auto handle = service->open();
+  const auto handle = service->open(IcmpFamily::v4);
   ASSERT_NE(handle, nullptr);
   const Bytes payload = patternPayload(32, 17);
   BackgroundEcho echo(*handle, loopbackAddress(), payload, 3000);
@@ -575,7 +619,7 @@ TEST_P(PingSocketEchoStamps, ReplyReadLateIsTimedByItsArrivalOnlyWhenStamped) {
     std::this_thread::sleep_for(milliseconds(1));
   ASSERT_TRUE(SleepingSignal::asleep());
   ASSERT_TRUE(channel->send(echoMessage(icmp::echoReply, identifier, sequence, payload),
-                            loopbackSocketAddress()));
+                            loopbackAddress()));
   const auto outcome = echo.finish();
   ASSERT_TRUE(outcome.replied);
   if (GetParam().stamps == ArrivalStamps::kernel) {
@@ -596,13 +640,13 @@ TEST_P(PingSocketEchoErrors, ErrorAnswerEndsTheEchoAtOnceWithoutReply) {
   const KernelEchoesSilenced silenced;
   const auto channel = openRawIcmpChannel();
   const auto service = bindEchoService();
-  const auto handle = service->open();
+  const auto handle = service->open(IcmpFamily::v4);
   ASSERT_NE(handle, nullptr);
   BackgroundEcho echo(*handle, loopbackAddress(), patternPayload(32, 13), 5000);
 
   const auto sent = awaitDatagram(*channel, isEchoRequest, 1000);
   ASSERT_TRUE(sent) << "the service's request never showed on loopback";
-  ASSERT_TRUE(channel->send(errorMessage(type, code, *sent), loopbackSocketAddress()));
+  ASSERT_TRUE(channel->send(errorMessage(type, code, *sent), loopbackAddress()));
   const auto outcome = echo.finish();
   EXPECT_FALSE(outcome.replied);
   EXPECT_LT(echo.tookMs(), 1500) << "the echo waited out its time-out";

@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "host_behaviour.hpp"
-#include "net/socket.hpp"
 #include "ping/echo_service.hpp"
 #include "ping/host_lookup.hpp"
 #include "ping/raw_icmp_channel.hpp"
@@ -26,13 +25,18 @@
 
 namespace zelvor::test {
 
-// IPv4 address "a.b.c.d" in network byte order, as sockets hold it.
-std::uint32_t ipv4(const std::string& dotted);
-// Dotted addresses resolve; anything else does not.
-bool resolveDotted(const char* host, kelvo::SocketAddress& address);
+// IPv4 address "a.b.c.d".
+HostAddress ipv4(const std::string& dotted);
+// IPv6 address in its text form, "::" allowed, no embedded IPv4.
+HostAddress ipv6(const std::string& text);
+// A dotted IPv4 address or an IPv6 text resolves as itself; anything else
+// does not resolve.
+std::vector<HostAddress> resolveLiteral(const char* host);
 
 // Test host `n`: "198.18.1.n".
 std::string host(int n);
+// IPv6 test host `n`: "2001:db8:1::n".
+std::string host6(int n);
 // A server entry for each of `hosts`, in order.
 std::vector<ServerEntry> serversOf(const std::vector<std::string>& hosts);
 // Servers host(0) to host(count - 1).
@@ -59,39 +63,46 @@ struct HostPlan {
 class FakeIcmpNetwork : public RawIcmpChannel {
  public:
   static constexpr const char* routerAddress = "198.18.255.254";
+  static constexpr const char* router6Address = "2001:db8:ffff::fe";
 
   struct Sent {
     std::uint32_t time;
-    std::uint32_t address;
+    HostAddress address;
     std::uint16_t sequence;
     std::vector<std::uint8_t> message;
   };
 
   explicit FakeIcmpNetwork(ManualClock& clock) : clock_(clock) {}
 
-  // Hosts without a plan reply at once; an expired host answers from
-  // routerAddress. The peer's options and far throw std::logic_error on send.
-  void plan(const std::string& dotted, HostPlan plan) { plans_[ipv4(dotted)] = plan; }
+  // Hosts (IPv4 or IPv6) without a plan reply at once; an expired host
+  // answers from routerAddress (router6Address). The peer's options and far
+  // throw std::logic_error on send.
+  void plan(const std::string& address, HostPlan plan) {
+    plans_[resolveLiteral(address.c_str()).at(0)] = plan;
+  }
   // Each send keeps the sender busy for `ms`: replies due meanwhile wait in
   // the socket, as on a loaded machine.
   void sendsTake(std::uint32_t ms) { sendMs_ = ms; }
   // Receives tell how long each datagram waited, as a kernel's arrival
   // stamps do.
   void stampArrivals() { stamps_ = true; }
-  // Queues any datagram (IP header first) from `source`, to arrive at `time`.
-  void deliverAt(std::uint32_t time, std::vector<std::uint8_t> datagram, std::uint32_t source);
+  // Queues any datagram (IP header first; an ICMPv6 message alone) from
+  // `source`, to arrive at `time`.
+  void deliverAt(std::uint32_t time, std::vector<std::uint8_t> datagram, HostAddress source);
 
   const std::vector<Sent>& sent() const { return sent_; }
   const std::vector<std::uint32_t>& waits() const { return waits_; }
 
-  bool send(std::span<const std::uint8_t> message, const kelvo::SocketAddress& to) override;
+  bool send(std::span<const std::uint8_t> message, const HostAddress& to) override;
   std::optional<zelvor::ReceivedDatagram> receive(std::span<std::uint8_t> buffer,
-                                                  kelvo::SocketAddress& source) override;
+                                                  HostAddress& source) override;
   void waitReadable(std::uint32_t timeoutMs) override;
 
   // An IPv4 datagram from `source` carrying `icmp`; `options` extra 4-byte
-  // words of IP options.
-  static std::vector<std::uint8_t> datagram(std::uint32_t source, std::vector<std::uint8_t> icmp,
+  // words of IP options. An IPv6 source gets `icmp` as it stands, as an
+  // ICMPv6 socket gives it.
+  static std::vector<std::uint8_t> datagram(const HostAddress& source,
+                                            std::vector<std::uint8_t> icmp,
                                             std::size_t optionWords = 0);
 
  private:
@@ -99,11 +110,11 @@ class FakeIcmpNetwork : public RawIcmpChannel {
     std::uint32_t due;
     std::uint64_t order;
     std::vector<std::uint8_t> datagram;
-    std::uint32_t source;
+    HostAddress source;
   };
 
   ManualClock& clock_;
-  std::map<std::uint32_t, HostPlan> plans_;
+  std::map<HostAddress, HostPlan> plans_;
   std::vector<Pending> pending_;
   std::uint64_t nextOrder_ = 0;
   std::vector<Sent> sent_;
@@ -116,11 +127,11 @@ class FakeIcmpNetwork : public RawIcmpChannel {
 class ChannelProxy : public RawIcmpChannel {
  public:
   explicit ChannelProxy(RawIcmpChannel& channel) : channel_(channel) {}
-  bool send(std::span<const std::uint8_t> message, const kelvo::SocketAddress& to) override {
+  bool send(std::span<const std::uint8_t> message, const HostAddress& to) override {
     return channel_.send(message, to);
   }
   std::optional<zelvor::ReceivedDatagram> receive(std::span<std::uint8_t> buffer,
-                                                  kelvo::SocketAddress& source) override {
+                                                  HostAddress& source) override {
     return channel_.receive(buffer, source);
   }
   void waitReadable(std::uint32_t timeoutMs) override { channel_.waitReadable(timeoutMs); }
@@ -129,7 +140,7 @@ class ChannelProxy : public RawIcmpChannel {
   RawIcmpChannel& channel_;
 };
 
-// A resolver over a table of names (dotted addresses resolve as themselves),
+// A resolver over a table of names (address texts resolve as themselves),
 // safe to call from several threads, that records every lookup.
 class FakeResolver {
  public:
@@ -139,7 +150,9 @@ class FakeResolver {
     std::size_t sentBefore;  // what `sentSoFar` gave when the lookup began
   };
 
-  void name(const std::string& host, const std::string& dotted);
+  // Adds `address` (IPv4 or IPv6 text) to the addresses of `host`, after
+  // those it has.
+  void name(const std::string& host, const std::string& address);
   // Each lookup moves `clock` on by `ms`, as a slow resolver takes time.
   void takes(ManualClock& clock, std::uint32_t ms);
   // How many requests have gone out, recorded with each lookup.
@@ -156,11 +169,11 @@ class FakeResolver {
   std::size_t threadCount() const;
 
  private:
-  bool resolve(const char* host, kelvo::SocketAddress& address);
+  std::vector<HostAddress> resolve(const char* host);
 
   mutable std::mutex mutex_;
   std::condition_variable arrived_;
-  std::map<std::string, std::string> names_;
+  std::map<std::string, std::vector<std::string>> names_;
   std::vector<Lookup> lookups_;
   std::set<std::thread::id> threads_;
   ManualClock* clock_ = nullptr;
@@ -177,12 +190,12 @@ class FakeEchoService : public EchoService, public std::enable_shared_from_this<
  public:
   struct Echo {
     std::thread::id thread;
-    std::uint32_t address;
+    HostAddress address;
     std::vector<std::uint8_t> data;
     std::uint32_t timeoutMs;
   };
 
-  void plan(const std::string& dotted, EchoOutcome outcome);
+  void plan(const std::string& address, EchoOutcome outcome);
   // Every echo first sets `started`, then waits for `gate`.
   void holdEchoes(kelvo::Event* started, kelvo::Event* gate) {
     started_ = started;
@@ -197,15 +210,19 @@ class FakeEchoService : public EchoService, public std::enable_shared_from_this<
   std::vector<Echo> echoes() const;
   int openHandles() const;
 
-  std::unique_ptr<EchoHandle> open() override;
+  // Opens of each family, in order.
+  std::vector<IcmpFamily> opened() const;
+
+  std::unique_ptr<EchoHandle> open(IcmpFamily family) override;
 
  private:
   class Handle;
   void gather();
 
   mutable std::mutex mutex_;
-  std::map<std::uint32_t, EchoOutcome> plans_;
+  std::map<HostAddress, EchoOutcome> plans_;
   std::vector<Echo> echoes_;
+  std::vector<IcmpFamily> opened_;
   int openHandles_ = 0;
   std::condition_variable arrived_;
   std::set<std::thread::id> gathered_;

@@ -21,11 +21,12 @@ using zelvor::ServerEntry;
 using zelvor::test::FakeEchoService;
 using zelvor::test::FakeResolver;
 using zelvor::test::host;
+using zelvor::test::host6;
 using zelvor::test::ipv4;
 using zelvor::test::numberedServers;
 using zelvor::test::serversOf;
 
-int serverOf(std::uint32_t address) {
+int serverOf(const zelvor::HostAddress& address) {
   for (int i = 0; i < 256; ++i) {
     if (ipv4(host(i)) == address) return i;
   }
@@ -99,6 +100,41 @@ TEST_F(DllEngine, EchoesSixtyFourBytesOfAAWithTheTimeOut) {
   EXPECT_EQ(echoes[0].data, std::vector<std::uint8_t>(64, 0xAA));
   EXPECT_EQ(echoes[0].timeoutMs, 2000u);
   EXPECT_EQ(service->openHandles(), 0);
+}
+
+// Each echo opens a handle of its host's family and echoes to the address
+// the choice took.
+TEST_F(DllEngine, EachEchoGoesOverItsHostsFamily) {
+  resolver.name("both.test", host6(3));
+  resolver.name("both.test", host(3));
+  struct Case {
+    zelvor::IpChoice choice;
+    std::vector<zelvor::IcmpFamily> opened;
+    std::vector<std::string> samples;
+  };
+  using zelvor::IcmpFamily;
+  const Case cases[] = {
+      {zelvor::IpChoice::automatic,
+       {IcmpFamily::v4, IcmpFamily::v6, IcmpFamily::v4},
+       {"7", "20", "30"}},
+      {zelvor::IpChoice::v6, {IcmpFamily::v6, IcmpFamily::v6}, {"BADADDRESS", "20", "33"}},
+  };
+  for (const Case& c : cases) {
+    service = std::make_shared<FakeEchoService>();
+    service->plan(host6(2), {true, 20});
+    service->plan(host(3), {true, 30});
+    service->plan(host6(3), {true, 33});
+    auto servers = serversOf({host(1), host6(2), "both.test"});
+    state.settings = {1, 2000, 0, 0, c.choice};
+    zelvor::DllEchoEngine(state, platform()).run(servers, 1);
+    EXPECT_EQ(service->opened(), c.opened) << zelvor::ipChoiceName(c.choice);
+    std::vector<std::string> got;
+    for (const ServerEntry& server : servers) {
+      const auto& sample = server.samples.at(0);
+      got.push_back(sample.failure ? sample.failure : std::to_string(sample.rtt));
+    }
+    EXPECT_EQ(got, c.samples) << zelvor::ipChoiceName(c.choice);
+  }
 }
 
 TEST_F(DllEngine, FailuresAdvanceTheCounterAndNeverCountAsSuccess) {
@@ -222,7 +258,7 @@ std::string reportOfRun(std::uint32_t threads) {
   zelvor::RunState state{{3, 2000}, {}, progress, clock, stop};
   zelvor::ServerClass measured{
       "class", serversOf({host(0), host(1), "nothing.invalid", host(3), host(4), host(0)})};
-  zelvor::DllEchoEngine(state, {[&] { return service; }, zelvor::test::resolveDotted})
+  zelvor::DllEchoEngine(state, {[&] { return service; }, zelvor::test::resolveLiteral})
       .run(measured.servers, threads);
   return zelvor::formatClassReport(measured);
 }

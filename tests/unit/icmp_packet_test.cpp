@@ -133,7 +133,7 @@ TEST_P(ClassifyReply, GivesTheKindAndOnlyAnEchoReplysSequence) {
   EXPECT_EQ(reply.sequence, GetParam().sequence);
 }
 
-const std::uint32_t host = ipv4("198.18.1.1");
+const zelvor::HostAddress host = ipv4("198.18.1.1");
 
 INSTANTIATE_TEST_SUITE_P(
     Datagrams, ClassifyReply,
@@ -227,7 +227,7 @@ TEST(ReplyFailureText, NamesEachFailureKind) {
 }
 
 TEST(MatchSlot, EchoRepliesMatchBySequenceOnly) {
-  const std::uint32_t a = ipv4("198.18.1.1"), b = ipv4("198.18.1.2");
+  const zelvor::HostAddress a = ipv4("198.18.1.1"), b = ipv4("198.18.1.2");
   const std::vector<zelvor::SlotView> slots = {{true, 5, a}, {false, 6, b}, {true, 6, b}};
   using zelvor::ReplyClass;
   EXPECT_EQ(zelvor::matchSlot(slots, ReplyClass{ReplyKind::echoReply, 6}, a), 2u);
@@ -237,15 +237,19 @@ TEST(MatchSlot, EchoRepliesMatchBySequenceOnly) {
   EXPECT_EQ(zelvor::matchSlot(slots, ReplyClass{ReplyKind::echoReply, 4}, a), std::nullopt);
 }
 
+// An IPv6 source matches only an IPv6 slot, even one whose address starts
+// with an IPv4 slot's four bytes.
 TEST(MatchSlot, FailuresMatchTheLowestBusySlotOfTheirSource) {
-  const std::uint32_t a = ipv4("198.18.1.1"), b = ipv4("198.18.1.2");
+  const zelvor::HostAddress a = ipv4("198.18.1.1"), b = ipv4("198.18.1.2");
+  const zelvor::HostAddress a6{zelvor::IcmpFamily::v6, a.bytes};
   const std::vector<zelvor::SlotView> slots = {
-      {false, 1, a}, {true, 2, b}, {true, 3, a}, {true, 4, a}};
+      {false, 1, a}, {true, 2, b}, {true, 3, a}, {true, 4, a}, {true, 5, a6}};
   using zelvor::ReplyClass;
   for (const ReplyKind kind :
        {ReplyKind::unreachable, ReplyKind::foreign, ReplyKind::expired, ReplyKind::badHeader}) {
     EXPECT_EQ(zelvor::matchSlot(slots, ReplyClass{kind, 0}, a), 2u);
     EXPECT_EQ(zelvor::matchSlot(slots, ReplyClass{kind, 0}, b), 1u);
+    EXPECT_EQ(zelvor::matchSlot(slots, ReplyClass{kind, 0}, a6), 4u);
     EXPECT_EQ(zelvor::matchSlot(slots, ReplyClass{kind, 0}, ipv4("198.18.9.9")), std::nullopt);
   }
   EXPECT_EQ(zelvor::matchSlot(slots, ReplyClass{ReplyKind::ownRequest, 0}, a), std::nullopt);

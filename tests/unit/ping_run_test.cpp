@@ -20,8 +20,8 @@ class PingRun : public testing::Test {
  protected:
   PingRun() {
     platforms.raw = {[this] { return std::make_unique<zelvor::test::ChannelProxy>(network); },
-                     zelvor::test::resolveDotted, 0x1234};
-    platforms.dll = {[this] { return service; }, zelvor::test::resolveDotted};
+                     zelvor::test::resolveLiteral, 0x1234};
+    platforms.dll = {[this] { return service; }, zelvor::test::resolveLiteral};
   }
 
   // Why runPing measured nothing, or "" when it did; the raw engine's

@@ -20,9 +20,11 @@ using zelvor::ServerEntry;
 using zelvor::test::FakeIcmpNetwork;
 using zelvor::test::FakeResolver;
 using zelvor::test::host;
+using zelvor::test::host6;
 using zelvor::test::HostBehaviour;
 using zelvor::test::HostPlan;
 using zelvor::test::ipv4;
+using zelvor::test::ipv6;
 using zelvor::test::numberedServers;
 using zelvor::test::serversOf;
 namespace failure = zelvor::failure;
@@ -157,11 +159,14 @@ void PrintTo(const WordCase& c, std::ostream* out) { *out << c.name; }
 
 class RawEngineWords : public RawEngine, public testing::WithParamInterface<WordCase> {};
 
-TEST_P(RawEngineWords, EachAnswerRecordsItsWord) {
-  network.plan(host(0), {GetParam().behaviour, 5});
-  auto servers = numberedServers(1);
-  run(servers, 2, 100, 4);
-  EXPECT_EQ(shown(servers[0]), (std::vector<std::string>{GetParam().word, GetParam().word}));
+TEST_P(RawEngineWords, EachAnswerRecordsItsWordOverEitherFamily) {
+  for (const std::string& address : {host(0), host6(0)}) {
+    network.plan(address, {GetParam().behaviour, 5});
+    auto servers = serversOf({address});
+    run(servers, 2, 100, 4);
+    EXPECT_EQ(shown(servers[0]), (std::vector<std::string>{GetParam().word, GetParam().word}))
+        << address;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -206,6 +211,49 @@ TEST_F(RawEngine, RequestsCarryConsecutiveSequencesAndTheirSendTime) {
     const zelvor::EchoRequest expected =
         zelvor::buildEchoRequest(identifier, sent.sequence, sent.time);
     EXPECT_EQ(sent.message, std::vector<std::uint8_t>(expected.begin(), expected.end()));
+  }
+}
+
+// Each request goes out over its host's family, an IPv6 one as ICMPv6, and
+// the replies of both are read and matched side by side.
+TEST_F(RawEngine, AClassMayMixFamilies) {
+  resolver.name("both.test", host6(3));
+  resolver.name("both.test", host(3));
+  resolver.name("six.test", host6(4));
+  network.plan(host(1), {HostBehaviour::reply, 10});
+  network.plan(host6(2), {HostBehaviour::reply, 20});
+  network.plan(host(3), {HostBehaviour::reply, 30});
+  network.plan(host6(4), {HostBehaviour::reply, 40});
+  auto servers = serversOf({host(1), host6(2), "both.test", "six.test"});
+  run(servers, 2, 2000, 4);
+  EXPECT_EQ(shown(servers[0]), (std::vector<std::string>{"10", "10"}));
+  EXPECT_EQ(shown(servers[1]), (std::vector<std::string>{"20", "20"}));
+  EXPECT_EQ(shown(servers[2]), (std::vector<std::string>{"30", "30"}));
+  EXPECT_EQ(shown(servers[3]), (std::vector<std::string>{"40", "40"}));
+  std::vector<zelvor::HostAddress> firstFour;
+  for (std::size_t i = 0; i < 4; ++i) {
+    const auto& sent = network.sent()[i];
+    firstFour.push_back(sent.address);
+    const zelvor::EchoRequest expected =
+        zelvor::buildEchoRequest(identifier, sent.sequence, sent.time, sent.address.family);
+    EXPECT_EQ(sent.message, std::vector<std::uint8_t>(expected.begin(), expected.end())) << i;
+  }
+  EXPECT_EQ(firstFour, (std::vector<zelvor::HostAddress>{ipv4(host(1)), ipv6(host6(2)),
+                                                         ipv4(host(3)), ipv6(host6(4))}));
+
+  // Forced to one family, a host without it is BADADDRESS and sends nothing.
+  for (const auto& [choice, expected] :
+       {std::pair{zelvor::IpChoice::v4,
+                  std::vector<std::string>{"10", "BADADDRESS", "30", "BADADDRESS"}},
+        std::pair{zelvor::IpChoice::v6,
+                  std::vector<std::string>{"BADADDRESS", "20", "40", "40"}}}) {
+    network.plan(host6(3), {HostBehaviour::reply, 40});
+    auto again = serversOf({host(1), host6(2), "both.test", "six.test"});
+    state.settings = {1, 2000, 0, 0, choice};
+    zelvor::RawEchoEngine(state, platform()).run(again, 4);
+    std::vector<std::string> got;
+    for (const ServerEntry& server : again) got.push_back(show(server.samples.at(0)));
+    EXPECT_EQ(got, expected) << zelvor::ipChoiceName(choice);
   }
 }
 
@@ -363,7 +411,7 @@ INSTANTIATE_TEST_SUITE_P(
 // One whole run on a network of its own: when each request went out and to
 // where, and the report.
 struct RunRecord {
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> sends;
+  std::vector<std::pair<std::uint32_t, zelvor::HostAddress>> sends;
   std::string report;
   bool operator==(const RunRecord&) const = default;
 };
@@ -383,7 +431,7 @@ RunRecord runAlone(std::uint32_t airborne) {
                                                    host(3), host(4), host(0)})};
   zelvor::RawEchoEngine(state,
                         {[&] { return std::make_unique<zelvor::test::ChannelProxy>(network); },
-                         zelvor::test::resolveDotted, identifier})
+                         zelvor::test::resolveLiteral, identifier})
       .run(measured.servers, airborne);
   RunRecord record;
   for (const auto& sent : network.sent()) record.sends.emplace_back(sent.time, sent.address);

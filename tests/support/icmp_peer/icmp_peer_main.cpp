@@ -2,13 +2,15 @@
 // namespace as its command-line plan says, so that tests can meet slow,
 // silent, duplicating, foreign and failing hosts on a real network path.
 //
-// One raw ICMP socket receives the requests (the kernel's own echo answers are
-// switched off in that namespace); a second raw socket that takes whole IP
-// packets sends the answers, so they can come from any address and carry IP
-// options. Delayed answers wait in a queue ordered by due time, and the single
-// thread sleeps in ppoll until the next is due or a request arrives.
+// One raw ICMP socket per family receives the requests (the kernel's own echo
+// answers are switched off in that namespace); a second raw socket per family
+// that takes whole IP packets sends the answers, so they can come from any
+// address and carry IP options or IPv6 extension headers. Delayed answers wait
+// in a queue ordered by due time, and the single thread sleeps in ppoll until
+// the next is due or a request arrives.
 #include <arpa/inet.h>
 #include <linux/icmp.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -37,6 +39,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "peer_packet.hpp"
@@ -58,13 +61,18 @@ constexpr int receiveBufferBytes = 4 << 20;
 constexpr std::string_view usage =
     "usage: zelvor_icmp_peer [--host ADDR=BEHAVIOUR]... [--default BEHAVIOUR] "
     "[--lifetime SECONDS] [--seed NUMBER]\n"
-    "  ADDR: 198.18.x.y or a last-octet range 198.18.x.y-z, inside 198.18.0.0/15\n"
+    "  ADDR: 198.18.x.y or a last-octet range 198.18.x.y-z, inside 198.18.0.0/15,\n"
+    "        or 2001:db8:x::y or a last-group range 2001:db8:x::y-z (hex), inside\n"
+    "        2001:db8::/32\n"
     "  BEHAVIOUR: reply:MS late:MS drop foreign:MS twice:MS unreachable\n"
-    "             expired:ROUTER options:MS far:MS:SPREAD:LOSSPERCENT\n"
+    "             unreachable:prohibited expired:ROUTER options:MS\n"
+    "             far:MS:SPREAD:LOSSPERCENT\n"
+    "  ROUTER is of the host's family; options over IPv6 is a destination\n"
+    "  options header before the reply.\n"
     "  far: each request is lost LOSSPERCENT times in 100, else answered after MS\n"
     "  plus 0 to SPREAD ms, mostly little, as drawn from --seed (default 1).\n"
-    "  --default applies to 198.18.1.0-198.18.3.255 when no --host matches "
-    "(default reply:0);\n"
+    "  --default applies to 198.18.1.0-198.18.3.255 and 2001:db8:1::/64 to\n"
+    "  2001:db8:3::/64 when no --host matches (default reply:0);\n"
     "  the last matching --host wins. --lifetime defaults to 60 (at most 3600).\n"
     "Prints \"ready\" once listening; exits 0 when the lifetime is over.\n";
 
@@ -73,6 +81,17 @@ volatile std::sig_atomic_t stopRequested = 0;
 void requestStop(int) { stopRequested = 1; }
 
 std::string errnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+// glibc's headers leave out this option of linux/in6.h: it hands over the
+// traffic class and flow label of each packet, for an error's quote.
+constexpr int ipv6FlowInfo = 11;
+
+void switchOn(int socket, int level, int option, const char* name) {
+  const int on = 1;
+  if (::setsockopt(socket, level, option, &on, sizeof on) != 0) {
+    throw std::runtime_error(errnoText(name));
+  }
+}
 
 // The raw socket that sees every incoming echo request, and nothing else.
 kelvo::OwnedFd openReceiver() {
@@ -98,6 +117,31 @@ kelvo::OwnedFd openReceiver() {
   return socket;
 }
 
+// The same for ICMPv6, which keeps the IPv6 header from its reader: what an
+// error quotes of it comes in ancillary data. Not valid when the kernel has no
+// IPv6; the peer then answers IPv4 alone.
+kelvo::OwnedFd openReceiver6() {
+  kelvo::OwnedFd socket(
+      ::socket(AF_INET6, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_ICMPV6));
+  if (!socket.valid()) {
+    if (errno == EAFNOSUPPORT) return socket;
+    throw std::runtime_error(errnoText("raw ICMPv6 socket"));
+  }
+  icmp6_filter filter{};
+  ICMP6_FILTER_SETBLOCKALL(&filter);
+  ICMP6_FILTER_SETPASS(ICMP6_ECHO_REQUEST, &filter);
+  if (::setsockopt(socket.get(), IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter) != 0) {
+    throw std::runtime_error(errnoText("ICMP6_FILTER"));
+  }
+  switchOn(socket.get(), IPPROTO_IPV6, IPV6_RECVPKTINFO, "IPV6_RECVPKTINFO");
+  switchOn(socket.get(), IPPROTO_IPV6, IPV6_RECVHOPLIMIT, "IPV6_RECVHOPLIMIT");
+  switchOn(socket.get(), IPPROTO_IPV6, ipv6FlowInfo, "IPV6_FLOWINFO");
+  switchOn(socket.get(), SOL_SOCKET, SO_TIMESTAMPNS, "SO_TIMESTAMPNS");
+  ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVBUFFORCE, &receiveBufferBytes,
+               sizeof receiveBufferBytes);
+  return socket;
+}
+
 // The raw socket whose sends carry a whole IP header of the peer's making.
 kelvo::OwnedFd openSender() {
   kelvo::OwnedFd socket(::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW));
@@ -107,6 +151,41 @@ kelvo::OwnedFd openSender() {
     throw std::runtime_error(errnoText("IP_HDRINCL"));
   }
   return socket;
+}
+
+// The same for IPv6: a raw socket of protocol IPPROTO_RAW takes the IPv6
+// header from its sender.
+kelvo::OwnedFd openSender6() {
+  kelvo::OwnedFd socket(::socket(AF_INET6, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW));
+  if (!socket.valid()) throw std::runtime_error(errnoText("raw IPv6 socket"));
+  return socket;
+}
+
+// The IPv6 half of hasDefaultRoute below. The kernel lists a rejecting
+// default of its own in every namespace; only one that forwards counts.
+bool hasDefaultRoute6() {
+  std::ifstream routes("/proc/self/net/ipv6_route");
+  if (!routes) return false;  // a kernel without IPv6
+  constexpr unsigned long rejecting = 0x0200;
+  std::string line;
+  while (std::getline(routes, line)) {
+    std::istringstream fields(line);
+    std::string destination;
+    std::string prefixLength;
+    std::string source;
+    std::string sourceLength;
+    std::string nextHop;
+    std::string metric;
+    std::string references;
+    std::string use;
+    std::string flags;
+    fields >> destination >> prefixLength >> source >> sourceLength >> nextHop >> metric >>
+        references >> use >> flags;
+    if (destination != std::string(32, '0') || prefixLength != "00") continue;
+    if (flags.empty()) return true;  // a line it cannot read: as if it were one
+    if ((std::stoul(flags, nullptr, 16) & rejecting) == 0) return true;
+  }
+  return false;
 }
 
 // The peer belongs in a closed test namespace. A default route means the
@@ -130,19 +209,21 @@ bool hasDefaultRoute() {
     fields >> interface >> destination >> gateway >> flags >> references >> use >> metric >> mask;
     if (destination == "00000000" && mask == "00000000") return true;
   }
-  return false;
+  return hasDefaultRoute6();
 }
+
+using Destination = std::variant<Ipv4, Ipv6>;
 
 // Answers not yet due, earliest first; equal times keep their order.
 class ReplyQueue {
  public:
-  void push(Clock::time_point due, Ipv4 destination, Bytes bytes) {
+  void push(Clock::time_point due, Destination destination, Bytes bytes) {
     queue_.push(Entry{due, next_++, destination, std::move(bytes)});
   }
   bool empty() const noexcept { return queue_.empty(); }
   Clock::time_point nextDue() const { return queue_.top().due; }
   // Removes and returns the earliest entry; only when not empty.
-  std::pair<Ipv4, Bytes> pop() {
+  std::pair<Destination, Bytes> pop() {
     Entry entry = queue_.top();
     queue_.pop();
     return {entry.destination, std::move(entry.bytes)};
@@ -152,7 +233,7 @@ class ReplyQueue {
   struct Entry {
     Clock::time_point due;
     std::uint64_t order;
-    Ipv4 destination;
+    Destination destination;
     Bytes bytes;
   };
   struct Later {
@@ -182,10 +263,13 @@ class Peer {
         timeout.tv_sec = static_cast<time_t>(left.count() / 1'000'000'000);
         timeout.tv_nsec = static_cast<long>(left.count() % 1'000'000'000);
       }
-      pollfd entry{receiver_.get(), POLLIN, 0};
-      const int ready = ::ppoll(&entry, 1, &timeout, &waitMask);
+      std::array<pollfd, 2> entries{pollfd{receiver_.get(), POLLIN, 0},
+                                    pollfd{receiver6_.get(), POLLIN, 0}};
+      const nfds_t watched = receiver6_.valid() ? 2 : 1;
+      const int ready = ::ppoll(entries.data(), watched, &timeout, &waitMask);
       if (ready < 0 && errno != EINTR) throw std::runtime_error(errnoText("ppoll"));
-      if (ready > 0) readRequests();
+      if (ready > 0 && entries[0].revents != 0) readRequests();
+      if (ready > 0 && watched == 2 && entries[1].revents != 0) readRequests6();
     }
     std::cerr << "zelvor_icmp_peer: " << requests_ << " requests, " << sent_ << " packets sent, "
               << sendFailures_ << " sends failed, the latest send "
@@ -207,16 +291,38 @@ class Peer {
       const Behaviour* behaviour = behaviourFor(plan_, request->destination);
       if (behaviour == nullptr) continue;
       ++requests_;
-      for (OutgoingPacket& packet :
-           answerRequest(drawBehaviour(*behaviour, random_), *request, nextIdentification())) {
-        if (scheduled_ >= maxPacketsPerRun) {
-          budgetSpent_ = true;
-          break;
-        }
-        ++scheduled_;
-        queue_.push(arrived + std::chrono::milliseconds(packet.delayMs), packet.destination,
-                    std::move(packet.bytes));
+      schedule(arrived,
+               answerRequest(drawBehaviour(*behaviour, random_), *request, nextIdentification()));
+    }
+  }
+
+  void readRequests6() {
+    std::array<std::uint8_t, 65536> buffer;
+    for (int read = 0; read < maxReadsPerWake; ++read) {
+      Clock::time_point arrived;
+      Ipv6Arrival arrival;
+      const std::optional<std::size_t> got = receive6(buffer, arrived, arrival);
+      if (!got) return;
+      const std::optional<EchoRequest6> request =
+          parseEchoRequest6(arrival, ByteView(buffer.data(), *got));
+      if (!request || !inTestNetwork(request->source)) continue;
+      const Behaviour* behaviour = behaviourFor(plan_, request->destination);
+      if (behaviour == nullptr) continue;
+      ++requests_;
+      schedule(arrived, answerRequest(drawBehaviour(*behaviour, random_), *request));
+    }
+  }
+
+  template <typename Packet>
+  void schedule(Clock::time_point arrived, std::vector<Packet> packets) {
+    for (Packet& packet : packets) {
+      if (scheduled_ >= maxPacketsPerRun) {
+        budgetSpent_ = true;
+        break;
       }
+      ++scheduled_;
+      queue_.push(arrived + std::chrono::milliseconds(packet.delayMs), packet.destination,
+                  std::move(packet.bytes));
     }
   }
 
@@ -235,7 +341,57 @@ class Peer {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return std::nullopt;
       throw std::runtime_error(errnoText("recvmsg"));
     }
-    arrived = Clock::now();
+    arrived = arrivalTime(message);
+    return static_cast<std::size_t>(got);
+  }
+
+  // The same for IPv6, with what the kernel tells of the IPv6 header.
+  std::optional<std::size_t> receive6(std::span<std::uint8_t> buffer, Clock::time_point& arrived,
+                                      Ipv6Arrival& arrival) {
+    iovec io{buffer.data(), buffer.size()};
+    alignas(cmsghdr) std::array<char, 256> control{};
+    sockaddr_in6 from{};
+    msghdr message{};
+    message.msg_name = &from;
+    message.msg_namelen = sizeof from;
+    message.msg_iov = &io;
+    message.msg_iovlen = 1;
+    message.msg_control = control.data();
+    message.msg_controllen = control.size();
+    const ssize_t got = ::recvmsg(receiver6_.get(), &message, 0);
+    if (got < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return std::nullopt;
+      throw std::runtime_error(errnoText("recvmsg"));
+    }
+    arrived = arrivalTime(message);
+    std::memcpy(arrival.source.data(), &from.sin6_addr, arrival.source.size());
+    bool sawDestination = false;
+    for (cmsghdr* part = CMSG_FIRSTHDR(&message); part != nullptr;
+         part = CMSG_NXTHDR(&message, part)) {
+      if (part->cmsg_level != IPPROTO_IPV6) continue;
+      if (part->cmsg_type == IPV6_PKTINFO) {
+        in6_pktinfo info{};
+        std::memcpy(&info, CMSG_DATA(part), sizeof info);
+        std::memcpy(arrival.destination.data(), &info.ipi6_addr, arrival.destination.size());
+        sawDestination = true;
+      } else if (part->cmsg_type == IPV6_HOPLIMIT) {
+        int hopLimit = 0;
+        std::memcpy(&hopLimit, CMSG_DATA(part), sizeof hopLimit);
+        arrival.hopLimit = static_cast<std::uint8_t>(hopLimit);
+      } else if (part->cmsg_type == ipv6FlowInfo) {
+        std::uint32_t flowInfo = 0;  // in network order
+        std::memcpy(&flowInfo, CMSG_DATA(part), sizeof flowInfo);
+        arrival.flowInfo = ntohl(flowInfo) & 0x0FFFFFFF;
+      }
+    }
+    // Without its destination a request cannot be answered from it: dropped.
+    if (!sawDestination) arrival.destination = Ipv6{};
+    return static_cast<std::size_t>(got);
+  }
+
+  // When the kernel took in the packet just read, on the peer's clock.
+  static Clock::time_point arrivalTime(msghdr& message) {
+    Clock::time_point arrived = Clock::now();
     timespec wallNow{};
     ::clock_gettime(CLOCK_REALTIME, &wallNow);
     for (cmsghdr* part = CMSG_FIRSTHDR(&message); part != nullptr;
@@ -249,7 +405,7 @@ class Peer {
         arrived -= age;
       }
     }
-    return static_cast<std::size_t>(got);
+    return arrived;
   }
 
   static std::chrono::nanoseconds toDuration(const timespec& time) {
@@ -262,18 +418,35 @@ class Peer {
       // when a test sees a slow answer.
       maxLateness_ = std::max(maxLateness_, now - queue_.nextDue());
       const auto [destination, bytes] = queue_.pop();
-      sockaddr_in to{};
-      to.sin_family = AF_INET;
-      to.sin_addr.s_addr = htonl(destination);
-      const ssize_t sent = ::sendto(sender_.get(), bytes.data(), bytes.size(), 0,
-                                    reinterpret_cast<const sockaddr*>(&to), sizeof to);
+      const ssize_t sent = std::holds_alternative<Ipv4>(destination)
+                               ? send(std::get<Ipv4>(destination), bytes)
+                               : send(std::get<Ipv6>(destination), bytes);
       if (sent == static_cast<ssize_t>(bytes.size())) {
         ++sent_;
       } else if (sendFailures_++ < 10) {
         std::cerr << "zelvor_icmp_peer: " << errnoText("sendto") << " (to "
-                  << formatIpv4(destination) << ")\n";
+                  << (std::holds_alternative<Ipv4>(destination)
+                          ? formatIpv4(std::get<Ipv4>(destination))
+                          : formatIpv6(std::get<Ipv6>(destination)))
+                  << ")\n";
       }
     }
+  }
+
+  ssize_t send(Ipv4 destination, const Bytes& bytes) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(destination);
+    return ::sendto(sender_.get(), bytes.data(), bytes.size(), 0,
+                    reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  }
+
+  ssize_t send(const Ipv6& destination, const Bytes& bytes) {
+    sockaddr_in6 to{};
+    to.sin6_family = AF_INET6;
+    std::memcpy(&to.sin6_addr, destination.data(), destination.size());
+    return ::sendto(sender6_.get(), bytes.data(), bytes.size(), 0,
+                    reinterpret_cast<const sockaddr*>(&to), sizeof to);
   }
 
   // Never 0, which the kernel would replace with one of its own choosing.
@@ -286,6 +459,8 @@ class Peer {
   const PeerPlan plan_;
   kelvo::OwnedFd receiver_ = openReceiver();
   kelvo::OwnedFd sender_ = openSender();
+  kelvo::OwnedFd receiver6_ = openReceiver6();
+  kelvo::OwnedFd sender6_ = receiver6_.valid() ? openSender6() : kelvo::OwnedFd(-1);
   ReplyQueue queue_;
   PeerRandom random_{plan_.seed};
   std::uint16_t identification_ = 0;

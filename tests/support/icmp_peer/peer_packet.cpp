@@ -7,6 +7,8 @@
 // fault shared by both sides would pass unseen.
 #include "peer_packet.hpp"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -33,6 +35,8 @@ void write32(Bytes& bytes, std::size_t at, std::uint32_t value) {
 }
 
 constexpr std::uint8_t protocolIcmp = 1;
+constexpr std::uint8_t nextHeaderIcmpv6 = 58;
+constexpr std::uint8_t nextHeaderDestinationOptions = 60;
 constexpr std::size_t icmpHeaderBytes = icmp::headerSize;
 constexpr std::uint16_t moreFragmentsAndOffset = 0x3FFF;  // all of flags/offset but DF
 
@@ -46,6 +50,30 @@ Bytes icmpMessage(std::uint8_t type, std::uint8_t code, std::uint32_t rest, Byte
   std::copy(body.begin(), body.end(), message.begin() + icmpHeaderBytes);
   write16(message, icmp::checksumAt, internetChecksum(message));
   return message;
+}
+
+// An ICMPv6 message of `type` and `code` with the four bytes `rest` and then
+// `body`, its checksum left zero.
+Bytes icmpv6Message(std::uint8_t type, std::uint8_t code, std::uint32_t rest, ByteView body) {
+  Bytes message(icmpHeaderBytes + body.size());
+  message[icmp::typeAt] = type;
+  message[icmp::codeAt] = code;
+  write32(message, icmp::identifierAt, rest);
+  std::copy(body.begin(), body.end(), message.begin() + icmpHeaderBytes);
+  return message;
+}
+
+// The Internet checksum of `message` behind the pseudo-header that ICMPv6
+// sums too: both addresses, the message's length and its next header.
+std::uint16_t icmpv6Checksum(const Ipv6& source, const Ipv6& destination, ByteView message) {
+  Bytes summed(2 * sizeof(Ipv6) + 8 + message.size());
+  std::copy(source.begin(), source.end(), summed.begin());
+  std::copy(destination.begin(), destination.end(), summed.begin() + sizeof(Ipv6));
+  write32(summed, 2 * sizeof(Ipv6), static_cast<std::uint32_t>(message.size()));
+  summed[2 * sizeof(Ipv6) + 7] = nextHeaderIcmpv6;
+  std::copy(message.begin(), message.end(),
+            summed.begin() + static_cast<std::ptrdiff_t>(2 * sizeof(Ipv6) + 8));
+  return internetChecksum(summed);
 }
 
 }  // namespace
@@ -158,6 +186,98 @@ Bytes recordRouteOption(Ipv4 address) {
   Bytes option{recordRoute, optionLength, fullPointer, 0, 0, 0, 0, 0};
   write32(option, 3, address);
   return option;
+}
+
+std::optional<Ipv6> parseIpv6(std::string_view text) {
+  // inet_pton would also read an IPv4 tail ("::ffff:1.2.3.4"), never an
+  // address of this network.
+  if (text.empty() || text.size() >= INET6_ADDRSTRLEN || text.find('.') != std::string_view::npos) {
+    return std::nullopt;
+  }
+  const std::string terminated(text);
+  Ipv6 address{};
+  if (::inet_pton(AF_INET6, terminated.c_str(), address.data()) != 1) return std::nullopt;
+  return address;
+}
+
+std::string formatIpv6(const Ipv6& address) {
+  std::array<char, INET6_ADDRSTRLEN> text{};
+  ::inet_ntop(AF_INET6, address.data(), text.data(), text.size());
+  return text.data();
+}
+
+std::optional<EchoRequest6> parseEchoRequest6(const Ipv6Arrival& arrival, ByteView message) {
+  if (message.size() < icmpHeaderBytes || message[icmp::typeAt] != icmp6::echoRequest ||
+      message[icmp::codeAt] != 0 ||
+      icmpv6Checksum(arrival.source, arrival.destination, message) != 0) {
+    return std::nullopt;
+  }
+  EchoRequest6 request;
+  request.source = arrival.source;
+  request.destination = arrival.destination;
+  request.trafficClass = static_cast<std::uint8_t>(arrival.flowInfo >> 20);
+  request.identifier = read16(message, icmp::identifierAt);
+  request.sequence = read16(message, icmp::sequenceAt);
+  request.payload = message.subspan(icmpHeaderBytes);
+
+  Bytes& quote = request.quote;
+  quote.resize(std::min(ipv6HeaderBytes + message.size(), maxIcmpv6QuoteBytes));
+  write32(quote, 0, 6U << 28 | (arrival.flowInfo & 0x0FFFFFFF));
+  write16(quote, 4, static_cast<std::uint16_t>(message.size()));
+  quote[6] = nextHeaderIcmpv6;
+  quote[7] = arrival.hopLimit;
+  std::copy(arrival.source.begin(), arrival.source.end(), quote.begin() + 8);
+  std::copy(arrival.destination.begin(), arrival.destination.end(), quote.begin() + 24);
+  std::copy_n(message.begin(), quote.size() - ipv6HeaderBytes,
+              quote.begin() + static_cast<std::ptrdiff_t>(ipv6HeaderBytes));
+  return request;
+}
+
+Bytes buildIpv6Packet(const Ipv6HeaderFields& header, ByteView message) {
+  const ByteView options = header.destinationOptions;
+  if (options.size() % 8 != 0) {
+    throw std::invalid_argument("a destination options header is a multiple of 8 bytes, not " +
+                                std::to_string(options.size()));
+  }
+  const std::size_t payloadBytes = options.size() + message.size();
+  if (message.size() < icmpHeaderBytes || payloadBytes > 0xFFFF) {
+    throw std::invalid_argument("an IPv6 payload holds an ICMPv6 header and at most 65535 bytes, " +
+                                std::to_string(payloadBytes) + " given");
+  }
+  Bytes packet(ipv6HeaderBytes + payloadBytes);
+  write32(packet, 0,
+          6U << 28 | static_cast<std::uint32_t>(header.trafficClass) << 20 |
+              (header.flowLabel & 0xFFFFF));
+  write16(packet, 4, static_cast<std::uint16_t>(payloadBytes));
+  packet[6] = options.empty() ? nextHeaderIcmpv6 : nextHeaderDestinationOptions;
+  packet[7] = header.hopLimit;
+  std::copy(header.source.begin(), header.source.end(), packet.begin() + 8);
+  std::copy(header.destination.begin(), header.destination.end(), packet.begin() + 24);
+  auto at = packet.begin() + static_cast<std::ptrdiff_t>(ipv6HeaderBytes);
+  at = std::copy(options.begin(), options.end(), at);
+  if (!options.empty()) packet[ipv6HeaderBytes] = nextHeaderIcmpv6;
+  std::copy(message.begin(), message.end(), at);
+
+  const std::size_t messageAt = ipv6HeaderBytes + options.size();
+  write16(packet, messageAt + icmp::checksumAt, 0);
+  write16(packet, messageAt + icmp::checksumAt,
+          icmpv6Checksum(header.source, header.destination, ByteView(packet).subspan(messageAt)));
+  return packet;
+}
+
+Bytes buildEchoReply6(std::uint16_t identifier, std::uint16_t sequence, ByteView payload) {
+  return icmpv6Message(icmp6::echoReply, 0, static_cast<std::uint32_t>(identifier) << 16 | sequence,
+                       payload);
+}
+
+Bytes buildIcmpv6Error(std::uint8_t type, std::uint8_t code, ByteView quote) {
+  return icmpv6Message(type, code, 0, quote);
+}
+
+Bytes paddingDestinationOptions() {
+  constexpr std::uint8_t padN = 1;
+  // Next header, length in 8-byte units beyond the first, then PadN over the rest.
+  return {nextHeaderIcmpv6, 0, padN, 4, 0, 0, 0, 0};
 }
 
 }  // namespace zelvor::test

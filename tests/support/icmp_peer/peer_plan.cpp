@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -13,8 +14,14 @@ namespace {
 
 constexpr Ipv4 testNetwork = 0xC6120000;  // 198.18.0.0
 constexpr Ipv4 testNetworkMask = 0xFFFE0000;
-constexpr Ipv4 firstTestHost = 0xC6120100;  // 198.18.1.0
-constexpr Ipv4 lastTestHost = 0xC61203FF;   // 198.18.3.255
+constexpr Ipv4 firstTestHost = 0xC6120100;                       // 198.18.1.0
+constexpr Ipv4 lastTestHost = 0xC61203FF;                        // 198.18.3.255
+constexpr Ipv6 firstTestHost6 = {0x20, 0x01, 0x0d, 0xb8, 0, 1};  // 2001:db8:1::
+constexpr Ipv6 lastTestHost6 = {0x20, 0x01, 0x0d, 0xb8, 0,    3,    0,    0,
+                                0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
+
+// Of destination unreachable over IPv4: "communication administratively prohibited".
+constexpr std::uint8_t communicationProhibited = 13;
 
 std::optional<std::uint32_t> parseNumber(std::string_view text) {
   std::uint32_t value = 0;
@@ -34,6 +41,31 @@ Ipv4 parseTestAddress(std::string_view text, std::string_view context) {
                     " is outside the test network 198.18.0.0/15");
   }
   return *address;
+}
+
+Ipv6 parseTestAddress6(std::string_view text, std::string_view context) {
+  const std::optional<Ipv6> address = parseIpv6(text);
+  if (!address) {
+    throw PlanError(std::string(context) + ": '" + std::string(text) + "' is no IPv6 address");
+  }
+  if (!inTestNetwork(*address)) {
+    throw PlanError(std::string(context) + ": " + std::string(text) +
+                    " is outside the test network 2001:db8::/32");
+  }
+  return *address;
+}
+
+bool isIpv6Text(std::string_view text) { return text.find(':') != std::string_view::npos; }
+
+// The last 16-bit group of an IPv6 range's end, written in hex.
+std::optional<std::uint16_t> parseLastGroup(std::string_view text) {
+  std::uint16_t value = 0;
+  const char* end = text.data() + text.size();
+  const std::from_chars_result parsed = std::from_chars(text.data(), end, value, 16);
+  if (text.empty() || text.size() > 4 || parsed.ec != std::errc() || parsed.ptr != end) {
+    return std::nullopt;
+  }
+  return value;
 }
 
 std::uint32_t parseDelay(std::string_view text, std::string_view behaviour) {
@@ -73,7 +105,15 @@ Behaviour parseFar(std::string_view value, std::string_view behaviour) {
 
 bool inTestNetwork(Ipv4 address) { return (address & testNetworkMask) == testNetwork; }
 
+bool inTestNetwork(const Ipv6& address) {
+  return address[0] == 0x20 && address[1] == 0x01 && address[2] == 0x0d && address[3] == 0xb8;
+}
+
 bool inTestHostRanges(Ipv4 address) { return address >= firstTestHost && address <= lastTestHost; }
+
+bool inTestHostRanges(const Ipv6& address) {
+  return address >= firstTestHost6 && address <= lastTestHost6;
+}
 
 Behaviour parseBehaviour(std::string_view text) {
   const std::size_t colon = text.find(':');
@@ -98,20 +138,33 @@ Behaviour parseBehaviour(std::string_view text) {
     }
     return Behaviour{entry.action, parseDelay(value, text), 0};
   }
+  if (name == "unreachable" && value == "prohibited") {
+    Behaviour prohibited{HostBehaviour::unreachable, 0, 0};
+    prohibited.prohibited = true;
+    return prohibited;
+  }
   if (name == "drop" || name == "unreachable") {
-    if (hasValue) throw PlanError("'" + std::string(text) + "' takes no value");
+    if (hasValue) throw PlanError("'" + std::string(text) + "' takes no value but 'prohibited'");
     return Behaviour{name == "drop" ? HostBehaviour::drop : HostBehaviour::unreachable, 0, 0};
   }
   if (name == "expired") {
     if (!hasValue) {
-      throw PlanError("'" + std::string(text) + "' needs the router, e.g. expired:198.18.255.254");
+      throw PlanError(
+          "'" + std::string(text) +
+          "' needs the router, e.g. expired:198.18.255.254 or expired:2001:db8:255::254");
     }
-    return Behaviour{HostBehaviour::expired, 0, parseTestAddress(value, text)};
+    Behaviour expired{HostBehaviour::expired, 0, 0};
+    if (isIpv6Text(value)) {
+      expired.router6 = parseTestAddress6(value, text);
+    } else {
+      expired.router = parseTestAddress(value, text);
+    }
+    return expired;
   }
   if (name == "far") return parseFar(value, text);
   throw PlanError("unknown behaviour '" + std::string(text) +
                   "' (reply:MS, late:MS, drop, foreign:MS, twice:MS, unreachable, "
-                  "expired:ROUTER, options:MS, far:MS:SPREAD:LOSSPERCENT)");
+                  "unreachable:prohibited, expired:ROUTER, options:MS, far:MS:SPREAD:LOSSPERCENT)");
 }
 
 HostRule parseHostRule(std::string_view text) {
@@ -122,6 +175,9 @@ HostRule parseHostRule(std::string_view text) {
   std::string_view addresses = text.substr(0, equals);
   HostRule rule;
   rule.behaviour = parseBehaviour(text.substr(equals + 1));
+  if (rule.behaviour.router6) {
+    throw PlanError("--host '" + std::string(text) + "': an IPv4 host's router is IPv4 too");
+  }
   const std::size_t dash = addresses.find('-');
   rule.first = parseTestAddress(addresses.substr(0, dash), text);
   rule.last = rule.first;
@@ -133,6 +189,34 @@ HostRule parseHostRule(std::string_view text) {
                       "198.18.2.1-200");
     }
     rule.last = (rule.first & 0xFFFFFF00) | *lastOctet;
+  }
+  return rule;
+}
+
+HostRule6 parseHostRule6(std::string_view text) {
+  const std::size_t equals = text.find('=');
+  if (equals == std::string_view::npos) {
+    throw PlanError("--host '" + std::string(text) + "': expected ADDR=BEHAVIOUR");
+  }
+  const std::string_view addresses = text.substr(0, equals);
+  HostRule6 rule;
+  rule.behaviour = parseBehaviour(text.substr(equals + 1));
+  if (rule.behaviour.action == HostBehaviour::expired && !rule.behaviour.router6) {
+    throw PlanError("--host '" + std::string(text) + "': an IPv6 host's router is IPv6 too");
+  }
+  const std::size_t dash = addresses.find('-');
+  rule.first = parseTestAddress6(addresses.substr(0, dash), text);
+  rule.last = rule.first;
+  if (dash != std::string_view::npos) {
+    const std::optional<std::uint16_t> lastGroup = parseLastGroup(addresses.substr(dash + 1));
+    const auto firstGroup = static_cast<std::uint16_t>(rule.first[14] << 8 | rule.first[15]);
+    if (!lastGroup || *lastGroup < firstGroup) {
+      throw PlanError("--host '" + std::string(text) +
+                      "': a range ends in a last group, in hex, no lower than its first, e.g. "
+                      "2001:db8:2::1-200");
+    }
+    rule.last[14] = static_cast<std::uint8_t>(*lastGroup >> 8);
+    rule.last[15] = static_cast<std::uint8_t>(*lastGroup);
   }
   return rule;
 }
@@ -153,7 +237,12 @@ PeerPlan parsePeerArguments(std::span<const std::string_view> arguments) {
     }
 
     if (option == "--host") {
-      plan.hosts.push_back(parseHostRule(value));
+      const std::string_view addresses = value.substr(0, value.find('='));
+      if (isIpv6Text(addresses)) {
+        plan.hosts6.push_back(parseHostRule6(value));
+      } else {
+        plan.hosts.push_back(parseHostRule(value));
+      }
     } else if (option == "--default") {
       plan.fallback = parseBehaviour(value);
     } else if (option == "--lifetime") {
@@ -184,6 +273,13 @@ const Behaviour* behaviourFor(const PeerPlan& plan, Ipv4 destination) {
   return inTestHostRanges(destination) ? &plan.fallback : nullptr;
 }
 
+const Behaviour* behaviourFor(const PeerPlan& plan, const Ipv6& destination) {
+  for (auto rule = plan.hosts6.rbegin(); rule != plan.hosts6.rend(); ++rule) {
+    if (destination >= rule->first && destination <= rule->last) return &rule->behaviour;
+  }
+  return inTestHostRanges(destination) ? &plan.fallback : nullptr;
+}
+
 Behaviour drawBehaviour(const Behaviour& behaviour, PeerRandom& random) {
   if (behaviour.action != HostBehaviour::far) return behaviour;
   if (std::uniform_int_distribution<std::uint32_t>(0, 99)(random) < behaviour.lossPercent) {
@@ -195,6 +291,48 @@ Behaviour drawBehaviour(const Behaviour& behaviour, PeerRandom& random) {
   return Behaviour{HostBehaviour::reply, behaviour.delayMs + std::min(share, behaviour.spreadMs),
                    0};
 }
+
+namespace {
+
+// What one family makes of each behaviour: its echo reply (with the
+// identifier given), its destination unreachable, its time exceeded and its
+// reply behind options.
+struct FamilyAnswers {
+  std::function<Bytes(std::uint16_t identifier)> echo;
+  std::function<Bytes()> unreachable;
+  std::function<Bytes()> expired;
+  std::function<Bytes()> withOptions;
+};
+
+// The schedule of answers, the same for both families.
+template <class Packet, class Address>
+std::vector<Packet> scheduleAnswers(const Behaviour& behaviour, const Address& to,
+                                    std::uint16_t identifier, const FamilyAnswers& answers) {
+  const std::uint32_t ms = behaviour.delayMs;
+  switch (behaviour.action) {
+    case HostBehaviour::reply:
+    case HostBehaviour::far:
+      return {{ms, to, answers.echo(identifier)}};
+    case HostBehaviour::drop:
+    case HostBehaviour::sendFails:
+      return {};
+    case HostBehaviour::foreign:
+      return {{ms, to, answers.echo(static_cast<std::uint16_t>(identifier ^ 0xFFFF))}};
+    case HostBehaviour::twice: {
+      Bytes packet = answers.echo(identifier);
+      return {{ms, to, packet}, {2 * ms, to, std::move(packet)}};
+    }
+    case HostBehaviour::unreachable:
+      return {{ms, to, answers.unreachable()}};
+    case HostBehaviour::expired:
+      return {{ms, to, answers.expired()}};
+    case HostBehaviour::options:
+      return {{ms, to, answers.withOptions()}};
+  }
+  return {};
+}
+
+}  // namespace
 
 std::vector<OutgoingPacket> answerRequest(const Behaviour& behaviour, const EchoRequest& request,
                                           std::uint16_t identification) {
@@ -212,33 +350,57 @@ std::vector<OutgoingPacket> answerRequest(const Behaviour& behaviour, const Echo
     header.tos = 0;
     return buildIpPacket(header, buildIcmpError(type, code, request.quote));
   };
+  const FamilyAnswers answers{
+      echo,
+      [&] {
+        return error(icmp::destinationUnreachable,
+                     behaviour.prohibited ? communicationProhibited : icmp::hostUnreachable);
+      },
+      [&] {
+        header.source = behaviour.router6 ? request.destination : behaviour.router;
+        return error(icmp::timeExceeded, icmp::ttlExceededInTransit);
+      },
+      [&] {
+        const Bytes options = recordRouteOption(request.destination);
+        header.options = options;
+        return echo(request.identifier);
+      }};
+  return scheduleAnswers<OutgoingPacket>(behaviour, request.source, request.identifier, answers);
+}
 
-  const std::uint32_t ms = behaviour.delayMs;
-  switch (behaviour.action) {
-    case HostBehaviour::reply:
-    case HostBehaviour::far:
-      return {{ms, request.source, echo(request.identifier)}};
-    case HostBehaviour::drop:
-    case HostBehaviour::sendFails:
-      return {};
-    case HostBehaviour::foreign:
-      return {{ms, request.source, echo(static_cast<std::uint16_t>(request.identifier ^ 0xFFFF))}};
-    case HostBehaviour::twice: {
-      Bytes packet = echo(request.identifier);
-      return {{ms, request.source, packet}, {2 * ms, request.source, std::move(packet)}};
-    }
-    case HostBehaviour::unreachable:
-      return {{ms, request.source, error(icmp::destinationUnreachable, icmp::hostUnreachable)}};
-    case HostBehaviour::expired:
-      header.source = behaviour.router;
-      return {{ms, request.source, error(icmp::timeExceeded, icmp::ttlExceededInTransit)}};
-    case HostBehaviour::options: {
-      const Bytes options = recordRouteOption(request.destination);
-      header.options = options;
-      return {{ms, request.source, echo(request.identifier)}};
-    }
-  }
-  return {};
+std::vector<OutgoingPacket6> answerRequest(const Behaviour& behaviour,
+                                           const EchoRequest6& request) {
+  Ipv6HeaderFields header;
+  header.source = request.destination;
+  header.destination = request.source;
+  header.trafficClass = request.trafficClass;
+
+  const auto echo = [&](std::uint16_t identifier) {
+    return buildIpv6Packet(header, buildEchoReply6(identifier, request.sequence, request.payload));
+  };
+  const auto error = [&](std::uint8_t type, std::uint8_t code) {
+    header.trafficClass = 0;
+    return buildIpv6Packet(header, buildIcmpv6Error(type, code, request.quote));
+  };
+  const FamilyAnswers answers{echo,
+                              [&] {
+                                return error(icmp6::destinationUnreachable,
+                                             behaviour.prohibited
+                                                 ? icmp6::administrativelyProhibited
+                                                 : icmp6::addressUnreachable);
+                              },
+                              [&] {
+                                // A fallback's IPv4 router cannot speak for an IPv6 host: the host
+                                // does.
+                                header.source = behaviour.router6.value_or(request.destination);
+                                return error(icmp6::timeExceeded, icmp6::hopLimitExceeded);
+                              },
+                              [&] {
+                                const Bytes options = paddingDestinationOptions();
+                                header.destinationOptions = options;
+                                return echo(request.identifier);
+                              }};
+  return scheduleAnswers<OutgoingPacket6>(behaviour, request.source, request.identifier, answers);
 }
 
 }  // namespace zelvor::test

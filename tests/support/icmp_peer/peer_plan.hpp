@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <span>
 #include <stdexcept>
@@ -14,15 +15,19 @@
 
 namespace zelvor::test {
 
-// What one host does. Of the peer's words (parseBehaviour), "late" is reply by
-// another name, unreachable and expired take no delay and so answer at once,
-// and none gives sendFails.
+// What one host does, whichever its family. Of the peer's words
+// (parseBehaviour), "late" is reply by another name, unreachable and expired
+// take no delay and so answer at once, and none gives sendFails.
 struct Behaviour {
   HostBehaviour action = HostBehaviour::reply;
   std::uint32_t delayMs = 0;
-  Ipv4 router = 0;                // expired only
+  Ipv4 router = 0;                // expired only, when the router is an IPv4 address
   std::uint32_t spreadMs = 0;     // far only: the most a reply comes after delayMs
   std::uint32_t lossPercent = 0;  // far only: the chance of a drop, 0 to 100
+  std::optional<Ipv6> router6{};  // expired only, when the router is an IPv6 address
+  // unreachable only: "administratively prohibited" rather than the
+  // host (IPv4) or address (IPv6) being unreachable.
+  bool prohibited = false;
   bool operator==(const Behaviour&) const = default;
 };
 
@@ -34,14 +39,23 @@ struct HostRule {
   bool operator==(const HostRule&) const = default;
 };
 
+// The same for IPv6 hosts.
+struct HostRule6 {
+  Ipv6 first{};
+  Ipv6 last{};
+  Behaviour behaviour;
+  bool operator==(const HostRule6&) const = default;
+};
+
 inline constexpr std::uint32_t maxDelayMs = 600'000;
 inline constexpr std::uint32_t maxLifetimeSeconds = 3600;
 inline constexpr std::uint32_t defaultLifetimeSeconds = 60;
 inline constexpr std::uint32_t defaultSeed = 1;
 
 struct PeerPlan {
-  std::vector<HostRule> hosts;  // in command-line order; the last match wins
-  Behaviour fallback;           // for the test host ranges; like a kernel: reply:0
+  std::vector<HostRule> hosts;    // in command-line order; the last match wins
+  std::vector<HostRule6> hosts6;  // the same for IPv6
+  Behaviour fallback;             // for the test host ranges of both; like a kernel: reply:0
   std::uint32_t lifetimeSeconds = defaultLifetimeSeconds;
   std::uint32_t seed = defaultSeed;  // of the draws of "far", so that a run can be repeated
 };
@@ -52,27 +66,38 @@ class PlanError : public std::invalid_argument {
   using std::invalid_argument::invalid_argument;
 };
 
-// 198.18.0.0/15, the only network the peer answers from or to.
+// 198.18.0.0/15 and 2001:db8::/32, the only networks the peer answers from or to.
 bool inTestNetwork(Ipv4 address);
-// 198.18.1.0 to 198.18.3.255, where the namespace harness makes every
-// address a host, and so where the fallback applies.
+bool inTestNetwork(const Ipv6& address);
+// 198.18.1.0 to 198.18.3.255, and 2001:db8:1::/64 to 2001:db8:3::/64, where
+// the namespace harness makes every address a host, and so where the fallback
+// applies.
 bool inTestHostRanges(Ipv4 address);
+bool inTestHostRanges(const Ipv6& address);
 
 // "reply:MS", "late:MS", "drop", "foreign:MS", "twice:MS", "unreachable",
-// "expired:ROUTER", "options:MS" or "far:MS:SPREAD:LOSSPERCENT". Throws
-// PlanError.
+// "unreachable:prohibited", "expired:ROUTER" (an IPv4 or IPv6 address),
+// "options:MS" or "far:MS:SPREAD:LOSSPERCENT". Throws PlanError.
 Behaviour parseBehaviour(std::string_view text);
 // "ADDR=BEHAVIOUR" where ADDR is one address or a last-octet range such as
 // "198.18.2.1-200", inside the test network. Throws PlanError.
 HostRule parseHostRule(std::string_view text);
-// The arguments after the program name: --host RULE (repeatable), --default
+// The same for IPv6, where a range ends in the last group, in hex like the
+// address: "2001:db8:2::1-200" is 2001:db8:2::1 to 2001:db8:2::200. The
+// behaviour's router, if any, must be IPv6 too. Throws PlanError.
+HostRule6 parseHostRule6(std::string_view text);
+// The arguments after the program name: --host RULE (repeatable, either
+// family, told apart by the colons of IPv6), --default
 // BEHAVIOUR, --lifetime SECONDS, --seed NUMBER, each also as --name=value.
 // Throws PlanError.
 PeerPlan parsePeerArguments(std::span<const std::string_view> arguments);
 
 // What the plan says for requests to `destination`, or null when the peer
 // stays silent because the address is neither listed nor a test host.
+// The fallback serves both families, so a fallback of "expired" answers a
+// host of the other family than its router from that host itself.
 const Behaviour* behaviourFor(const PeerPlan& plan, Ipv4 destination);
+const Behaviour* behaviourFor(const PeerPlan& plan, const Ipv6& destination);
 
 // The generator of the peer's draws, seeded from the plan.
 using PeerRandom = std::mt19937;
@@ -91,11 +116,22 @@ struct OutgoingPacket {
   Bytes bytes;
 };
 
+// The same for a raw IPv6 socket that takes the IPv6 header.
+struct OutgoingPacket6 {
+  std::uint32_t delayMs = 0;
+  Ipv6 destination{};
+  Bytes bytes;
+};
+
 // The packets that answer `request` under `behaviour`, in the order they are
 // due. `identification` goes into the IP header of each, so that the two
 // copies of "twice" are alike to the byte. "far" is meant to be drawn first;
 // undrawn, it answers like "reply" after its least delay.
 std::vector<OutgoingPacket> answerRequest(const Behaviour& behaviour, const EchoRequest& request,
                                           std::uint16_t identification);
+// The same over IPv6, where "options" puts a destination options header of
+// padding before the reply, and "unreachable" is destination unreachable with
+// code 3 (address unreachable) or 1 (administratively prohibited).
+std::vector<OutgoingPacket6> answerRequest(const Behaviour& behaviour, const EchoRequest6& request);
 
 }  // namespace zelvor::test

@@ -79,6 +79,11 @@ std::optional<std::string> refusedHost(std::string_view host, Format format) {
   if (isReportField(host)) return std::nullopt;
   const std::string named = "HOST " + std::string(host);
   if (!isIpv6Literal(host)) return named + ": not a host name";
+  // The lookup keeps an address, not the interface a zone names, so a
+  // link-local address would go out on whichever interface the system picks.
+  if (host.find('%') != std::string_view::npos) {
+    return named + ": an address with a zone cannot be measured";
+  }
   if (format != Format::report) return std::nullopt;
   return "--format report cannot hold " + named +
          ": a report line is host:rtt: and an IPv6 address has colons";

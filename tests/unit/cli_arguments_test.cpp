@@ -120,7 +120,7 @@ TEST(HostArguments, ColonsOnlyInIpv6LiteralsAndNeverInAReport) {
       {"::1", Format::table, std::nullopt},
       {"::1", Format::json, std::nullopt},
       {"::1", Format::csv, std::nullopt},
-      {"fe80::1%eth0", Format::csv, std::nullopt},
+      {"fe80::1%eth0", Format::csv, "HOST fe80::1%eth0: an address with a zone cannot be measured"},
       {"::1", Format::report, noReport},
       {"a:b", Format::table, "HOST a:b: not a host name"},
       {"a:b", Format::report, "HOST a:b: not a host name"},

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <thread>
@@ -99,8 +100,10 @@ TEST(HostLookup, TheChoiceTakesEachHostsAddressFromOneLookup) {
     const auto addresses =
         zelvor::resolveHosts(serversOf(hosts), resolver.resolver(), c.choice, 2, stop);
     EXPECT_EQ(shown(addresses), c.expected) << zelvor::ipChoiceName(c.choice);
-    EXPECT_EQ(resolver.hostsLookedUp(),
-              (std::vector<std::string>{"both.test", "six.test", "none.test"}));
+    // Two at once: in either order.
+    std::vector<std::string> lookedUp = resolver.hostsLookedUp();
+    std::sort(lookedUp.begin(), lookedUp.end());
+    EXPECT_EQ(lookedUp, (std::vector<std::string>{"both.test", "none.test", "six.test"}));
   }
 }
 
@@ -165,8 +168,9 @@ TEST(HostLookup, AddressesAreTakenAsWrittenWithoutALookup) {
     resolver.name("2001:db8:1::1::2", host6(13));
     kelvo::Event stop;
     if (c.stopFirst) stop.set();
+    // One at a time, so that the names come in list order.
     const auto addresses =
-        zelvor::resolveHosts(serversOf(c.hosts), resolver.resolver(), c.choice, 8, stop);
+        zelvor::resolveHosts(serversOf(c.hosts), resolver.resolver(), c.choice, 1, stop);
     EXPECT_EQ(shown(addresses), c.expected) << c.what;
     EXPECT_EQ(resolver.hostsLookedUp(), c.lookedUp) << c.what;
   }

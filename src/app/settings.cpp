@@ -42,6 +42,10 @@ void applyLine(std::string_view line, Settings& settings) {
     settings.label = std::string(line.substr(equals + 1));
     return;
   }
+  if (name == ipSettingName) {
+    settings.ip = std::string(line.substr(equals + 1));
+    return;
+  }
   std::int32_t value = 0;
   if (!parseInt32(line.substr(equals + 1), value)) return;
   for (const SettingsField& field : settingsFields) {
@@ -75,7 +79,18 @@ Settings settingsInUse(const Settings& stored) {
 
 PingSettings pingSettingsOf(const Settings& inUse) {
   return {static_cast<std::uint32_t>(inUse.loops), static_cast<std::uint32_t>(inUse.timeoutNew),
-          static_cast<std::uint32_t>(inUse.airborneNew), static_cast<std::uint32_t>(inUse.threads)};
+          static_cast<std::uint32_t>(inUse.airborneNew), static_cast<std::uint32_t>(inUse.threads),
+          ipInUse(inUse.ip)};
+}
+
+IpChoice ipInUse(const std::optional<std::string>& stored) {
+  if (!stored) return IpChoice::automatic;
+  return parseIpChoice(*stored).value_or(IpChoice::automatic);
+}
+
+std::optional<std::string> refusedIpSetting(const std::optional<std::string>& stored) {
+  if (!stored || parseIpChoice(*stored)) return std::nullopt;
+  return "the stored ip \"" + *stored + "\" is not auto, 4 or 6 and is ignored";
 }
 
 std::string formatSettingsText(const Settings& settings) {
@@ -88,6 +103,7 @@ std::string formatSettingsText(const Settings& settings) {
   }
   appendText(text, siteSettingName, settings.site);
   appendText(text, labelSettingName, settings.label);
+  appendText(text, ipSettingName, settings.ip);
   return text;
 }
 

@@ -1,6 +1,6 @@
 // The settings the program keeps between runs (six numbers, the optional
-// site and label), their text form, and the store that keeps them (a file on Linux,
-// the registry on Windows).
+// site, label and ip), their text form, and the store that keeps them (a file
+// on Linux, the registry on Windows).
 #pragma once
 
 #include <array>
@@ -32,13 +32,16 @@ struct Settings {
   // The vantage label sent with every post, kept as stored for the same
   // reason; labelInUse (app/post_target.hpp) judges it.
   std::optional<std::string> label = std::nullopt;
+  // Which address family is measured ("auto", "4" or "6"), kept as stored
+  // for the same reason; ipInUse judges it.
+  std::optional<std::string> ip = std::nullopt;
 
   bool operator==(const Settings&) const = default;
 };
 
 // A numeric setting's stored name, where it lives in the record and the
 // values the program uses it with. Both stores write in this order, and the
-// site and the label after them.
+// site, the label and the ip after them.
 struct SettingsField {
   const char* name;
   std::int32_t Settings::*member;
@@ -48,6 +51,7 @@ struct SettingsField {
 
 inline constexpr const char* siteSettingName = "site";
 inline constexpr const char* labelSettingName = "label";
+inline constexpr const char* ipSettingName = "ip";
 
 // The measuring bounds keep a hand-edited value from taking the machine:
 // every loop is a round over all servers, every airborne request a slot and
@@ -68,20 +72,27 @@ inline constexpr std::array<SettingsField, 6> settingsFields{{
 Settings settingsInUse(const Settings& stored);
 
 // The four measuring numbers of settings already within their bounds, where
-// none is negative.
+// none is negative, and the ip choice.
 PingSettings pingSettingsOf(const Settings& inUse);
+
+// The choice a stored ip names; auto when none is stored, or when what is
+// stored names none, as for a number out of its bounds.
+IpChoice ipInUse(const std::optional<std::string>& stored);
+// The line about a stored ip that names no choice, without the program's
+// name; nothing for one that does, or none.
+std::optional<std::string> refusedIpSetting(const std::optional<std::string>& stored);
 
 // Reads `name=value` lines, ended by LF or CR LF (the last one may lack its
 // end). Starts from the defaults; a line sets a value only when its name is
 // one of the six, exactly, and its value is a decimal signed 32-bit number:
 // an optional sign and digits, nothing else, not even blanks. A `site` line
-// sets the site to whatever follows its `=`, a `label` line the label. Every
-// other line is ignored,
-// and a later line wins over an earlier one. Never fails.
+// sets the site to whatever follows its `=`, a `label` line the label and an
+// `ip` line the ip. Every other line is ignored, and a later line wins over
+// an earlier one. Never fails.
 Settings parseSettingsText(std::string_view text);
 
 // The six `name=value\n` lines in the order of settingsFields, then
-// `site=...\n` when there is a site and `label=...\n` when there is a label.
+// `site=...\n`, `label=...\n` and `ip=...\n`, each when there is one.
 std::string formatSettingsText(const Settings& settings);
 
 class SettingsStore {

@@ -1,5 +1,6 @@
 // The settings in the registry on Windows: one REG_DWORD value per number
-// and a REG_SZ each for the site and the label, under the machine's key for the program.
+// and a REG_SZ each for the site, the label and the ip, under the machine's
+// key for the program.
 #include <windows.h>
 
 #include <cstdint>
@@ -83,6 +84,7 @@ class RegistrySettingsStore final : public SettingsStore {
     }
     settings.site = readText(key.get(), siteSettingName);
     settings.label = readText(key.get(), labelSettingName);
+    settings.ip = readText(key.get(), ipSettingName);
     return settings;
   }
 
@@ -100,6 +102,7 @@ class RegistrySettingsStore final : public SettingsStore {
     }
     writeText(key.get(), siteSettingName, settings.site);
     writeText(key.get(), labelSettingName, settings.label);
+    writeText(key.get(), ipSettingName, settings.ip);
   }
 };
 

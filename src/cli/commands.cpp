@@ -111,6 +111,12 @@ std::optional<std::string> chosenLabel(const std::optional<std::string>& command
   return labelInUse(commandLine, stored);
 }
 
+void sayRefusedIp(const std::optional<IpChoice>& commandLine,
+                  const std::optional<std::string>& stored) {
+  if (commandLine) return;
+  if (const auto refused = refusedIpSetting(stored)) say(*refused);
+}
+
 Outcome listClasses(const SiteInUse& site, Format format) {
   Outcome outcome;
   const std::optional<ServerCatalogue> catalogue = fetchClasses(site, outcome);

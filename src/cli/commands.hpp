@@ -29,6 +29,11 @@ SiteInUse siteInUse(const std::optional<SiteAddress>& commandLine,
 std::optional<std::string> chosenLabel(const std::optional<std::string>& commandLine,
                                        const std::optional<std::string>& stored);
 
+// Says that a stored ip naming no choice is ignored, unless the command
+// line chose.
+void sayRefusedIp(const std::optional<IpChoice>& commandLine,
+                  const std::optional<std::string>& stored);
+
 struct MeasuringOutput {
   Format format = Format::table;
   bool quiet = false;

@@ -11,12 +11,14 @@
 #include "app/post_target.hpp"
 #include "app/settings.hpp"
 #include "app/site_address.hpp"
-#include "catalogue/report.hpp"
 #include "catalogue/vantage_label.hpp"
 #include "cli/commands.hpp"
 #include "cli/console.hpp"
 #include "cli/exit_status.hpp"
+#include "cli/host_arguments.hpp"
+#include "cli/measuring_options.hpp"
 #include "cli/measuring_settings.hpp"
+#include "cli/named_option.hpp"
 #include "cli/schedule.hpp"
 #include "support/version.hpp"
 
@@ -48,16 +50,6 @@ struct Arguments {
   std::vector<std::string> items;  // hosts or files
 };
 
-// The names an option takes, each turned into its value while parsing.
-// IsMember goes first for its refusal, which names the choices and not
-// the numbers they stand for.
-template <typename Value>
-CLI::Option* takeNamed(CLI::Option* option,
-                       const std::vector<std::pair<std::string, Value>>& names) {
-  return option->transform(CLI::CheckedTransformer(names).description(""))
-      ->transform(CLI::IsMember(names).description(""));
-}
-
 void addSite(CLI::App& command, Arguments& arguments) {
   command.add_option(siteOptionName, arguments.site, siteOptionHelp)->type_name(siteOptionType);
 }
@@ -83,14 +75,7 @@ void addFormat(CLI::App& command, Arguments& arguments, bool withReport) {
 }
 
 void addMeasuring(CLI::App& command, Arguments& arguments) {
-  for (const MeasuringOption& option : measuringOptions)
-    command.add_option(option.name, arguments.measuring.*option.argument, option.help)
-        ->type_name("N");
-  takeNamed(command.add_option("--engine", arguments.measuring.engine,
-                               "auto (default): the raw socket, then the echo service; raw or "
-                               "service: that one alone"),
-            std::vector<std::pair<std::string, Engine>>(engineNames.begin(), engineNames.end()))
-      ->type_name("auto|raw|service");
+  addMeasuringOptions(command, arguments.measuring);
   command.add_flag("--quiet,-q", arguments.quiet, "No progress line");
   addFormat(command, arguments, true);
 }
@@ -141,7 +126,9 @@ int main(int argc, char** argv) {
 
   CLI::App* ping = app.add_subcommand(
       "ping", "Measures the hosts named, with no site involved (report class line: ping)");
-  ping->add_option("HOST", arguments.items, "Host names or IPv4 addresses")->required();
+  ping->add_option("HOST", arguments.items,
+                   "Host names, IPv4 or IPv6 addresses (IPv6 ones not with --format report)")
+      ->required();
   addMeasuring(*ping, arguments);
 
   CLI::App* post = app.add_subcommand(
@@ -193,6 +180,12 @@ int main(int argc, char** argv) {
   } else {
     const auto measuring = measuringSettings(stored, arguments.measuring);
     if (const auto* complaint = std::get_if<std::string>(&measuring)) return complain(*complaint);
+    if (ping->parsed()) {
+      for (const std::string& host : arguments.items) {
+        if (const auto refused = refusedHost(host, format)) return complain(*refused);
+      }
+    }
+    sayRefusedIp(arguments.measuring.ip, stored.ip);
     const MeasuringOutput output{format, arguments.quiet};
     if (run->parsed() && schedule) {
       const std::optional<std::string> label =
@@ -207,10 +200,6 @@ int main(int argc, char** argv) {
                          std::get<Measuring>(measuring), output, label, !arguments.noPost,
                          arguments.open);
     } else {
-      for (const std::string& host : arguments.items) {
-        // A report line is "host:rtt:": a host must be a report field.
-        if (!isReportField(host)) return complain("HOST " + host + ": not a host name");
-      }
       outcome = pingHosts(arguments.items, std::get<Measuring>(measuring), output);
     }
   }

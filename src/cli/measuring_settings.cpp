@@ -41,7 +41,9 @@ std::variant<Measuring, std::string> measuringSettings(const Settings& stored,
     used.airborneNew = 0;
   }
 
-  return Measuring{pingSettingsOf(used), arguments.engine};
+  Measuring measuring{pingSettingsOf(used), arguments.engine};
+  if (arguments.ip) measuring.ip = *arguments.ip;
+  return measuring;
 }
 
 std::string_view engineName(Engine engine) {

@@ -29,6 +29,8 @@ struct MeasuringArguments {
   std::optional<long long> airborne;
   std::optional<long long> threads;
   Engine engine = Engine::automatic;
+  // Over the stored ip, which a run otherwise takes.
+  std::optional<IpChoice> ip;
 };
 
 // The field of settingsFields that holds `member`; no constant, and so no

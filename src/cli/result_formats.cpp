@@ -84,7 +84,8 @@ std::string formatJson(const MeasuredRun& run) {
                       {"timeout_ms", run.settings.timeoutMs},
                       {"airborne", run.settings.airborne},
                       {"threads", run.settings.threads},
-                      {"engine", engineName(run.settings.engine)}};
+                      {"engine", engineName(run.settings.engine)},
+                      {"ip", ipChoiceName(run.settings.ip)}};
   const Json document{{"class", run.measured.name},
                       {"partial", run.partial},
                       {"settings", settings},

@@ -29,7 +29,7 @@ struct MeasuredRun {
 std::string formatTable(const ServerClass& measured);
 
 // {"class", "partial", "settings": {"loops", "timeout_ms", "airborne",
-// "threads", "engine"}, "results_address" (null when not posted), "hosts":
+// "threads", "engine", "ip"}, "results_address" (null when not posted), "hosts":
 // [...]}, each host with the site's JSON names and values. One line.
 std::string formatJson(const MeasuredRun& run);
 

@@ -179,7 +179,8 @@ def ping_json(case):
     expect_equal((document["class"], document["partial"], document["results_address"]),
                  ("ping", False, None), "class, partial and address")
     expect_equal(document["settings"], {"loops": 4, "timeout_ms": 300, "airborne": 2,
-                                        "threads": 3, "engine": "auto"}, "the settings used")
+                                        "threads": 3, "engine": "auto", "ip": "auto"},
+                 "the settings used")
     hosts = document["hosts"]
     expect_equal([host["host"] for host in hosts], [fast(1), silent(1), UNKNOWN_NAME], "hosts")
     names = ["host", "sent", "received", "loss_percent", "failures", "min_ms", "median_ms",
@@ -229,6 +230,73 @@ def ping_csv_and_report(case):
            f"the report: {result.out!r}")
 
 
+def ipv6_loopback(case):
+    """An IPv6 address as given, in every format that can hold it: the
+    client's own ::1, which its kernel answers."""
+    result = case.run("ping", "::1", fast(1), "--loops", "2", "--timeout", "300")
+    expect_exit(result, 0, "ping ::1")
+    expect_equal(result.err, "", "stderr")
+    rows = table_rows(result.out)[1:]
+    expect_equal([row[0] for row in rows], ["::1", fast(1)], "the hosts, as given")
+    expect_equal(rows[0][1:4] + rows[0][10:], ("2", "2", "0.0", "-", "-", ""), "::1's counts")
+
+    result = case.run("ping", "::1", "-6", "--format", "json", "--loops", "2", "--timeout", "300")
+    expect_exit(result, 0, "ping ::1 -6 as JSON")
+    document = json.loads(result.out)
+    expect_equal(document["settings"]["ip"], "6", "the ip used")
+    expect_equal([(host["host"], host["received"]) for host in document["hosts"]], [("::1", 2)],
+                 "the host as given, answered")
+    expect(all(isinstance(s, int) and 0 <= s <= 300 for s in document["hosts"][0]["samples"]),
+           f"the samples: {document['hosts'][0]['samples']}")
+
+    result = case.run("ping", "::1", "--format", "csv", "--loops", "2", "--timeout", "300")
+    expect_exit(result, 0, "ping ::1 as CSV")
+    lines = result.out.split("\n")
+    expect_equal((lines[0], lines[2:]), (CSV_HEADER, [""]), "the header and one row")
+    expect(lines[1].startswith("::1,2,2,0.0,0,0,0,0,0,0,0,0,"), f"::1's row: {lines[1]!r}")
+
+
+def ip_choice(case):
+    """-4 and -6 measure that family alone, over the stored ip; a host
+    without it is BADADDRESS. A stored ip that names no choice is said and
+    measured as auto."""
+    def samples_of(arguments, code):
+        result = case.run("ping", fast(1), "::1", *arguments, "--format", "json", "--loops", "2",
+                          "--timeout", "300")
+        expect_exit(result, code, f"ping {arguments}")
+        document = json.loads(result.out)
+        return document["settings"]["ip"], [
+            ["ok" if isinstance(s, int) else s for s in host["samples"]]
+            for host in document["hosts"]]
+
+    answered, unresolved = ["ok"] * 2, ["BADADDRESS"] * 2
+    for arguments, code, expected in (
+            (["-4"], 2, ("4", [answered, unresolved])),
+            (["--ip", "4"], 2, ("4", [answered, unresolved])),
+            (["-6"], 2, ("6", [unresolved, answered])),
+            ([], 0, ("auto", [answered, answered]))):
+        expect_equal(samples_of(arguments, code), expected, f"ping {arguments}")
+
+    def store_ip(value):
+        case.make_sandbox()
+        with open(case.sandbox.settings_path, "a") as settings:
+            settings.write(f"ip={value}\n")
+
+    store_ip("6")
+    expect_equal(samples_of([], 2), ("6", [unresolved, answered]), "ip=6 stored")
+    expect_equal(samples_of(["--ip", "auto"], 0), ("auto", [answered, answered]),
+                 "--ip auto over ip=6 stored")
+
+    store_ip("six")
+    result = case.run("ping", fast(1), "--format", "json", "--loops", "1")
+    expect_exit(result, 0, "an IPv4 host with ip=six stored")
+    expect_equal(result.err, 'zelvor-cli: the stored ip "six" is not auto, 4 or 6 and is '
+                 "ignored\n", "the stored ip said")
+    expect_equal(json.loads(result.out)["settings"]["ip"], "auto", "the ip used")
+    result = case.run("ping", fast(1), "-4", "--loops", "1")
+    expect_equal((result.code, result.err), (0, ""), "-4 over ip=six stored: nothing said")
+
+
 def exit_codes(case):
     """Each exit code from a run that earns it, and the stored settings as
     defaults."""
@@ -260,7 +328,15 @@ def bad_arguments(case):
         (["ping", fast(1), "--engine", "fast"], "--engine"),
         (["ping", fast(1), "--format", "xml"], "--format"),
         (["classes", "--format", "report"], "--format"),
-        (["ping", "::1"], "HOST ::1: not a host name"),
+        (["ping", "a:b"], "HOST a:b: not a host name"),
+        (["ping", "1::2::3"], "HOST 1::2::3: not a host name"),
+        (["ping", fast(1), "::1", "--format", "report"],
+         "--format report cannot hold HOST ::1: a report line is host:rtt: and an IPv6 "
+         "address has colons"),
+        (["ping", fast(1), "-4", "-6"], "-4 excludes -6"),
+        (["ping", fast(1), "-6", "--ip", "6"], "--ip excludes -6"),
+        (["ping", fast(1), "--ip", "ipv6"], "--ip: ipv6 not in {auto,4,6}"),
+        (["run", "Near", "--ip", "5"], "--ip: 5 not in {auto,4,6}"),
         (["classes", "--site", "a b"], "--site a b: not HOST[:PORT]"),
         (["post", "x", "--site", "host:0"], "--site host:0: not HOST[:PORT]"),
         (["run", "Near", "--no-post", "--open"], "--open needs a post"),
@@ -705,7 +781,7 @@ def scheduled_signals(case):
 
 
 CASES = {case.__name__: case for case in (
-    ping_table, ping_json, ping_csv_and_report, exit_codes, bad_arguments, no_icmp_allowed,
+    ping_table, ping_json, ping_csv_and_report, ipv6_loopback, ip_choice, exit_codes, bad_arguments, no_icmp_allowed,
     interrupted_ping, progress_line, classes, run_posts_report, post_files, unreachable_site,
     garbage_site, interrupted_run, label_on_the_wire, scheduled_runs, scheduled_signals)}
 

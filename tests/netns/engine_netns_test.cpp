@@ -189,104 +189,103 @@ TEST_F(NamedHosts, EchoServiceTimesRepliesAsIfTheHostsWereGivenByAddress) {
   });
 }
 
+// What a host's samples should be: each a success within [low, high] ms,
+// or each the failure `word`.
+struct Expected {
+  const char* word = nullptr;
+  std::int32_t low = 0;
+  std::int32_t high = 0;
+};
+constexpr Expected within(std::int32_t low, std::int32_t high) { return {nullptr, low, high}; }
+constexpr Expected every(const char* word) { return {word, 0, 0}; }
+
+void expectAs(const ServerEntry& server, const Expected& expected) {
+  if (expected.word != nullptr) {
+    expectWord(server, expected.word);
+  } else {
+    expectTimes(server, expected.low, expected.high);
+  }
+}
+
 // The same over IPv6, beside one IPv4 host and names of either family
 // (tests/netns/CMakeLists.txt gives the plan, the names and the firewall of
-// the hosts' side).
+// the hosts' side): each host with what each engine should record of it.
+struct Host6 {
+  const char* host;
+  Expected raw;
+  Expected service;
+};
+const Host6 hosts6[] = {
+    {"2001:db8:1::1", within(20, 22), within(20, 22)},  // reply:20
+    {"2001:db8:1::2", every(zelvor::failure::timeout), every(zelvor::failure::serviceFailure)},
+    {"2001:db8:1::3", every(zelvor::failure::foreign), every(zelvor::failure::serviceFailure)},
+    {"2001:db8:1::4", within(10, 12), within(10, 12)},  // twice:10
+    {"2001:db8:1::5", every(zelvor::failure::timeout), every(zelvor::failure::serviceFailure)},
+    // Destination unreachable from the target.
+    {"2001:db8:1::6", every(zelvor::failure::unreachable), every(zelvor::failure::serviceFailure)},
+    // Time exceeded from a router names no request in flight.
+    {"2001:db8:1::7", every(zelvor::failure::timeout), every(zelvor::failure::serviceFailure)},
+    // An extension header before the reply is the kernel's to skip.
+    {"2001:db8:1::8", within(5, 7), within(5, 7)},
+    {"2001:db8:1::9", within(0, 2), within(0, 2)},
+    {"::1", within(0, 2), within(0, 2)},  // the client's own kernel
+    // Time exceeded from the target itself.
+    {"2001:db8:1::a", every(zelvor::failure::expired), every(zelvor::failure::serviceFailure)},
+    // The hosts' firewall rejects (admin-prohibited), then drops.
+    {"2001:db8:3::1", every(zelvor::failure::unreachable), every(zelvor::failure::serviceFailure)},
+    {"2001:db8:3::2", every(zelvor::failure::timeout), every(zelvor::failure::serviceFailure)},
+    {"198.18.1.1", within(20, 22), within(20, 22)},  // IPv4 in the same class
+    // 198.18.1.9 (reply:0) and 2001:db8:1::b (reply:30): IPv4 under auto.
+    {"both.zelvor.test", within(0, 2), within(0, 2)},
+    {"six.zelvor.test", within(15, 17), within(15, 17)},  // 2001:db8:1::c alone
+};
+
 class RealHosts6 : public RealHosts {
  protected:
   RealHosts6() {
     servers.clear();
-    for (const char* host : {
-             "2001:db8:1::1",     // reply:20
-             "2001:db8:1::2",     // drop
-             "2001:db8:1::3",     // foreign:5
-             "2001:db8:1::4",     // twice:10
-             "2001:db8:1::5",     // late:400
-             "2001:db8:1::6",     // unreachable, from the target
-             "2001:db8:1::7",     // expired:2001:db8:255::254
-             "2001:db8:1::8",     // options:5, an extension header the kernel skips
-             "2001:db8:1::9",     // reply:0
-             "::1",               // the client's own kernel
-             "2001:db8:1::a",     // expired:2001:db8:1::a, from the target itself
-             "2001:db8:3::1",     // the hosts' firewall rejects: admin-prohibited
-             "2001:db8:3::2",     // the hosts' firewall drops
-             "198.18.1.1",        // IPv4 in the same class: reply:20
-             "both.zelvor.test",  // 198.18.1.9 (reply:0) and 2001:db8:1::b (reply:30)
-             "six.zelvor.test",   // 2001:db8:1::c (reply:15) alone
-         }) {
-      servers.push_back({host, {}});
-    }
+    for (const Host6& host : hosts6) servers.push_back({host.host, {}});
+  }
+
+  void expectEach(Expected Host6::*engine) {
+    for (std::size_t i = 0; i < servers.size(); ++i) expectAs(servers[i], hosts6[i].*engine);
+    EXPECT_EQ(progress.fraction(), 1.0);
   }
 };
 
 TEST_F(RealHosts6, RawEngineTimesRepliesAndNamesEachFailure) {
   zelvor::RawEchoEngine(state, zelvor::RawEchoEngine::systemPlatform()).run(servers, 16);
-  expectTimes(servers[0], 20, 22);
-  expectWord(servers[1], zelvor::failure::timeout);
-  expectWord(servers[2], zelvor::failure::foreign);
-  expectTimes(servers[3], 10, 12);
-  expectWord(servers[4], zelvor::failure::timeout);
-  expectWord(servers[5], zelvor::failure::unreachable);
-  expectWord(servers[6], zelvor::failure::timeout);
-  expectTimes(servers[7], 5, 7);
-  expectTimes(servers[8], 0, 2);
-  expectTimes(servers[9], 0, 2);
-  expectWord(servers[10], zelvor::failure::expired);
-  expectWord(servers[11], zelvor::failure::unreachable);
-  expectWord(servers[12], zelvor::failure::timeout);
-  expectTimes(servers[13], 20, 22);
-  // Under auto a name with both families is measured over IPv4.
-  expectTimes(servers[14], 0, 2);
-  expectTimes(servers[15], 15, 17);
-  EXPECT_EQ(progress.fraction(), 1.0);
+  expectEach(&Host6::raw);
 }
 
 TEST_F(RealHosts6, EchoServiceTimesRepliesAndFailsEverythingElse) {
   zelvor::DllEchoEngine(state, zelvor::DllEchoEngine::systemPlatform()).run(servers, 4);
-  for (const int failed : {1, 2, 4, 5, 6, 10, 11, 12})
-    expectWord(servers[failed], zelvor::failure::serviceFailure);
-  expectTimes(servers[0], 20, 22);
-  expectTimes(servers[3], 10, 12);
-  expectTimes(servers[7], 5, 7);
-  expectTimes(servers[8], 0, 2);
-  expectTimes(servers[9], 0, 2);
-  expectTimes(servers[13], 20, 22);
-  expectTimes(servers[14], 0, 2);
-  expectTimes(servers[15], 15, 17);
+  expectEach(&Host6::service);
 }
 
 // Forced to one family, each engine measures a name over it, and a host
 // without an address of it is BADADDRESS.
 TEST_F(RealHosts6, EachEngineTakesTheFamilyItIsToldTo) {
-  struct Case {
-    zelvor::IpChoice choice;
-    std::vector<std::pair<std::int32_t, std::int32_t>> times;  // {-1, -1}: BADADDRESS
-  };
-  const Case cases[] = {
-      {zelvor::IpChoice::v6, {{30, 32}, {15, 17}, {-1, -1}, {20, 22}}},
-      {zelvor::IpChoice::v4, {{0, 2}, {-1, -1}, {20, 22}, {-1, -1}}},
-  };
   const std::vector<std::string> hosts = {"both.zelvor.test", "six.zelvor.test", "198.18.1.1",
                                           "2001:db8:1::1"};
-  for (const Case& c : cases) {
+  const Expected bad = every(zelvor::failure::badAddress);
+  const std::pair<zelvor::IpChoice, std::vector<Expected>> cases[] = {
+      {zelvor::IpChoice::v6, {within(30, 32), within(15, 17), bad, within(20, 22)}},
+      {zelvor::IpChoice::v4, {within(0, 2), bad, within(20, 22), bad}},
+  };
+  for (const auto& [choice, expected] : cases) {
     for (const bool raw : {true, false}) {
       SCOPED_TRACE(testing::Message()
-                   << zelvor::ipChoiceName(c.choice) << (raw ? " raw" : " service"));
+                   << zelvor::ipChoiceName(choice) << (raw ? " raw" : " service"));
       servers.clear();
       for (const std::string& host : hosts) servers.push_back({host, {}});
-      state.settings.ip = c.choice;
+      state.settings.ip = choice;
       if (raw) {
         zelvor::RawEchoEngine(state, zelvor::RawEchoEngine::systemPlatform()).run(servers, 16);
       } else {
         zelvor::DllEchoEngine(state, zelvor::DllEchoEngine::systemPlatform()).run(servers, 4);
       }
-      for (std::size_t i = 0; i < hosts.size(); ++i) {
-        if (c.times[i].first < 0) {
-          expectWord(servers[i], zelvor::failure::badAddress);
-        } else {
-          expectTimes(servers[i], c.times[i].first, c.times[i].second);
-        }
-      }
+      for (std::size_t i = 0; i < hosts.size(); ++i) expectAs(servers[i], expected[i]);
     }
   }
 }

@@ -17,6 +17,7 @@
 namespace {
 
 using zelvor::EchoSample;
+using zelvor::IpChoice;
 using zelvor::ServerClass;
 using zelvor::ServerEntry;
 using zelvor::Settings;
@@ -72,15 +73,16 @@ TEST(ExitCode, HostsAreJudgedByTheirSamples) {
 // ---- measuring settings ----------------------------------------------------
 
 struct SettingsCase {
-  MeasuringArguments arguments;  // loops, timeout, airborne, threads, engine
-  std::string expected;          // "loops timeout airborne threads", or the complaint
+  MeasuringArguments arguments;  // loops, timeout, airborne, threads, engine, ip
+  std::string expected;          // "loops timeout airborne threads ip", or the complaint
 };
 
 std::string describe(const std::variant<Measuring, std::string>& result) {
   if (const auto* complaint = std::get_if<std::string>(&result)) return *complaint;
   const Measuring& m = std::get<Measuring>(result);
   return std::to_string(m.loops) + ' ' + std::to_string(m.timeoutMs) + ' ' +
-         std::to_string(m.airborne) + ' ' + std::to_string(m.threads);
+         std::to_string(m.airborne) + ' ' + std::to_string(m.threads) + ' ' +
+         std::string(zelvor::ipChoiceName(m.ip));
 }
 
 TEST(MeasuringSettings, ArgumentsOverStoredSettingsWithinTheirBounds) {
@@ -89,26 +91,34 @@ TEST(MeasuringSettings, ArgumentsOverStoredSettingsWithinTheirBounds) {
   stored.timeoutNew = 900;
   stored.airborneNew = 0;
   stored.threads = 2;
+  stored.ip = "6";
   constexpr std::nullopt_t none = std::nullopt;
   const std::vector<SettingsCase> cases{
-      {{none, none, none, none, Engine::automatic}, "7 900 0 2"},
-      {{1, 1, 1024, 64, Engine::automatic}, "1 1 1024 64"},
-      {{1000, 60000, 0, 0, Engine::automatic}, "1000 60000 0 0"},
-      {{0, none, none, none, Engine::automatic}, "--loops 0: not within 1 to 1000"},
-      {{1001, none, none, none, Engine::automatic}, "--loops 1001: not within 1 to 1000"},
-      {{none, 0, none, none, Engine::automatic}, "--timeout 0: not within 1 to 60000"},
-      {{none, 60001, none, none, Engine::automatic}, "--timeout 60001: not within 1 to 60000"},
-      {{none, none, -1, none, Engine::automatic}, "--airborne -1: not within 0 to 1024"},
-      {{none, none, 1025, none, Engine::automatic}, "--airborne 1025: not within 0 to 1024"},
-      {{none, none, none, 65, Engine::automatic}, "--threads 65: not within 0 to 64"},
-      {{none, none, none, 4294967296LL, Engine::automatic},
+      {{none, none, none, none, Engine::automatic, none}, "7 900 0 2 6"},
+      {{1, 1, 1024, 64, Engine::automatic, none}, "1 1 1024 64 6"},
+      {{1000, 60000, 0, 0, Engine::automatic, none}, "1000 60000 0 0 6"},
+      {{0, none, none, none, Engine::automatic, none}, "--loops 0: not within 1 to 1000"},
+      {{1001, none, none, none, Engine::automatic, none}, "--loops 1001: not within 1 to 1000"},
+      {{none, 0, none, none, Engine::automatic, none}, "--timeout 0: not within 1 to 60000"},
+      {{none, 60001, none, none, Engine::automatic, none},
+       "--timeout 60001: not within 1 to 60000"},
+      {{none, none, -1, none, Engine::automatic, none}, "--airborne -1: not within 0 to 1024"},
+      {{none, none, 1025, none, Engine::automatic, none}, "--airborne 1025: not within 0 to 1024"},
+      {{none, none, none, 65, Engine::automatic, none}, "--threads 65: not within 0 to 64"},
+      {{none, none, none, 4294967296LL, Engine::automatic, none},
        "--threads 4294967296: not within 0 to 64"},
       // The stored airborne of 0 gives way to the default for the raw engine.
-      {{none, none, none, none, Engine::raw}, "7 900 16 0"},
-      {{none, none, 3, 9, Engine::raw}, "7 900 3 0"},
-      {{none, none, 0, none, Engine::raw}, "--engine raw needs --airborne of 1 or more"},
-      {{none, none, 5, none, Engine::service}, "7 900 0 2"},
-      {{none, none, none, 0, Engine::service}, "--engine service needs --threads of 1 or more"},
+      {{none, none, none, none, Engine::raw, none}, "7 900 16 0 6"},
+      {{none, none, 3, 9, Engine::raw, none}, "7 900 3 0 6"},
+      {{none, none, 0, none, Engine::raw, none}, "--engine raw needs --airborne of 1 or more"},
+      {{none, none, 5, none, Engine::service, none}, "7 900 0 2 6"},
+      {{none, none, none, 0, Engine::service, none},
+       "--engine service needs --threads of 1 or more"},
+      // The command line's ip over the stored one.
+      {{none, none, none, none, Engine::automatic, IpChoice::v4}, "7 900 0 2 4"},
+      {{none, none, none, none, Engine::automatic, IpChoice::automatic}, "7 900 0 2 auto"},
+      {{none, none, 0, none, Engine::raw, IpChoice::v4},
+       "--engine raw needs --airborne of 1 or more"},
   };
   for (const SettingsCase& c : cases)
     EXPECT_EQ(describe(measuringSettings(stored, c.arguments)), c.expected);
@@ -120,7 +130,8 @@ TEST(MeasuringSettings, StoredValuesOutOfBoundsAreTheProgramsDefaults) {
   stored.timeoutNew = -5;
   stored.airborneNew = 5000;
   stored.threads = 100;
-  EXPECT_EQ(describe(measuringSettings(stored, {})), "3 2000 16 4");
+  stored.ip = "v6";
+  EXPECT_EQ(describe(measuringSettings(stored, {})), "3 2000 16 4 auto");
 }
 
 // ---- output formats --------------------------------------------------------
@@ -155,7 +166,7 @@ TEST(ResultFormats, CsvHasTheSitesColumnsAndKeepsCellsText) {
 
 TEST(ResultFormats, JsonIsOneDocumentWithSettingsAndEverySample) {
   const ServerClass measured{"Near", {{"a", {ok(20), failed(failure::timeout)}}, {"b", {}}}};
-  const Measuring settings{{3, 2000, 16, 0}, Engine::raw};
+  const Measuring settings{{3, 2000, 16, 0, IpChoice::v6}, Engine::raw};
   const std::string hostA =
       R"({"host":"a","sent":2,"received":1,"loss_percent":50.0,"failures":{"BADADDRESS":0,)"
       R"("SOCKERROR":0,"TIMEOUT":1,"EXPIRED":0,"FOREIGN":0,"UNREACHABLE":0,"BADHEADER":0,)"
@@ -168,7 +179,8 @@ TEST(ResultFormats, JsonIsOneDocumentWithSettingsAndEverySample) {
       R"("stddev_ms":null,"jitter_ms":null,"p90_ms":null,"p95_ms":null,"samples":[]})";
   const std::string head = R"({"class":"Near","partial":)";
   const std::string settingsText =
-      R"("settings":{"loops":3,"timeout_ms":2000,"airborne":16,"threads":0,"engine":"raw"},)";
+      R"("settings":{"loops":3,"timeout_ms":2000,"airborne":16,"threads":0,"engine":"raw",)"
+      R"("ip":"6"},)";
   EXPECT_EQ(formatJson({measured, settings, true, std::nullopt}),
             head + "true," + settingsText + R"("results_address":null,"hosts":[)" + hostA + "," +
                 hostB + "]}\n");

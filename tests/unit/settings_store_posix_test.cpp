@@ -114,8 +114,9 @@ TEST_F(SettingsFile, SaveWritesTheExactTextAndLoadReadsItBack) {
   EXPECT_EQ(entries(dir_), std::vector<std::string>{"Zelvor.conf"});
 }
 
-// The site goes back as it was stored, even when it is not an address.
-TEST_F(SettingsFile, SiteIsSavedBackAsItWasLoaded) {
+// The site and the ip go back as they were stored, even when the program
+// cannot use them.
+TEST_F(SettingsFile, SiteAndIpAreSavedBackAsTheyWereLoaded) {
   struct Case {
     std::string stored, saved;
   };
@@ -127,6 +128,11 @@ TEST_F(SettingsFile, SiteIsSavedBackAsItWasLoaded) {
        "loops=3\ntimeout_new=2000\nairborne_new=16\nthreads=4\nwinx=7\nwiny=100\nsite=h:0\n"},
       {"# no site\nthreads=2\n",
        "loops=3\ntimeout_new=2000\nairborne_new=16\nthreads=2\nwinx=100\nwiny=100\n"},
+      {"ip=6\n",
+       "loops=3\ntimeout_new=2000\nairborne_new=16\nthreads=4\nwinx=100\nwiny=100\nip=6\n"},
+      {"ip=v6\r\nsite=h\n",
+       "loops=3\ntimeout_new=2000\nairborne_new=16\nthreads=4\nwinx=100\nwiny=100\nsite=h\n"
+       "ip=v6\n"},
   };
   const fs::path path = dir_ / "Zelvor.conf";
   for (const Case& c : cases) {

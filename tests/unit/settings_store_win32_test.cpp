@@ -193,6 +193,43 @@ TEST_F(RegistrySettings, LabelIsAStringBesideTheSiteSavedOnlyWhenThereIsOne) {
   EXPECT_EQ(readString("label"), std::nullopt);
 }
 
+// An ip of another type is passed over (the run measures as auto) and left
+// where it is; a text goes back as read, whether it names a choice or not.
+TEST_F(RegistrySettings, IpIsAStringAfterTheLabelKeptAsStored) {
+  const Settings chosen{.label = "lab", .ip = "6"};
+  zelvor::systemSettingsStore()->save(chosen);
+  EXPECT_EQ(readString("ip"), "6");
+  EXPECT_EQ(zelvor::systemSettingsStore()->load(), chosen);
+  EXPECT_EQ(zelvor::pingSettingsOf(zelvor::systemSettingsStore()->load()).ip, zelvor::IpChoice::v6);
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, parentKeyPath);
+  zelvor::systemSettingsStore()->save(Settings{});
+  EXPECT_EQ(readString("ip"), std::nullopt);
+
+  const struct {
+    const char* what;
+    DWORD type;
+    std::vector<BYTE> bytes;
+    std::optional<std::string> loaded;
+    zelvor::IpChoice used;
+  } cases[] = {
+      {"four", REG_SZ, {'4', 0}, "4", zelvor::IpChoice::v4},
+      {"no choice", REG_SZ, {'v', '6', 0}, "v6", zelvor::IpChoice::automatic},
+      {"number", REG_DWORD, {6, 0, 0, 0}, std::nullopt, zelvor::IpChoice::automatic},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    writeValue("ip", c.type, c.bytes);
+    const Settings loaded = zelvor::systemSettingsStore()->load();
+    EXPECT_EQ(loaded.ip, c.loaded);
+    EXPECT_EQ(zelvor::pingSettingsOf(zelvor::settingsInUse(loaded)).ip, c.used);
+    zelvor::systemSettingsStore()->save(loaded);
+    EXPECT_EQ(zelvor::systemSettingsStore()->load(), loaded);
+    if (c.type == REG_DWORD) {
+      EXPECT_EQ(readDword("ip"), 6u);
+    }
+  }
+}
+
 // A value the program cannot use is kept for the user to correct: a string
 // goes back as read, a value of another type stays as it was.
 TEST_F(RegistrySettings, StoredSiteSurvivesALoadAndSave) {

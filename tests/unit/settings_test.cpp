@@ -21,7 +21,8 @@ void PrintTo(const Settings& settings, std::ostream* out) {
     *out << field.name << '=' << settings.*field.member << ' ';
   }
   if (settings.site) *out << siteSettingName << "=\"" << *settings.site << "\" ";
-  if (settings.label) *out << labelSettingName << "=\"" << *settings.label << '"';
+  if (settings.label) *out << labelSettingName << "=\"" << *settings.label << "\" ";
+  if (settings.ip) *out << ipSettingName << "=\"" << *settings.ip << '"';
 }
 
 }  // namespace zelvor
@@ -152,6 +153,44 @@ TEST(LabelSettingText, KeptAsStoredAndWrittenAfterTheSite) {
     EXPECT_EQ(parsed.label, c.label);
     EXPECT_EQ(zelvor::formatSettingsText(parsed), numbers + c.written);
     EXPECT_EQ(zelvor::settingsInUse(parsed).label, c.label);
+  }
+}
+
+// The ip is kept as stored like the label, written after it; only a run
+// takes a text that names no choice as auto, and says so.
+TEST(IpSettingText, KeptAsStoredAndMeasuredAsTheChoiceItNames) {
+  using zelvor::IpChoice;
+  const std::string refused = " is not auto, 4 or 6 and is ignored";
+  const struct {
+    std::string text;
+    std::optional<std::string> ip;
+    std::string written;
+    IpChoice used;
+    std::optional<std::string> said;
+  } cases[] = {
+      {"", std::nullopt, "", IpChoice::automatic, std::nullopt},
+      {"ip=auto\n", "auto", "ip=auto\n", IpChoice::automatic, std::nullopt},
+      {"ip=4\n", "4", "ip=4\n", IpChoice::v4, std::nullopt},
+      {"ip=6\r\nlabel=lab\n", "6", "label=lab\nip=6\n", IpChoice::v6, std::nullopt},
+      {"ip=4\nip=6", "6", "ip=6\n", IpChoice::v6, std::nullopt},
+      {"ip=6\nsite=h\n", "6", "site=h\nip=6\n", IpChoice::v6, std::nullopt},
+      {"ip=v6\n", "v6", "ip=v6\n", IpChoice::automatic, "the stored ip \"v6\"" + refused},
+      {"ip=6 \n", "6 ", "ip=6 \n", IpChoice::automatic, "the stored ip \"6 \"" + refused},
+      {"ip=\n", "", "ip=\n", IpChoice::automatic, "the stored ip \"\"" + refused},
+      {"ip=Auto\n", "Auto", "ip=Auto\n", IpChoice::automatic, "the stored ip \"Auto\"" + refused},
+      {"IP=6\n ip=6\nip6=6\n", std::nullopt, "", IpChoice::automatic, std::nullopt},
+  };
+  const std::string numbers = zelvor::formatSettingsText(Settings{});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const Settings parsed = zelvor::parseSettingsText(c.text);
+    EXPECT_EQ(parsed.ip, c.ip);
+    EXPECT_EQ(zelvor::formatSettingsText(parsed), numbers + c.written);
+    const Settings used = zelvor::settingsInUse(parsed);
+    EXPECT_EQ(used.ip, c.ip);
+    EXPECT_EQ(zelvor::ipInUse(used.ip), c.used);
+    EXPECT_EQ(zelvor::pingSettingsOf(used).ip, c.used);
+    EXPECT_EQ(zelvor::refusedIpSetting(parsed.ip), c.said);
   }
 }
 

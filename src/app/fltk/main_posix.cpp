@@ -135,6 +135,8 @@ int run(int argc, const char* const* argv) {
     if (site.settingRefused) reportRefusedSetting(*settings.site);
     if (settings.label && !isVantageLabel(*settings.label))
       std::fprintf(stderr, "zelvor: %s\n", refusedLabelSetting(*settings.label).c_str());
+    if (const auto refused = refusedIpSetting(settings.ip))
+      std::fprintf(stderr, "zelvor: %s\n", refused->c_str());
     DecodedImage picture = decodeBmp(embedded::backdropBitmap());
     DecodedImage icon = decodeIcon(embedded::iconFile(), iconSide);
     // The dialog grey the picture is drawn to melt into.

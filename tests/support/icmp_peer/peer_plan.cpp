@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -291,6 +292,48 @@ Behaviour drawBehaviour(const Behaviour& behaviour, PeerRandom& random) {
                    0};
 }
 
+namespace {
+
+// What one family makes of each behaviour: its echo reply (with the
+// identifier given), its destination unreachable, its time exceeded and its
+// reply behind options.
+struct FamilyAnswers {
+  std::function<Bytes(std::uint16_t identifier)> echo;
+  std::function<Bytes()> unreachable;
+  std::function<Bytes()> expired;
+  std::function<Bytes()> withOptions;
+};
+
+// The schedule of answers, the same for both families.
+template <class Packet, class Address>
+std::vector<Packet> scheduleAnswers(const Behaviour& behaviour, const Address& to,
+                                    std::uint16_t identifier, const FamilyAnswers& answers) {
+  const std::uint32_t ms = behaviour.delayMs;
+  switch (behaviour.action) {
+    case HostBehaviour::reply:
+    case HostBehaviour::far:
+      return {{ms, to, answers.echo(identifier)}};
+    case HostBehaviour::drop:
+    case HostBehaviour::sendFails:
+      return {};
+    case HostBehaviour::foreign:
+      return {{ms, to, answers.echo(static_cast<std::uint16_t>(identifier ^ 0xFFFF))}};
+    case HostBehaviour::twice: {
+      Bytes packet = answers.echo(identifier);
+      return {{ms, to, packet}, {2 * ms, to, std::move(packet)}};
+    }
+    case HostBehaviour::unreachable:
+      return {{ms, to, answers.unreachable()}};
+    case HostBehaviour::expired:
+      return {{ms, to, answers.expired()}};
+    case HostBehaviour::options:
+      return {{ms, to, answers.withOptions()}};
+  }
+  return {};
+}
+
+}  // namespace
+
 std::vector<OutgoingPacket> answerRequest(const Behaviour& behaviour, const EchoRequest& request,
                                           std::uint16_t identification) {
   IpHeaderFields header;
@@ -307,35 +350,22 @@ std::vector<OutgoingPacket> answerRequest(const Behaviour& behaviour, const Echo
     header.tos = 0;
     return buildIpPacket(header, buildIcmpError(type, code, request.quote));
   };
-
-  const std::uint32_t ms = behaviour.delayMs;
-  switch (behaviour.action) {
-    case HostBehaviour::reply:
-    case HostBehaviour::far:
-      return {{ms, request.source, echo(request.identifier)}};
-    case HostBehaviour::drop:
-    case HostBehaviour::sendFails:
-      return {};
-    case HostBehaviour::foreign:
-      return {{ms, request.source, echo(static_cast<std::uint16_t>(request.identifier ^ 0xFFFF))}};
-    case HostBehaviour::twice: {
-      Bytes packet = echo(request.identifier);
-      return {{ms, request.source, packet}, {2 * ms, request.source, std::move(packet)}};
-    }
-    case HostBehaviour::unreachable:
-      return {{ms, request.source,
-               error(icmp::destinationUnreachable,
-                     behaviour.prohibited ? communicationProhibited : icmp::hostUnreachable)}};
-    case HostBehaviour::expired:
-      header.source = behaviour.router6 ? request.destination : behaviour.router;
-      return {{ms, request.source, error(icmp::timeExceeded, icmp::ttlExceededInTransit)}};
-    case HostBehaviour::options: {
-      const Bytes options = recordRouteOption(request.destination);
-      header.options = options;
-      return {{ms, request.source, echo(request.identifier)}};
-    }
-  }
-  return {};
+  const FamilyAnswers answers{
+      echo,
+      [&] {
+        return error(icmp::destinationUnreachable,
+                     behaviour.prohibited ? communicationProhibited : icmp::hostUnreachable);
+      },
+      [&] {
+        header.source = behaviour.router6 ? request.destination : behaviour.router;
+        return error(icmp::timeExceeded, icmp::ttlExceededInTransit);
+      },
+      [&] {
+        const Bytes options = recordRouteOption(request.destination);
+        header.options = options;
+        return echo(request.identifier);
+      }};
+  return scheduleAnswers<OutgoingPacket>(behaviour, request.source, request.identifier, answers);
 }
 
 std::vector<OutgoingPacket6> answerRequest(const Behaviour& behaviour,
@@ -352,37 +382,25 @@ std::vector<OutgoingPacket6> answerRequest(const Behaviour& behaviour,
     header.trafficClass = 0;
     return buildIpv6Packet(header, buildIcmpv6Error(type, code, request.quote));
   };
-
-  const std::uint32_t ms = behaviour.delayMs;
-  switch (behaviour.action) {
-    case HostBehaviour::reply:
-    case HostBehaviour::far:
-      return {{ms, request.source, echo(request.identifier)}};
-    case HostBehaviour::drop:
-    case HostBehaviour::sendFails:
-      return {};
-    case HostBehaviour::foreign:
-      return {{ms, request.source, echo(static_cast<std::uint16_t>(request.identifier ^ 0xFFFF))}};
-    case HostBehaviour::twice: {
-      Bytes packet = echo(request.identifier);
-      return {{ms, request.source, packet}, {2 * ms, request.source, std::move(packet)}};
-    }
-    case HostBehaviour::unreachable:
-      return {{ms, request.source,
-               error(icmp6::destinationUnreachable, behaviour.prohibited
-                                                        ? icmp6::administrativelyProhibited
-                                                        : icmp6::addressUnreachable)}};
-    case HostBehaviour::expired:
-      // A fallback's IPv4 router cannot speak for an IPv6 host: the host does.
-      header.source = behaviour.router6.value_or(request.destination);
-      return {{ms, request.source, error(icmp6::timeExceeded, icmp6::hopLimitExceeded)}};
-    case HostBehaviour::options: {
-      const Bytes options = paddingDestinationOptions();
-      header.destinationOptions = options;
-      return {{ms, request.source, echo(request.identifier)}};
-    }
-  }
-  return {};
+  const FamilyAnswers answers{echo,
+                              [&] {
+                                return error(icmp6::destinationUnreachable,
+                                             behaviour.prohibited
+                                                 ? icmp6::administrativelyProhibited
+                                                 : icmp6::addressUnreachable);
+                              },
+                              [&] {
+                                // A fallback's IPv4 router cannot speak for an IPv6 host: the host
+                                // does.
+                                header.source = behaviour.router6.value_or(request.destination);
+                                return error(icmp6::timeExceeded, icmp6::hopLimitExceeded);
+                              },
+                              [&] {
+                                const Bytes options = paddingDestinationOptions();
+                                header.destinationOptions = options;
+                                return echo(request.identifier);
+                              }};
+  return scheduleAnswers<OutgoingPacket6>(behaviour, request.source, request.identifier, answers);
 }
 
 }  // namespace zelvor::test

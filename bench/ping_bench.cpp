@@ -7,7 +7,9 @@
 //              [--medians FILE] [--samples FILE] [--names DOMAIN]
 //              [--stamps kernel|none] [--engine raw|service]
 //
-// FIRST-LAST is 198.18.2.1-200 or 198.18.2.1-198.18.2.200. With --names the
+// FIRST-LAST is 198.18.2.1-200 or 198.18.2.1-198.18.2.200 over IPv4, and
+// 2001:db8:2::1-c8 or 2001:db8:2::1-2001:db8:2::c8 over IPv6, where the range
+// runs over the last group, its end in hex as IPv6 writes it. With --names the
 // k-th host of the range is given by the name nK.DOMAIN, which the test
 // network's resolver must know. --stamps none times replies as they are read
 // rather than by the kernel's arrival stamps. --engine service measures with
@@ -20,6 +22,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -40,17 +44,17 @@ namespace {
 
 using zelvor::bench::parseNumber;
 
-// The test network's block; the benchmark sends nowhere else.
-constexpr std::uint32_t testNetwork = 0xC6120000;  // 198.18.0.0
-constexpr std::uint32_t testMask = 0xFFFE0000;     // /15
+// The test network's blocks; the benchmark sends nowhere else.
+constexpr std::uint32_t testNetwork = 0xC6120000;                               // 198.18.0.0
+constexpr std::uint32_t testMask = 0xFFFE0000;                                  // /15
+constexpr std::array<std::uint8_t, 4> testNetwork6 = {0x20, 0x01, 0x0d, 0xb8};  // 2001:db8::/32
 constexpr std::uint32_t maxHosts = 4096;
 
 struct Options {
   std::uint32_t airborne = 0;
   std::uint32_t rounds = 0;
   std::uint32_t timeoutMs = 0;
-  std::uint32_t firstHost = 0;  // host byte order
-  std::uint32_t lastHost = 0;
+  std::vector<std::string> hosts;  // the range's addresses, as text
   std::string mediansFile;
   std::string samplesFile;
   std::string nameDomain;  // empty: the hosts go by address
@@ -76,28 +80,77 @@ std::string formatAddress(std::uint32_t host) {
   return text;
 }
 
-void parseHosts(std::string_view text, Options& options) {
-  const std::size_t dash = text.find('-');
-  if (dash == std::string_view::npos) fail("--hosts takes FIRST-LAST");
-  const auto first = parseAddress(std::string(text.substr(0, dash)));
-  if (!first) fail("--hosts: bad first address");
-  const std::string_view rest = text.substr(dash + 1);
+std::optional<in6_addr> parseAddress6(const std::string& text) {
+  in6_addr address{};
+  if (::inet_pton(AF_INET6, text.c_str(), &address) != 1) return std::nullopt;
+  return address;
+}
+
+std::uint32_t lastGroup(const in6_addr& address) {
+  return static_cast<std::uint32_t>(address.s6_addr[14]) << 8 | address.s6_addr[15];
+}
+
+std::vector<std::string> parseHosts4(std::uint32_t first, std::string_view rest) {
   std::optional<std::uint32_t> last;
   if (rest.find('.') == std::string_view::npos) {
     // A bare number replaces the first address's last octet.
     if (const auto octet = parseNumber(rest); octet && *octet <= 255) {
-      last = (*first & 0xFFFFFF00) | *octet;
+      last = (first & 0xFFFFFF00) | *octet;
     }
   } else {
     last = parseAddress(std::string(rest));
   }
-  if (!last || *last < *first) fail("--hosts: bad last address");
-  if ((*first & testMask) != testNetwork || (*last & testMask) != testNetwork) {
+  if (!last || *last < first) fail("--hosts: bad last address");
+  if ((first & testMask) != testNetwork || (*last & testMask) != testNetwork) {
     fail("--hosts must lie inside 198.18.0.0/15");
   }
-  if (*last - *first >= maxHosts) fail("--hosts: too many hosts");
-  options.firstHost = *first;
-  options.lastHost = *last;
+  if (*last - first >= maxHosts) fail("--hosts: too many hosts");
+  std::vector<std::string> hosts;
+  for (std::uint32_t host = first; host <= *last; ++host) hosts.push_back(formatAddress(host));
+  return hosts;
+}
+
+// The range runs over the last group alone, as the test network's hosts
+// differ only there.
+std::vector<std::string> parseHosts6(const in6_addr& first, std::string_view rest) {
+  std::optional<std::uint32_t> last;
+  if (rest.find(':') == std::string_view::npos) {
+    std::uint32_t group = 0;
+    const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), group, 16);
+    if (error == std::errc{} && end == rest.data() + rest.size() && !rest.empty() &&
+        group <= 0xFFFF) {
+      last = group;
+    }
+  } else if (const auto address = parseAddress6(std::string(rest));
+             address && std::equal(first.s6_addr, first.s6_addr + 14, address->s6_addr)) {
+    last = lastGroup(*address);
+  }
+  if (!last || *last < lastGroup(first)) fail("--hosts: bad last address");
+  if (!std::equal(testNetwork6.begin(), testNetwork6.end(), first.s6_addr)) {
+    fail("--hosts must lie inside 2001:db8::/32");
+  }
+  if (*last - lastGroup(first) >= maxHosts) fail("--hosts: too many hosts");
+  std::vector<std::string> hosts;
+  for (std::uint32_t group = lastGroup(first); group <= *last; ++group) {
+    in6_addr address = first;
+    address.s6_addr[14] = static_cast<std::uint8_t>(group >> 8);
+    address.s6_addr[15] = static_cast<std::uint8_t>(group);
+    char text[INET6_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET6, &address, text, sizeof text);
+    hosts.emplace_back(text);
+  }
+  return hosts;
+}
+
+std::vector<std::string> parseHosts(std::string_view text) {
+  // Neither family writes a dash inside an address.
+  const std::size_t dash = text.find('-');
+  if (dash == std::string_view::npos) fail("--hosts takes FIRST-LAST");
+  const std::string first(text.substr(0, dash));
+  const std::string_view rest = text.substr(dash + 1);
+  if (const auto first4 = parseAddress(first)) return parseHosts4(*first4, rest);
+  if (const auto first6 = parseAddress6(first)) return parseHosts6(*first6, rest);
+  fail("--hosts: bad first address");
 }
 
 Options parseOptions(int argc, char** argv) {
@@ -108,7 +161,7 @@ Options parseOptions(int argc, char** argv) {
     if (i + 1 >= argc) fail(std::string(name) + " needs a value");
     const std::string_view value = argv[i + 1];
     if (name == "--hosts") {
-      parseHosts(value, options);
+      options.hosts = parseHosts(value);
       haveHosts = true;
     } else if (name == "--medians") {
       options.mediansFile = value;
@@ -194,15 +247,15 @@ int main(int argc, char** argv) {
   requireTestNamespace();
 
   std::vector<zelvor::ServerEntry> servers;
-  for (std::uint32_t host = options.firstHost; host <= options.lastHost; ++host) {
+  for (std::size_t k = 0; k < options.hosts.size(); ++k) {
     if (options.nameDomain.empty()) {
-      servers.push_back({formatAddress(host), {}});
+      servers.push_back({options.hosts[k], {}});
       continue;
     }
     // Appended piece by piece: GCC 12 at -O3 misreads "n" + ... as an
     // overlapping copy.
     std::string name = "n";
-    name += std::to_string(host - options.firstHost + 1);
+    name += std::to_string(k + 1);
     name += '.';
     name += options.nameDomain;
     servers.push_back({name, {}});

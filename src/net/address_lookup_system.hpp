@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "net/ip_address.hpp"
@@ -11,13 +12,22 @@
 namespace kelvo::detail {
 
 // What inet_addr reads as an IPv4 address stands for itself, in every form
-// it takes (as the program always took them), and nothing is looked up.
-inline std::vector<IpAddress> lookUpAddresses(const char* host) {
-  if (const auto address = inet_addr(host); address != INADDR_NONE) {
-    IpAddress only;
-    std::memcpy(only.bytes.data(), &address, 4);
-    return {only};
+// it takes (as the program always took them), and so does an IPv6 address
+// without a zone (one with a zone is left to getaddrinfo).
+inline std::optional<IpAddress> literalAddress(const char* host) {
+  IpAddress address;
+  if (const auto v4 = inet_addr(host); v4 != INADDR_NONE) {
+    std::memcpy(address.bytes.data(), &v4, 4);
+    return address;
   }
+  address.family = IpFamily::v6;
+  if (inet_pton(AF_INET6, host, address.bytes.data()) == 1) return address;
+  return std::nullopt;
+}
+
+// A literal address is not looked up.
+inline std::vector<IpAddress> lookUpAddresses(const char* host) {
+  if (const auto literal = literalAddress(host)) return {*literal};
   // One socket type, or each address comes once per type.
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;

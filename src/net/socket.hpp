@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,12 @@ bool resolveAddress(const char* host, SocketAddress& address);
 // system gives them (a dotted IPv4 address or an IPv6 literal: itself);
 // none when it does not resolve.
 std::vector<IpAddress> resolveAddresses(const char* host);
+
+// The address `host` writes out, with nothing looked up: what
+// resolveAddresses gives without a lookup (a dotted IPv4 address, in every
+// form inet_addr reads, or an IPv6 literal without a zone); none for
+// anything else.
+std::optional<IpAddress> literalAddress(const char* host);
 
 enum : int { waitReadable = 0, waitWritable = 1 };
 

@@ -65,6 +65,8 @@ bool resolveAddress(const char* host, SocketAddress& address) {
 
 std::vector<IpAddress> resolveAddresses(const char* host) { return detail::lookUpAddresses(host); }
 
+std::optional<IpAddress> literalAddress(const char* host) { return detail::literalAddress(host); }
+
 // poll rather than select: a descriptor numbered past FD_SETSIZE would
 // overflow select's set. An interrupted wait resumes with the time it has
 // left.

@@ -34,6 +34,8 @@ bool resolveAddress(const char* host, SocketAddress& address) {
 
 std::vector<IpAddress> resolveAddresses(const char* host) { return detail::lookUpAddresses(host); }
 
+std::optional<IpAddress> literalAddress(const char* host) { return detail::literalAddress(host); }
+
 int waitReady(NativeSocket socket, int mode, std::uint32_t timeoutMs) {
   fd_set set;
   FD_ZERO(&set);

@@ -6,6 +6,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "net/socket.hpp"
 #include "support/thread.hpp"
 
 namespace zelvor {
@@ -13,13 +14,16 @@ namespace zelvor {
 namespace {
 
 // The lookups of one call, shared by the calling thread and its helpers,
-// each of which takes the next host not yet taken.
+// each of which takes the next host not yet taken and writes its result.
 class Lookups {
  public:
-  Lookups(std::vector<const std::string*> hosts, const Resolver& resolve, IpChoice choice,
-          kelvo::Event& stop, std::uint32_t helpers)
+  // The result of hosts[i] goes to results[at[i]].
+  Lookups(std::vector<const std::string*> hosts, std::vector<std::size_t> at,
+          std::vector<std::optional<HostAddress>>& results, const Resolver& resolve,
+          IpChoice choice, kelvo::Event& stop, std::uint32_t helpers)
       : hosts_(std::move(hosts)),
-        results_(hosts_.size()),
+        at_(std::move(at)),
+        results_(results),
         resolve_(resolve),
         choice_(choice),
         stop_(stop),
@@ -33,7 +37,7 @@ class Lookups {
       // A resolver that throws has not resolved the host; nothing may
       // unwind past the helpers still using this object.
       try {
-        results_[i] = chooseAddress(resolve_(hosts_[i]->c_str()), choice_);
+        results_[at_[i]] = chooseAddress(resolve_(hosts_[i]->c_str()), choice_);
       } catch (...) {
       }
     }
@@ -61,11 +65,9 @@ class Lookups {
     if (helpers_ != 0) allHelpersEnded_.wait(kelvo::Thread::infinite);
   }
 
-  std::vector<std::optional<HostAddress>>& results() { return results_; }
-
- private:
   const std::vector<const std::string*> hosts_;
-  std::vector<std::optional<HostAddress>> results_;  // each written by one thread
+  const std::vector<std::size_t> at_;
+  std::vector<std::optional<HostAddress>>& results_;  // each written by one thread
   const Resolver& resolve_;
   const IpChoice choice_;
   kelvo::Event& stop_;
@@ -80,19 +82,31 @@ class Lookups {
 std::vector<std::optional<HostAddress>> resolveHosts(const std::vector<ServerEntry>& servers,
                                                      const Resolver& resolve, IpChoice choice,
                                                      std::uint32_t atOnce, kelvo::Event& stop) {
-  std::vector<const std::string*> distinct;
-  std::vector<std::size_t> serverHost;  // each server's index into distinct
+  std::vector<std::size_t> serverHost;  // each server's index into results
   std::unordered_map<std::string, std::size_t> seen;
+  std::vector<std::optional<HostAddress>> results;
+  // The hosts that are names, and where their results go.
+  std::vector<const std::string*> names;
+  std::vector<std::size_t> nameResults;
   for (const ServerEntry& server : servers) {
-    const auto [found, added] = seen.emplace(server.host, distinct.size());
-    if (added) distinct.push_back(&server.host);
+    const auto [found, added] = seen.emplace(server.host, results.size());
     serverHost.push_back(found->second);
+    if (!added) continue;
+    // An address needs no lookup: settled here, it costs no thread, and a
+    // list of addresses alone starts none.
+    if (const auto literal = kelvo::literalAddress(server.host.c_str())) {
+      results.push_back(chooseAddress(std::span(&*literal, 1), choice));
+    } else {
+      results.emplace_back();
+      names.push_back(&server.host);
+      nameResults.push_back(results.size() - 1);
+    }
   }
-
   const std::size_t together = std::min<std::size_t>(std::max<std::uint32_t>(atOnce, 1),
-                                                     std::max<std::size_t>(distinct.size(), 1));
+                                                     std::max<std::size_t>(names.size(), 1));
   const auto helpers = static_cast<std::uint32_t>(together - 1);
-  Lookups lookups(std::move(distinct), resolve, choice, stop, helpers);
+  Lookups lookups(std::move(names), std::move(nameResults), results, resolve, choice, stop,
+                  helpers);
   std::vector<std::unique_ptr<kelvo::Thread>> threads;
   for (std::uint32_t h = 0; h < helpers; ++h) {
     try {
@@ -107,7 +121,7 @@ std::vector<std::optional<HostAddress>> resolveHosts(const std::vector<ServerEnt
 
   std::vector<std::optional<HostAddress>> addresses;
   addresses.reserve(servers.size());
-  for (const std::size_t host : serverHost) addresses.push_back(lookups.results()[host]);
+  for (const std::size_t host : serverHost) addresses.push_back(results[host]);
   return addresses;
 }
 

@@ -26,11 +26,14 @@ inline constexpr std::uint32_t defaultLookupsAtOnce = 8;
 // The address of each server's host that `choice` takes among its
 // addresses, in server order; nothing for a host that does not resolve,
 // has no address the choice takes, or was never looked up because `stop`
-// was set first. Each distinct host text is looked up once, the first
-// occurrences first, with up to `atOnce` lookups running together (on the
-// calling thread and on threads of its own; fewer when no more threads can
-// be made). Once `stop` is set no lookup starts; those already running are
-// waited for, since they use the resolver and the results.
+// was set first. A host written as an address (kelvo::literalAddress) is
+// that address, taken on the calling thread without the resolver, stop or
+// not. Each distinct host name is looked up once, the first occurrences
+// first, with up to `atOnce` lookups running together (on the calling
+// thread and on threads of its own, never more threads than names; fewer
+// when no more threads can be made). Once `stop` is set no lookup starts;
+// those already running are waited for, since they use the resolver and
+// the results.
 std::vector<std::optional<HostAddress>> resolveHosts(const std::vector<ServerEntry>& servers,
                                                      const Resolver& resolve, IpChoice choice,
                                                      std::uint32_t atOnce, kelvo::Event& stop);

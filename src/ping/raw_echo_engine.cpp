@@ -51,9 +51,13 @@ void RawEchoEngine::run(std::vector<ServerEntry>& servers, std::uint32_t airborn
   // With one request in flight per server at most, the lowest free slot
   // always lies below the server count: more slots would never be used.
   slots_.assign(std::min<std::size_t>(airborne, servers.size()), Slot{});
+  views_.assign(slots_.size(), SlotView{false, 0, {}});
+  serverInFlight_.assign(servers.size(), false);
   if (!slots_.empty()) measure();
   channel_.reset();
   slots_.clear();
+  views_.clear();
+  serverInFlight_.clear();
   addresses_.clear();
   servers_ = nullptr;
 }
@@ -87,13 +91,11 @@ bool RawEchoEngine::receiveOne() {
   const ReplyClass reply = source.family == IcmpFamily::v6
                                ? classifyIcmp6Reply(bytes, platform_.identifier)
                                : classifyReply(bytes, platform_.identifier);
-  views_.clear();
-  for (const Slot& slot : slots_) views_.push_back({slot.busy, slot.sequence, slot.address});
   const std::optional<std::size_t> match = matchSlot(views_, reply, source);
   if (!match) return true;
 
   Slot& slot = slots_[*match];
-  slot.busy = false;
+  release(slot);
   EchoSample sample;
   if (reply.kind != ReplyKind::echoReply) {
     sample.failure = replyFailureText(reply.kind);
@@ -115,7 +117,7 @@ void RawEchoEngine::expire() {
   for (Slot& slot : slots_) {
     if (!slot.busy || now - slot.sentAt <= state_.settings.timeoutMs) continue;
     record(slot.server, EchoSample{failure::timeout, 0});
-    slot.busy = false;
+    release(slot);
   }
 }
 
@@ -135,6 +137,18 @@ void RawEchoEngine::send(std::size_t server, Slot& slot) {
     return;
   }
   slot.busy = true;
+  views_[indexOf(slot)] = {true, slot.sequence, slot.address};
+  serverInFlight_[server] = true;
+}
+
+void RawEchoEngine::release(Slot& slot) {
+  slot.busy = false;
+  views_[indexOf(slot)].busy = false;
+  serverInFlight_[slot.server] = false;
+}
+
+std::size_t RawEchoEngine::indexOf(const Slot& slot) const {
+  return static_cast<std::size_t>(&slot - slots_.data());
 }
 
 RawEchoEngine::Slot* RawEchoEngine::freeSlot() {
@@ -146,10 +160,7 @@ RawEchoEngine::Slot* RawEchoEngine::freeSlot() {
 std::optional<std::size_t> RawEchoEngine::eligibleServer() const {
   const std::vector<ServerEntry>& servers = *servers_;
   for (std::size_t i = 0; i < servers.size(); ++i) {
-    if (servers[i].samples.size() >= state_.settings.loops) continue;
-    const bool inFlight = std::any_of(slots_.begin(), slots_.end(),
-                                      [i](const Slot& s) { return s.busy && s.server == i; });
-    if (!inFlight) return i;
+    if (servers[i].samples.size() < state_.settings.loops && !serverInFlight_[i]) return i;
   }
   return std::nullopt;
 }

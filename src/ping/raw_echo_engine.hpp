@@ -64,6 +64,9 @@ class RawEchoEngine {
   bool receiveOne();
   void expire();
   void send(std::size_t server, Slot& slot);
+  // Frees a slot whose request was answered or given up.
+  void release(Slot& slot);
+  std::size_t indexOf(const Slot& slot) const;
   Slot* freeSlot();
   // The lowest-index server with echoes still to send and none in flight.
   std::optional<std::size_t> eligibleServer() const;
@@ -75,7 +78,12 @@ class RawEchoEngine {
   std::vector<ServerEntry>* servers_ = nullptr;
   std::vector<std::optional<HostAddress>> addresses_;  // by server
   std::vector<Slot> slots_;
-  std::vector<SlotView> views_;  // the slots as matching sees them, rebuilt per datagram
+  // Both kept in step as slots are taken and freed: with every host in
+  // flight at once, rebuilding them would scan every slot for each datagram,
+  // and for each server passed over when picking the next, and cost more
+  // than the system calls around them.
+  std::vector<SlotView> views_;       // the slots as matching sees them
+  std::vector<bool> serverInFlight_;  // by server
   std::unique_ptr<RawIcmpChannel> channel_;
 };
 

@@ -90,13 +90,21 @@ class RawSocketChannel final : public RawIcmpChannel {
   }
 
   bool send(std::span<const std::uint8_t> message, const HostAddress& to) override {
-    if (to.family == IcmpFamily::v4) return sendTo(socket_.get(), message, to);
+    if (to.family == IcmpFamily::v4) {
+      sentV4_ = true;
+      return sendTo(socket_.get(), message, to);
+    }
     return openV6() && sendTo(v6_->get(), message, to);
   }
 
+  // Until an IPv4 request has gone out, nothing on the IPv4 socket can be
+  // ours: a run over IPv6 alone leaves it unread rather than pay a failed
+  // receive on it at every turn of the engine's loop.
   std::optional<ReceivedDatagram> receive(std::span<std::uint8_t> buffer,
                                           HostAddress& source) override {
-    if (auto received = receiveFrom(socket_.get(), buffer, source)) return received;
+    if (readsV4()) {
+      if (auto received = receiveFrom(socket_.get(), buffer, source)) return received;
+    }
     if (!v6_) return std::nullopt;
     return receiveFrom(v6_->get(), buffer, source);
   }
@@ -107,12 +115,17 @@ class RawSocketChannel final : public RawIcmpChannel {
       return;
     }
     // The engine's waits are slices it repeats, so an interrupted wait may
-    // end early.
-    pollfd both[] = {{socket_.get(), POLLIN, 0}, {v6_->get(), POLLIN, 0}};
-    ::poll(both, 2, static_cast<int>(std::min<std::uint32_t>(timeoutMs, 0x7FFFFFFF)));
+    // end early. An unread IPv4 socket stays out, or its strangers' datagrams
+    // would end every wait at once.
+    pollfd both[] = {{v6_->get(), POLLIN, 0}, {socket_.get(), POLLIN, 0}};
+    ::poll(both, readsV4() ? 2 : 1,
+           static_cast<int>(std::min<std::uint32_t>(timeoutMs, 0x7FFFFFFF)));
   }
 
  private:
+  // Without an ICMPv6 socket the IPv4 one is the channel's only one.
+  bool readsV4() const { return sentV4_ || !v6_; }
+
   // The ICMPv6 socket, opened at the first send to an IPv6 address. One that
   // cannot be opened or set up is tried again at the next such send.
   bool openV6() {
@@ -130,6 +143,7 @@ class RawSocketChannel final : public RawIcmpChannel {
   ArrivalStamps stamps_;
   kelvo::OwnedFd socket_;
   std::optional<kelvo::OwnedFd> v6_;
+  bool sentV4_ = false;
 };
 
 }  // namespace

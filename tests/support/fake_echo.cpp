@@ -198,6 +198,15 @@ void FakeResolver::setOnLookup(std::size_t n, kelvo::Event& event) {
   event_ = &event;
 }
 
+std::vector<std::string> FakeResolver::numberedNames(int count) {
+  std::vector<std::string> hosts;
+  for (int i = 0; i < count; ++i) {
+    hosts.push_back("n" + std::to_string(i) + ".test");
+    name(hosts.back(), host(i));
+  }
+  return hosts;
+}
+
 zelvor::Resolver FakeResolver::resolver() {
   return [this](const char* host) { return resolve(host); };
 }

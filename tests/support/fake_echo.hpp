@@ -162,6 +162,9 @@ class FakeResolver {
   void gatherThreads(std::size_t count) { gatherCount_ = count; }
   // The `n`th lookup (from 1) sets `event` as it begins.
   void setOnLookup(std::size_t n, kelvo::Event& event);
+  // Names n0.test to n(count - 1).test for host(0) to host(count - 1):
+  // hosts that are looked up, where addresses would not be.
+  std::vector<std::string> numberedNames(int count);
 
   zelvor::Resolver resolver();
   std::vector<Lookup> lookups() const;

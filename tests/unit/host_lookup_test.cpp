@@ -1,11 +1,14 @@
-// resolveHosts: each distinct host once, several at a time, and a stop that
-// starts nothing new but waits for the lookups already running.
+// resolveHosts: addresses taken as written, each distinct name looked up
+// once, several at a time, and a stop that starts nothing new but waits for
+// the lookups already running.
 #include "ping/host_lookup.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fake_echo.hpp"
@@ -39,13 +42,14 @@ TEST(HostLookup, RunsAsManyLookupsAtOnceAsAllowed) {
   FakeResolver resolver;
   // Each thread's first lookup waits until eight are under way together.
   resolver.gatherThreads(8);
-  std::vector<std::string> hosts;
-  for (int i = 0; i < 20; ++i) hosts.push_back(host(i));
+  const std::vector<std::string> names = resolver.numberedNames(20);
   kelvo::Event stop;
-  const auto addresses = zelvor::resolveHosts(serversOf(hosts), resolver.resolver(),
+  const auto addresses = zelvor::resolveHosts(serversOf(names), resolver.resolver(),
                                               zelvor::IpChoice::automatic, 8, stop);
   EXPECT_EQ(resolver.threadCount(), 8u);
   EXPECT_EQ(resolver.lookups().size(), 20u);
+  std::vector<std::string> hosts;
+  for (int i = 0; i < 20; ++i) hosts.push_back(host(i));
   EXPECT_EQ(shown(addresses), hosts);
 }
 
@@ -55,10 +59,9 @@ TEST(HostLookup, StopStartsNoLookupButWaitsForThoseUnderWay) {
   // The third lookup to begin sets the stop while the other two wait for it.
   kelvo::Event stop;
   resolver.setOnLookup(3, stop);
-  std::vector<std::string> hosts;
-  for (int i = 0; i < 6; ++i) hosts.push_back(host(i));
-  const auto addresses = zelvor::resolveHosts(serversOf(hosts), resolver.resolver(),
-                                              zelvor::IpChoice::automatic, 3, stop);
+  const auto addresses =
+      zelvor::resolveHosts(serversOf(resolver.numberedNames(6)), resolver.resolver(),
+                           zelvor::IpChoice::automatic, 3, stop);
   EXPECT_EQ(resolver.lookups().size(), 3u);
   EXPECT_EQ(shown(addresses), (std::vector<std::string>{host(0), host(1), host(2), "-", "-", "-"}));
 }
@@ -75,7 +78,7 @@ TEST(HostLookup, ResolverThatThrowsLeavesItsHostUnresolved) {
 }
 
 // Each name is looked up once for both families, and the choice picks
-// among what came back.
+// among what came back; addresses are not looked up.
 TEST(HostLookup, TheChoiceTakesEachHostsAddressFromOneLookup) {
   struct Case {
     zelvor::IpChoice choice;
@@ -97,8 +100,89 @@ TEST(HostLookup, TheChoiceTakesEachHostsAddressFromOneLookup) {
     const auto addresses =
         zelvor::resolveHosts(serversOf(hosts), resolver.resolver(), c.choice, 2, stop);
     EXPECT_EQ(shown(addresses), c.expected) << zelvor::ipChoiceName(c.choice);
-    EXPECT_EQ(resolver.lookups().size(), hosts.size());
+    // Two at once: in either order.
+    std::vector<std::string> lookedUp = resolver.hostsLookedUp();
+    std::sort(lookedUp.begin(), lookedUp.end());
+    EXPECT_EQ(lookedUp, (std::vector<std::string>{"both.test", "none.test", "six.test"}));
   }
+}
+
+// An address, in any spelling the system reads as one, is taken as written
+// on the calling thread, whatever the choice and the stop; the resolver
+// sees only names (and addresses with a zone, which only it can read), and
+// no more threads look up than there are names.
+TEST(HostLookup, AddressesAreTakenAsWrittenWithoutALookup) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> hosts;
+    zelvor::IpChoice choice;
+    bool stopFirst;
+    std::vector<std::string> expected;
+    std::vector<std::string> lookedUp;
+  };
+  const std::string zoned = host6(9) + "%lo";
+  const Case cases[] = {
+      {"addresses alone",
+       {host(1), host6(2), host(1), host(3)},
+       zelvor::IpChoice::automatic,
+       false,
+       {host(1), host6(2), host(1), host(3)},
+       {}},
+      {"other spellings",
+       {"198.18.261", "2001:DB8:1:0:0:0:0:7", "0xc6.18.1.8", "2001:0db8:0001::0010"},
+       zelvor::IpChoice::automatic,
+       false,
+       {host(5), host6(7), host(8), host6(10)},
+       {}},
+      {"addresses of the other family",
+       {host(1), host6(2)},
+       zelvor::IpChoice::v6,
+       false,
+       {"-", host6(2)},
+       {}},
+      {"beside names",
+       {"a.test", host(3), "a.test", host6(4), zoned, "none.test"},
+       zelvor::IpChoice::automatic,
+       false,
+       {host(1), host(3), host(1), host6(4), host6(9), "-"},
+       {"a.test", zoned, "none.test"}},
+      {"after a stop",
+       {"a.test", host(3), host6(4)},
+       zelvor::IpChoice::automatic,
+       true,
+       {"-", host(3), host6(4)},
+       {}},
+      {"not quite addresses",
+       {"198.18.1.256", "198.18.1.1.1", "2001:db8:1::1::2"},
+       zelvor::IpChoice::automatic,
+       false,
+       {host(11), host(12), host6(13)},
+       {"198.18.1.256", "198.18.1.1.1", "2001:db8:1::1::2"}},
+  };
+  for (const Case& c : cases) {
+    FakeResolver resolver;
+    resolver.name("a.test", host(1));
+    resolver.name(zoned, host6(9));
+    resolver.name("198.18.1.256", host(11));
+    resolver.name("198.18.1.1.1", host(12));
+    resolver.name("2001:db8:1::1::2", host6(13));
+    kelvo::Event stop;
+    if (c.stopFirst) stop.set();
+    // One at a time, so that the names come in list order.
+    const auto addresses =
+        zelvor::resolveHosts(serversOf(c.hosts), resolver.resolver(), c.choice, 1, stop);
+    EXPECT_EQ(shown(addresses), c.expected) << c.what;
+    EXPECT_EQ(resolver.hostsLookedUp(), c.lookedUp) << c.what;
+  }
+
+  // One name among addresses: the calling thread looks it up itself.
+  FakeResolver resolver;
+  resolver.name("a.test", host(1));
+  kelvo::Event stop;
+  zelvor::resolveHosts(serversOf({host(1), "a.test", host6(2), host(3)}), resolver.resolver(),
+                       zelvor::IpChoice::automatic, 8, stop);
+  ASSERT_EQ(resolver.lookups().size(), 1u);
+  EXPECT_EQ(resolver.lookups()[0].thread, std::this_thread::get_id());
 }
 
 }  // namespace

@@ -21,8 +21,9 @@ std::uint16_t read16(const std::uint8_t* bytes) {
   return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
 }
 
-// The input: identifier (2 bytes), source address (4), four slots of
-// busy/sequence/address (1 + 2 + 4 each), then the datagram.
+// The input: identifier (2 bytes), source IPv4 address (4), four slots of
+// busy and family/sequence/address (1 + 2 + 4 each; bit 0 busy, bit 1 an
+// IPv6 address with those first four bytes), then the datagram.
 constexpr std::size_t slotCount = 4;
 constexpr std::size_t prefixSize = 2 + 4 + slotCount * 7;
 
@@ -31,13 +32,14 @@ constexpr std::size_t prefixSize = 2 + 4 + slotCount * 7;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < prefixSize) return 0;
   const std::uint16_t identifier = read16(data);
-  std::uint32_t source = 0;
-  std::memcpy(&source, data + 2, 4);
+  kelvo::IpAddress source;
+  std::memcpy(source.bytes.data(), data + 2, 4);
   std::vector<zelvor::SlotView> slots;
   for (std::size_t i = 0; i < slotCount; ++i) {
     const std::uint8_t* slot = data + 6 + 7 * i;
-    std::uint32_t address = 0;
-    std::memcpy(&address, slot + 3, 4);
+    kelvo::IpAddress address;
+    if ((slot[0] & 2) != 0) address.family = zelvor::IcmpFamily::v6;
+    std::memcpy(address.bytes.data(), slot + 3, 4);
     slots.push_back({(slot[0] & 1) != 0, read16(slot + 1), address});
   }
   // A copy of exactly the datagram's bytes, so that any read past its end is
